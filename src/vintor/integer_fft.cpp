@@ -1,7 +1,10 @@
 // Fixed-point FFT kernel, Hann window and helpers.
 #include "integer_fft.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <complex>
 #include <limits>
 
@@ -167,7 +170,19 @@ inline bool beyondHalfScale(fixed v)
 
 } // namespace
 
-FixedFft::FixedFft() { setN_WAVE(256); }
+FixedFft::FixedFft()
+{
+    setN_WAVE(256);
+    // Twiddles of the pass with half-span l sit at l ... 2l-1.
+    for (int l = 1; l < SINEWAVE_SIZE; l <<= 1) {
+        const int step = (SINEWAVE_SIZE / 2) / l;
+        for (int mm = 0; mm < l; ++mm) {
+            twCos[l + mm] = static_cast<int32_t>(Sinewave[mm * step + SINEWAVE_SIZE / 4]);
+            twSin[l + mm] = static_cast<int32_t>(Sinewave[mm * step]);
+            twNegSin[l + mm] = -twSin[l + mm];
+        }
+    }
+}
 
 int FixedFft::setN_WAVE(int n_wave)
 {
@@ -193,34 +208,168 @@ int FixedFft::setN_WAVE(int n_wave)
     return 0;
 }
 
+namespace {
+
+typedef int32_t v4i __attribute__((vector_size(16)));
+
+inline v4i load4(const int32_t* p)
+{
+    v4i v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
+
+#if defined(__clang__)
+#define SHUFFLE2(a, b, mask) __builtin_shufflevector(a, b, mask[0], mask[1], mask[2], mask[3])
+#else
+#define SHUFFLE2(a, b, mask) __builtin_shuffle(a, b, mask)
+#endif
+
+// On x86 the pass is also built for AVX2 and chosen at run time; the results are the same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define NARROW_TARGETS __attribute__((target_clones("avx2", "default")))
+#else
+#define NARROW_TARGETS
+#endif
+
+// Narrow passes are exact while every value lies within +-65535: a Q15
+// product then stays below 2^31 and every sum within 32 bits.
+constexpr int32_t kNarrowLimit = 65535;
+
+// |v| of values far from the ends of the 32-bit range, without a branch.
+inline uint32_t magnitude(int32_t v)
+{
+    const int32_t sign = v >> 31;
+    return static_cast<uint32_t>((v ^ sign) - sign);
+}
+inline v4i magnitude(v4i v)
+{
+    const v4i sign = v >> 31;
+    return (v ^ sign) - sign;
+}
+
+} // namespace
+
+// One radix-2 pass over 32-bit values, four butterflies at a time. Returns
+// the OR of the magnitudes it wrote: a bit at 2^14 or above means some value
+// exceeds 16383, at 2^16 or above that some value left the narrow range.
+NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shift) const
+{
+    int32_t* const xr = wr32;
+    int32_t* const xi = wi32;
+    // Twiddles of this pass: wr = cos(pi*m/l), wi = -+sin(pi*m/l), each halved when the pass shifts.
+    const int32_t* const cw = twCos + l;
+    const int32_t* const sw = (inverse ? twSin : twNegSin) + l;
+    v4i bits = {0, 0, 0, 0};
+    auto butterflies = [&](v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi) {
+        const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
+        const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
+        const v4i qr = ar >> shift, qi = ai >> shift;
+        br = qr - tr;
+        bi = qi - ti;
+        ar = qr + tr;
+        ai = qi + ti;
+        bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
+    };
+    if (l == 1 || l == 2) {
+        // Partners lie within each group of four: gather the upper halves
+        // of two groups into one vector and the lower halves into another.
+        const v4i wr = l == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} >> shift : v4i{cw[0], cw[1], cw[0], cw[1]} >> shift;
+        const v4i wi = l == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} >> shift : v4i{sw[0], sw[1], sw[0], sw[1]} >> shift;
+        const v4i pickA = l == 1 ? v4i{0, 2, 4, 6} : v4i{0, 1, 4, 5};
+        const v4i pickB = l == 1 ? v4i{1, 3, 5, 7} : v4i{2, 3, 6, 7};
+        // Putting them back: element t of the group pair from A (t < 4) or B (t >= 4).
+        const v4i backLo = l == 1 ? v4i{0, 4, 1, 5} : v4i{0, 1, 4, 5};
+        const v4i backHi = l == 1 ? v4i{2, 6, 3, 7} : v4i{2, 3, 6, 7};
+        for (int i = 0; i < n; i += 8) {
+            const v4i r0 = load4(xr + i), r1 = load4(xr + i + 4), i0 = load4(xi + i), i1 = load4(xi + i + 4);
+            v4i ar = SHUFFLE2(r0, r1, pickA), br = SHUFFLE2(r0, r1, pickB);
+            v4i ai = SHUFFLE2(i0, i1, pickA), bi = SHUFFLE2(i0, i1, pickB);
+            butterflies(wr, wi, ar, ai, br, bi);
+            store4(xr + i, SHUFFLE2(ar, br, backLo));
+            store4(xr + i + 4, SHUFFLE2(ar, br, backHi));
+            store4(xi + i, SHUFFLE2(ai, bi, backLo));
+            store4(xi + i + 4, SHUFFLE2(ai, bi, backHi));
+        }
+    } else {
+        for (int i0 = 0; i0 < n; i0 += 2 * l) {
+            for (int mm = 0; mm < l; mm += 4) {
+                const int a = i0 + mm, b = a + l;
+                v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + b), bi = load4(xi + b);
+                butterflies(load4(cw + mm) >> shift, load4(sw + mm) >> shift, ar, ai, br, bi);
+                store4(xr + a, ar);
+                store4(xi + a, ai);
+                store4(xr + b, br);
+                store4(xi + b, bi);
+            }
+        }
+    }
+    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+}
+
 int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
 {
     if (m < 0 || m > LOG2_N_WAVE)
         return -1;
     const int n = 1 << m;
-
-    // Bit-reversal reordering.
-    const int nn = n - 1;
-    int mr = 0;
-    for (int mm = 1; mm <= nn; ++mm) {
-        int l = n;
-        do {
-            l >>= 1;
-        } while (mr + l > nn);
-        mr = (mr & (l - 1)) + l;
-        if (mr > mm) {
-            fixed tr = fr[mm];
-            fr[mm] = fr[mr];
-            fr[mr] = tr;
-            fixed ti = fi[mm];
-            fi[mm] = fi[mr];
-            fi[mr] = ti;
+    if (n == 1)
+        return 0;
+    if (n != revSize) {
+        // The bit-reversal order: the partner mr of each m' as the reordering loop finds it.
+        int mr = 0;
+        rev[0] = 0;
+        for (int mm = 1; mm < n; ++mm) {
+            int l = n;
+            do {
+                l >>= 1;
+            } while (mr + l > n - 1);
+            mr = (mr & (l - 1)) + l;
+            rev[mm] = static_cast<int16_t>(mr);
         }
+        revSize = n;
     }
 
     int l = 1;
     int k = LOG2_N_WAVE - 1;
     int scale = 0;
+
+    // Sweeps of 16-bit samples keep every value within +-65535, where the
+    // passes give the same results on 32-bit copies, four values at a time.
+    uint64_t outside = 0;
+    for (int i = 0; i < n; ++i)
+        outside |= (static_cast<uint64_t>(fr[i]) + kNarrowLimit) | (static_cast<uint64_t>(fi[i]) + kNarrowLimit);
+    if ((outside >> 17) == 0 && n >= 8) {
+        // Bits of the magnitudes: see narrowPass.
+        uint32_t bits = 0;
+        for (int i = 0; i < n; ++i) {
+            const int32_t r = static_cast<int32_t>(fr[rev[i]]), q = static_cast<int32_t>(fi[rev[i]]);
+            wr32[i] = r;
+            wi32[i] = q;
+            bits |= magnitude(r) | magnitude(q);
+        }
+        while (l < n && bits <= kNarrowLimit) {
+            const int shift = inverse ? (bits > 16383 ? 1 : 0) : 1;
+            scale += inverse ? shift : 0;
+            bits = narrowPass(n, l, inverse, shift);
+            --k;
+            l <<= 1;
+        }
+        for (int i = 0; i < n; ++i) {
+            fr[i] = wr32[i];
+            fi[i] = wi32[i];
+        }
+    } else {
+        for (int mm = 1; mm < n; ++mm) {
+            const int mr = rev[mm];
+            if (mr > mm) {
+                std::swap(fr[mm], fr[mr]);
+                std::swap(fi[mm], fi[mr]);
+            }
+        }
+    }
+
     const int quarter = N_WAVE / 4;
     while (l < n) {
         bool shift = true;

@@ -42,4 +42,17 @@ public:
     int N_WAVE = 0;
     int LOG2_N_WAVE = 0;
     int N_LOUD = 100;
+
+private:
+    uint32_t narrowPass(int n, int l, int inverse, int shift) const;
+
+    // Q15 twiddles cos, sin and -sin of pi*m/l, the pass with half-span l at l ... 2l-1.
+    alignas(16) int32_t twCos[SINEWAVE_SIZE];
+    alignas(16) int32_t twSin[SINEWAVE_SIZE];
+    alignas(16) int32_t twNegSin[SINEWAVE_SIZE];
+    // Scratch of the 32-bit passes and the bit-reversal order of the last size.
+    alignas(16) mutable int32_t wr32[SINEWAVE_SIZE];
+    alignas(16) mutable int32_t wi32[SINEWAVE_SIZE];
+    mutable int16_t rev[SINEWAVE_SIZE];
+    mutable int revSize = 0;
 };

@@ -326,3 +326,114 @@ TEST(FixedFftAccuracy, LargerTableLeavesSmallerTransformsUnchanged)
 }
 
 } // namespace
+
+namespace {
+
+// The transform written out step by step, straight from its definition, on 64-bit
+// values: the fast kernel must give the same bits for every input.
+int referenceFixFft(std::vector<fixed>& fr, std::vector<fixed>& fi, int m, int inverse, int nWave, int log2NWave,
+    int64_t* largestWritten = nullptr)
+{
+    const int n = 1 << m;
+    auto sine = [&](int k) { return FixedFft::Sinewave[k * (SINEWAVE_SIZE / nWave)]; };
+    auto mpy = [](fixed a, fixed b) { return static_cast<fixed>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)) >> 15; };
+    int mr = 0;
+    for (int mm = 1; mm < n; ++mm) {
+        int l = n;
+        do
+            l >>= 1;
+        while (mr + l > n - 1);
+        mr = (mr & (l - 1)) + l;
+        if (mr > mm) {
+            std::swap(fr[mm], fr[mr]);
+            std::swap(fi[mm], fi[mr]);
+        }
+    }
+    int scale = 0;
+    for (int l = 1, k = log2NWave - 1; l < n; l *= 2, --k) {
+        bool shift = true;
+        if (inverse) {
+            shift = false;
+            for (int i = 0; i < n && !shift; ++i) {
+                const int64_t a = static_cast<int32_t>(fr[i]), b = static_cast<int32_t>(fi[i]);
+                shift = std::llabs(a) > 16383 || std::llabs(b) > 16383;
+            }
+            scale += shift;
+        }
+        for (int mm = 0; mm < l; ++mm) {
+            fixed wr = sine((mm << k) + nWave / 4), wi = -sine(mm << k);
+            if (inverse)
+                wi = -wi;
+            if (shift) {
+                wr >>= 1;
+                wi >>= 1;
+            }
+            for (int i = mm; i < n; i += 2 * l) {
+                const int j = i + l;
+                const fixed tr = mpy(wr, fr[j]) - mpy(wi, fi[j]);
+                const fixed ti = mpy(wr, fi[j]) + mpy(wi, fr[j]);
+                const fixed qr = shift ? fr[i] >> 1 : fr[i], qi = shift ? fi[i] >> 1 : fi[i];
+                fr[j] = qr - tr;
+                fi[j] = qi - ti;
+                fr[i] = qr + tr;
+                fi[i] = qi + ti;
+                if (largestWritten)
+                    for (fixed v : {fr[i], fi[i], fr[j], fi[j]})
+                        *largestWritten = std::max<int64_t>(*largestWritten, std::llabs(v));
+            }
+        }
+    }
+    return scale;
+}
+
+TEST(FixedFftKernel, FastPassesGiveTheBitsOfTheDefinition)
+{
+    // Input ranges: 16-bit sweeps (fast path throughout), values that leave the
+    // 32-bit range mid-way, and 32-bit samples (64-bit path from the start).
+    const struct { int m; int inverse; int64_t amplitude; bool complexInput; } cases[] = {
+        {1, 1, 30000, false}, {2, 1, 30000, true}, {3, 0, 32767, true}, {8, 1, 20, false}, {8, 1, 32768, false},
+        {9, 1, 16000, false}, {9, 0, 32767, false}, {10, 1, 32767, false}, {10, 1, 65535, true}, {10, 1, 400, true},
+        {11, 1, 32767, false}, {11, 0, 30000, true}, {10, 1, 2147483647LL, false}, {9, 0, 2147483647LL, true},
+        {6, 1, 60000, true},
+    };
+    uint64_t lcg = 99;
+    auto next = [&](int64_t amplitude) {
+        lcg = lcg * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<int64_t>((lcg >> 11) % static_cast<uint64_t>(2 * amplitude + 1)) - amplitude;
+    };
+    for (auto c : cases) {
+        for (int round = 0; round < 4; ++round) {
+            const int n = 1 << c.m;
+            std::vector<fixed> fr(n), fi(n, 0);
+            for (int i = 0; i < n; ++i) {
+                // A tone plus noise; round 3 is a full-scale impulse train, the growth worst case.
+                fr[i] = round == 3 ? (i % 4 == 0 ? c.amplitude : 0) : next(c.amplitude);
+                if (c.complexInput)
+                    fi[i] = next(c.amplitude);
+            }
+            auto rr = fr, ri = fi;
+            FixedFft f;
+            f.setN_WAVE(n < 256 ? 256 : n);
+            const int nWave = f.N_WAVE, log2NWave = f.LOG2_N_WAVE;
+            const int scale = f.fix_fft(fr.data(), fi.data(), c.m, c.inverse);
+            const int refScale = referenceFixFft(rr, ri, c.m, c.inverse, nWave, log2NWave);
+            ASSERT_EQ(scale, refScale) << "m=" << c.m << " a=" << c.amplitude;
+            ASSERT_EQ(fr, rr) << "m=" << c.m << " a=" << c.amplitude << " round " << round;
+            ASSERT_EQ(fi, ri) << "m=" << c.m << " a=" << c.amplitude << " round " << round;
+        }
+    }
+
+    // Starts inside +-65535 and grows past it in the third pass: the kernel must
+    // leave the 32-bit passes there and still give the same bits.
+    std::vector<fixed> fr = {65535, -65535, 65535, 0, -65535, 65535, 65535, 0};
+    std::vector<fixed> fi = {65535, 65535, -65535, 65535, -65535, -65535, 65535, -65535};
+    auto rr = fr, ri = fi;
+    int64_t largest = 0;
+    FixedFft f;
+    EXPECT_EQ(f.fix_fft(fr.data(), fi.data(), 3, 1), referenceFixFft(rr, ri, 3, 1, 256, 8, &largest));
+    EXPECT_GT(largest, 65535);
+    EXPECT_EQ(fr, rr);
+    EXPECT_EQ(fi, ri);
+}
+
+} // namespace
