@@ -42,6 +42,29 @@ int64_t satAdd(int64_t a, int64_t b)
     return r;
 }
 
+// Mean of squared 32-bit samples: the sum needs up to 74 bits, so it is kept
+// in two words and divided limb by limb (no 128-bit type on 32-bit targets).
+int64_t meanOfSquares(const int32_t* v, int n)
+{
+    if (n <= 0)
+        return 0;
+    uint64_t lo = 0, hi = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint64_t sq = static_cast<uint64_t>(static_cast<int64_t>(v[i]) * v[i]);
+        lo += sq;
+        hi += lo < sq ? 1 : 0;
+    }
+    const uint32_t limbs[4] = {static_cast<uint32_t>(hi >> 32), static_cast<uint32_t>(hi),
+        static_cast<uint32_t>(lo >> 32), static_cast<uint32_t>(lo)};
+    uint64_t rem = 0, q = 0;
+    for (uint32_t limb : limbs) {
+        const uint64_t cur = (rem << 32) | limb;
+        q = (q << 32) | (cur / static_cast<uint64_t>(n));
+        rem = cur % static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(q);
+}
+
 int64_t satMul(int64_t a, int64_t b)
 {
     int64_t r;
@@ -61,7 +84,7 @@ FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp), rl{}, list_it(radar_list.end())
     std::memset(f_pow, 0, sizeof f_pow);
 }
 
-int FFTClass::convertSweep(const radar_st& in, int s, int64_t* sumSquares)
+int FFTClass::convertSweep(const radar_st& in, int s, int64_t* meanSquare)
 {
     int64_t sum = 0;
     int length = 0;
@@ -70,12 +93,11 @@ int FFTClass::convertSweep(const radar_st& in, int s, int64_t* sumSquares)
     case SIVERSIMA: {
         length = clampCount(in.length, std::min(SIVERS_MAX_SAMPLES, MAX_FFT_BUFFER_SIZE));
         narrowSamples = false;
-        for (int i = 0; i < length; ++i) {
-            const fixed v = in.data.siv[i];
-            fft_real[i] = v;
-            sum = satAdd(sum, v * v);
-        }
-        break;
+        for (int i = 0; i < length; ++i)
+            fft_real[i] = in.data.siv[i];
+        std::fill(fft_imag, fft_imag + length, 0);
+        *meanSquare = meanOfSquares(in.data.siv, length);
+        return length;
     }
     case TARNIX: {
         length = clampCount(in.length, BOARD_MAX_SAMPLES);
@@ -118,11 +140,11 @@ int FFTClass::convertSweep(const radar_st& in, int s, int64_t* sumSquares)
     }
     }
     std::fill(fft_imag, fft_imag + length, 0);
-    *sumSquares = sum;
+    *meanSquare = length > 0 ? sum / length : 0;
     return length;
 }
 
-void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t sumSquares, fft_st& out)
+void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out)
 {
     float* row = out.data[s];
     if (length <= 0) {
@@ -134,7 +156,6 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t su
         stamp(4);
         return;
     }
-    const int64_t energyIn = sumSquares / length;
     if (debug > 4) {
         printf("\nt=%s Org Data: ", timeText);
         for (int i = 0; i < length; ++i)
@@ -242,10 +263,10 @@ void FFTClass::processRecord(const radar_st& in, fft_st& out)
     const int sweeps = std::max(0, std::min(in.nrOfSweeps, MAX_NR_OF_SWEEPS));
     for (int s = 0; s < sweeps; ++s) {
         stamp(0);
-        int64_t sumSquares = 0;
-        const int length = convertSweep(in, s, &sumSquares);
+        int64_t meanSquare = 0;
+        const int length = convertSweep(in, s, &meanSquare);
         stamp(1);
-        spectrumOfSweep(in, s, length, sumSquares, out);
+        spectrumOfSweep(in, s, length, meanSquare, out);
         out.length = length;
         if (debug != 0)
             fflush(stdout);

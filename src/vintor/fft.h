@@ -50,9 +50,9 @@ public:
     int64_t f_pow[MAX_FFT_BUFFER_SIZE];
 
 private:
-    // Fills fft_real/fft_imag with sweep s; returns its sample count and the sum of squared samples.
-    int convertSweep(const radar_st& in, int s, int64_t* sumSquares);
-    void spectrumOfSweep(const radar_st& in, int s, int length, int64_t sumSquares, fft_st& out);
+    // Fills fft_real/fft_imag with sweep s; returns its sample count and the mean of its squared samples.
+    int convertSweep(const radar_st& in, int s, int64_t* meanSquare);
+    void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out);
     void printRaw(const radar_st& in);
 
     // Time stamps of the last sweep for the debug timing line: start,
