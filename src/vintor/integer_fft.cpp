@@ -211,6 +211,7 @@ int FixedFft::setN_WAVE(int n_wave)
 namespace {
 
 typedef int32_t v4i __attribute__((vector_size(16)));
+typedef int32_t v8i __attribute__((vector_size(32)));
 
 inline v4i load4(const int32_t* p)
 {
@@ -249,6 +250,7 @@ inline v4i magnitude(v4i v)
     const v4i sign = v >> 31;
     return (v ^ sign) - sign;
 }
+
 
 } // namespace
 
@@ -293,20 +295,99 @@ NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shif
             store4(xi + i, SHUFFLE2(ai, bi, backLo));
             store4(xi + i + 4, SHUFFLE2(ai, bi, backHi));
         }
+    } else if (l == 4) {
+        const v4i wr = load4(cw) >> shift, wi = load4(sw) >> shift;
+        for (int a = 0; a < n; a += 8) {
+            v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + a + 4), bi = load4(xi + a + 4);
+            butterflies(wr, wi, ar, ai, br, bi);
+            store4(xr + a, ar);
+            store4(xi + a, ai);
+            store4(xr + a + 4, br);
+            store4(xi + a + 4, bi);
+        }
     } else {
+        // Eight butterflies at a time; values move by memcpy so that no
+        // function passes a wide vector (its ABI depends on the build target).
+        v8i wide = {0, 0, 0, 0, 0, 0, 0, 0};
         for (int i0 = 0; i0 < n; i0 += 2 * l) {
-            for (int mm = 0; mm < l; mm += 4) {
+            for (int mm = 0; mm < l; mm += 8) {
                 const int a = i0 + mm, b = a + l;
-                v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + b), bi = load4(xi + b);
-                butterflies(load4(cw + mm) >> shift, load4(sw + mm) >> shift, ar, ai, br, bi);
-                store4(xr + a, ar);
-                store4(xi + a, ai);
-                store4(xr + b, br);
-                store4(xi + b, bi);
+                v8i wr, wi, ar, ai, br, bi;
+                std::memcpy(&wr, cw + mm, sizeof wr);
+                std::memcpy(&wi, sw + mm, sizeof wi);
+                std::memcpy(&ar, xr + a, sizeof ar);
+                std::memcpy(&ai, xi + a, sizeof ai);
+                std::memcpy(&br, xr + b, sizeof br);
+                std::memcpy(&bi, xi + b, sizeof bi);
+                wr >>= shift;
+                wi >>= shift;
+                const v8i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
+                const v8i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
+                const v8i qr = ar >> shift, qi = ai >> shift;
+                const v8i o[4] = {qr - tr, qi - ti, qr + tr, qi + ti};
+                std::memcpy(xr + b, &o[0], sizeof o[0]);
+                std::memcpy(xi + b, &o[1], sizeof o[1]);
+                std::memcpy(xr + a, &o[2], sizeof o[2]);
+                std::memcpy(xi + a, &o[3], sizeof o[3]);
+                for (const v8i& v : o) {
+                    const v8i sign = v >> 31;
+                    wide |= (v ^ sign) - sign;
+                }
             }
         }
+        for (int t = 0; t < 4; ++t)
+            bits[t] |= wide[t] | wide[t + 4];
     }
     return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+}
+
+// Copies fr/fi into the 32-bit scratch in bit-reversed order when every value
+// lies within -65535 ... 65536; false (scratch unused) otherwise.
+NARROW_TARGETS bool FixedFft::narrowIn(const fixed fr[], const fixed fi[], int n) const
+{
+    typedef uint64_t v4u __attribute__((vector_size(32)));
+    v4u outside = {0, 0, 0, 0};
+    for (int i = 0; i < n; i += 4) {
+        v4u r, q;
+        std::memcpy(&r, fr + i, sizeof r);
+        std::memcpy(&q, fi + i, sizeof q);
+        outside |= (r + kNarrowLimit) | (q + kNarrowLimit);
+    }
+    if (((outside[0] | outside[1] | outside[2] | outside[3]) >> 17) != 0)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        wr32[i] = static_cast<int32_t>(fr[rev[i]]);
+        wi32[i] = static_cast<int32_t>(fi[rev[i]]);
+    }
+    return true;
+}
+
+// The magnitudes of the scratch ORed together: see narrowPass.
+NARROW_TARGETS uint32_t FixedFft::magnitudeBits(int n) const
+{
+    v8i bits = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < n; i += 8) {
+        v8i r, q;
+        std::memcpy(&r, wr32 + i, sizeof r);
+        std::memcpy(&q, wi32 + i, sizeof q);
+        const v8i sr = r >> 31, sq = q >> 31;
+        bits |= ((r ^ sr) - sr) | ((q ^ sq) - sq);
+    }
+    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3] | bits[4] | bits[5] | bits[6] | bits[7]);
+}
+
+// Widens the scratch back into the caller's arrays.
+NARROW_TARGETS void FixedFft::narrowOut(fixed fr[], fixed fi[], int n) const
+{
+    typedef int64_t v4l __attribute__((vector_size(32)));
+    for (int i = 0; i < n; i += 4) {
+        v4i r, q;
+        std::memcpy(&r, wr32 + i, sizeof r);
+        std::memcpy(&q, wi32 + i, sizeof q);
+        const v4l wr = __builtin_convertvector(r, v4l), wi = __builtin_convertvector(q, v4l);
+        std::memcpy(fr + i, &wr, sizeof wr);
+        std::memcpy(fi + i, &wi, sizeof wi);
+    }
 }
 
 int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
@@ -337,18 +418,11 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
 
     // Sweeps of 16-bit samples keep every value within +-65535, where the
     // passes give the same results on 32-bit copies, four values at a time.
-    uint64_t outside = 0;
-    for (int i = 0; i < n; ++i)
-        outside |= (static_cast<uint64_t>(fr[i]) + kNarrowLimit) | (static_cast<uint64_t>(fi[i]) + kNarrowLimit);
-    if ((outside >> 17) == 0 && n >= 8) {
-        // Bits of the magnitudes: see narrowPass.
-        uint32_t bits = 0;
-        for (int i = 0; i < n; ++i) {
-            const int32_t r = static_cast<int32_t>(fr[rev[i]]), q = static_cast<int32_t>(fi[rev[i]]);
-            wr32[i] = r;
-            wi32[i] = q;
-            bits |= magnitude(r) | magnitude(q);
-        }
+    // The copies are taken in bit-reversed order; a value outside that range
+    // leaves the caller's arrays untouched for the 64-bit passes below.
+    bool narrow = n >= 8 && narrowIn(fr, fi, n);
+    if (narrow) {
+        uint32_t bits = magnitudeBits(n);
         while (l < n && bits <= kNarrowLimit) {
             const int shift = inverse ? (bits > 16383 ? 1 : 0) : 1;
             scale += inverse ? shift : 0;
@@ -356,11 +430,9 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
             --k;
             l <<= 1;
         }
-        for (int i = 0; i < n; ++i) {
-            fr[i] = wr32[i];
-            fi[i] = wi32[i];
-        }
-    } else {
+        narrowOut(fr, fi, n);
+    }
+    if (!narrow) {
         for (int mm = 1; mm < n; ++mm) {
             const int mr = rev[mm];
             if (mr > mm) {
