@@ -31,6 +31,7 @@ size_t sizeOfNameOfProgram = 0;
 // Set once the supervisor leads its own process group, so that signalling the
 // group reaches only its own tree.
 volatile sig_atomic_t ownGroup = 0;
+pid_t supervisorPid = 0;
 
 void setTitle(const char* title) {
     if (nameOfProgram != nullptr) strncpy(nameOfProgram, title, sizeOfNameOfProgram);
@@ -71,6 +72,12 @@ void stopGroup() {
     if (!ownGroup) return;
     signal(SIGUSR1, SIG_IGN);
     kill(0, SIGUSR1);
+}
+
+// Also catches exits taken inside shared code, such as the configuration
+// client's status 3; stages inherit the registration, so it checks the pid.
+void endTreeAtExit() {
+    if (getpid() == supervisorPid) stopGroup();
 }
 
 [[noreturn]] void fatalExit(int status) {
@@ -421,6 +428,8 @@ int Supervisor::run() {
     signal(SIGUSR1, signal_handler);
     setpgid(0, 0);
     ownGroup = getpgrp() == getpid();
+    supervisorPid = getpid();
+    atexit(endTreeAtExit);
 
     char buffer[TEXT_SLOT_SIZE];
     for (;;) {

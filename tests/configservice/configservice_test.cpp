@@ -35,12 +35,16 @@ protected:
         writeFile(dir.file("station.json"), readFile(sourcePath("config/station.json")));
         if (o.config.empty())
             o.config = dir.file("station.json");
-        o.repPort = freePort();
-        o.pubPort = freePort();
         if (o.requestLog.empty())
             o.requestLog = dir.file("requests.log");
-        options = o;
-        service = startConfigService(o);
+        // Another test may take a port between the probe and the bind: try afresh.
+        for (int attempt = 0; attempt < 3 && !service; attempt++) {
+            auto ports = freePorts(2);
+            o.repPort = ports[0];
+            o.pubPort = ports[1];
+            options = o;
+            service = startConfigService(o);
+        }
         ASSERT_TRUE(service) << "stand-in did not get ready";
     }
     std::string endpoint() const { return "tcp://127.0.0.1:" + std::to_string(options.repPort); }
@@ -192,7 +196,8 @@ TEST_F(Service, NoticesNameEachChangedSectionOrBranch)
 
 TEST_F(Service, RequestSentBeforeTheServiceStartsIsAnsweredOnceItRuns)
 {
-    int rep = freePort();
+    auto ports = freePorts(2);
+    int rep = ports[0];
     zmq::context_t ctx(1);
     zmq::socket_t req(ctx, zmq::socket_type::req);
     req.set(zmq::sockopt::linger, 0);
@@ -204,7 +209,7 @@ TEST_F(Service, RequestSentBeforeTheServiceStartsIsAnsweredOnceItRuns)
     ConfigServiceOptions o;
     o.config = dir.file("station.json");
     o.repPort = rep;
-    o.pubPort = freePort();
+    o.pubPort = ports[1];
     auto svc = startConfigService(o);
     ASSERT_TRUE(svc);
     zmq::pollitem_t item{static_cast<void*>(req), 0, ZMQ_POLLIN, 0};
@@ -286,8 +291,9 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
 TEST(ServiceStart, StopsCleanlyOnTerm)
 {
     ConfigServiceOptions o;
-    o.repPort = freePort();
-    o.pubPort = freePort();
+    auto ports = freePorts(2);
+    o.repPort = ports[0];
+    o.pubPort = ports[1];
     auto svc = startConfigService(o);
     ASSERT_TRUE(svc);
     svc->signal(SIGTERM);

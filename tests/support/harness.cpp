@@ -32,24 +32,35 @@ std::string configservicePath()
     return CONFIGSERVICE_BIN;
 }
 
+std::vector<int> freePorts(size_t count)
+{
+    // All sockets stay bound until every port is known, so no port comes twice.
+    std::vector<int> fds, ports;
+    for (size_t i = 0; i < count; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            if (fd >= 0)
+                close(fd);
+            for (int f : fds)
+                close(f);
+            throw std::runtime_error("no free port");
+        }
+        fds.push_back(fd);
+        ports.push_back(ntohs(addr.sin_port));
+    }
+    for (int f : fds)
+        close(f);
+    return ports;
+}
+
 int freePort()
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("socket");
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        close(fd);
-        throw std::runtime_error("bind");
-    }
-    int port = ntohs(addr.sin_port);
-    close(fd);
-    return port;
+    return freePorts(1).front();
 }
 
 TempDir::TempDir()

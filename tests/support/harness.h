@@ -22,8 +22,9 @@ std::string sourcePath(const std::string& relative);
 // Path of the built configuration service stand-in.
 std::string configservicePath();
 
-// A TCP port that was free on the loopback interface a moment ago.
+// TCP ports that were free on the loopback interface a moment ago, all distinct.
 int freePort();
+std::vector<int> freePorts(size_t count);
 
 // A fresh directory, removed with everything in it on destruction.
 class TempDir {
