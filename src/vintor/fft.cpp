@@ -336,6 +336,7 @@ int FFTClass::generateFFT()
         uSleep(4000000);
     }
     printf("\nstr: %s", text);
+    fflush(stdout); // the start-up lines reach a log even while the stage waits
     buildRadarList(text);
     for (radarlist_st& r : radar_list)
         r.index = sm.getIndex(r.name);
