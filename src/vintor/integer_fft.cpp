@@ -222,10 +222,11 @@ inline v4i load4(const int32_t* p)
 
 inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
 
+// Lanes of two vectors picked by constant indices (0-3 from a, 4-7 from b).
 #if defined(__clang__)
-#define SHUFFLE2(a, b, mask) __builtin_shufflevector(a, b, mask[0], mask[1], mask[2], mask[3])
+#define SHUFFLE(a, b, i, j, k, m) __builtin_shufflevector(a, b, i, j, k, m)
 #else
-#define SHUFFLE2(a, b, mask) __builtin_shuffle(a, b, mask)
+#define SHUFFLE(a, b, i, j, k, m) __builtin_shuffle(a, b, v4i{i, j, k, m})
 #endif
 
 // On x86 the pass is also built for AVX2 and chosen at run time; the results are the same.
@@ -252,6 +253,56 @@ inline v4i magnitude(v4i v)
 }
 
 
+// Four butterflies: a' = a/2^shift + w*b, b' = a/2^shift - w*b, each Q15 product floored.
+inline void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int shift, v4i& bits)
+{
+    const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
+    const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
+    const v4i qr = ar >> shift, qi = ai >> shift;
+    br = qr - tr;
+    bi = qi - ti;
+    ar = qr + tr;
+    ai = qi + ti;
+    bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
+}
+
+// Passes of half-span 1 and 2: partners lie within each group of four, so the
+// upper halves of two groups are gathered into one vector and the lower
+// halves into another, then put back.
+template <int L>
+inline void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, const int32_t* sw, int shift, v4i& bits)
+{
+    const v4i wr = (L == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} : v4i{cw[0], cw[1], cw[0], cw[1]}) >> shift;
+    const v4i wi = (L == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} : v4i{sw[0], sw[1], sw[0], sw[1]}) >> shift;
+    for (int i = 0; i < n; i += 8) {
+        const v4i r0 = load4(xr + i), r1 = load4(xr + i + 4), i0 = load4(xi + i), i1 = load4(xi + i + 4);
+        v4i ar, br, ai, bi;
+        if (L == 1) {
+            ar = SHUFFLE(r0, r1, 0, 2, 4, 6);
+            br = SHUFFLE(r0, r1, 1, 3, 5, 7);
+            ai = SHUFFLE(i0, i1, 0, 2, 4, 6);
+            bi = SHUFFLE(i0, i1, 1, 3, 5, 7);
+        } else {
+            ar = SHUFFLE(r0, r1, 0, 1, 4, 5);
+            br = SHUFFLE(r0, r1, 2, 3, 6, 7);
+            ai = SHUFFLE(i0, i1, 0, 1, 4, 5);
+            bi = SHUFFLE(i0, i1, 2, 3, 6, 7);
+        }
+        butterflies(wr, wi, ar, ai, br, bi, shift, bits);
+        if (L == 1) {
+            store4(xr + i, SHUFFLE(ar, br, 0, 4, 1, 5));
+            store4(xr + i + 4, SHUFFLE(ar, br, 2, 6, 3, 7));
+            store4(xi + i, SHUFFLE(ai, bi, 0, 4, 1, 5));
+            store4(xi + i + 4, SHUFFLE(ai, bi, 2, 6, 3, 7));
+        } else {
+            store4(xr + i, SHUFFLE(ar, br, 0, 1, 4, 5));
+            store4(xr + i + 4, SHUFFLE(ar, br, 2, 3, 6, 7));
+            store4(xi + i, SHUFFLE(ai, bi, 0, 1, 4, 5));
+            store4(xi + i + 4, SHUFFLE(ai, bi, 2, 3, 6, 7));
+        }
+    }
+}
+
 } // namespace
 
 // One radix-2 pass over 32-bit values, four butterflies at a time. Returns
@@ -265,41 +316,15 @@ NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shif
     const int32_t* const cw = twCos + l;
     const int32_t* const sw = (inverse ? twSin : twNegSin) + l;
     v4i bits = {0, 0, 0, 0};
-    auto butterflies = [&](v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi) {
-        const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
-        const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
-        const v4i qr = ar >> shift, qi = ai >> shift;
-        br = qr - tr;
-        bi = qi - ti;
-        ar = qr + tr;
-        ai = qi + ti;
-        bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
-    };
-    if (l == 1 || l == 2) {
-        // Partners lie within each group of four: gather the upper halves
-        // of two groups into one vector and the lower halves into another.
-        const v4i wr = l == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} >> shift : v4i{cw[0], cw[1], cw[0], cw[1]} >> shift;
-        const v4i wi = l == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} >> shift : v4i{sw[0], sw[1], sw[0], sw[1]} >> shift;
-        const v4i pickA = l == 1 ? v4i{0, 2, 4, 6} : v4i{0, 1, 4, 5};
-        const v4i pickB = l == 1 ? v4i{1, 3, 5, 7} : v4i{2, 3, 6, 7};
-        // Putting them back: element t of the group pair from A (t < 4) or B (t >= 4).
-        const v4i backLo = l == 1 ? v4i{0, 4, 1, 5} : v4i{0, 1, 4, 5};
-        const v4i backHi = l == 1 ? v4i{2, 6, 3, 7} : v4i{2, 3, 6, 7};
-        for (int i = 0; i < n; i += 8) {
-            const v4i r0 = load4(xr + i), r1 = load4(xr + i + 4), i0 = load4(xi + i), i1 = load4(xi + i + 4);
-            v4i ar = SHUFFLE2(r0, r1, pickA), br = SHUFFLE2(r0, r1, pickB);
-            v4i ai = SHUFFLE2(i0, i1, pickA), bi = SHUFFLE2(i0, i1, pickB);
-            butterflies(wr, wi, ar, ai, br, bi);
-            store4(xr + i, SHUFFLE2(ar, br, backLo));
-            store4(xr + i + 4, SHUFFLE2(ar, br, backHi));
-            store4(xi + i, SHUFFLE2(ai, bi, backLo));
-            store4(xi + i + 4, SHUFFLE2(ai, bi, backHi));
-        }
+    if (l == 1) {
+        smallSpanPass<1>(xr, xi, n, cw, sw, shift, bits);
+    } else if (l == 2) {
+        smallSpanPass<2>(xr, xi, n, cw, sw, shift, bits);
     } else if (l == 4) {
         const v4i wr = load4(cw) >> shift, wi = load4(sw) >> shift;
         for (int a = 0; a < n; a += 8) {
             v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + a + 4), bi = load4(xi + a + 4);
-            butterflies(wr, wi, ar, ai, br, bi);
+            butterflies(wr, wi, ar, ai, br, bi, shift, bits);
             store4(xr + a, ar);
             store4(xi + a, ai);
             store4(xr + a + 4, br);
