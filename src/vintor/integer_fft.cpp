@@ -236,22 +236,16 @@ inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
 #define NARROW_TARGETS
 #endif
 
-// Narrow passes are exact while every value lies within +-65535: a Q15
+// Narrow passes are exact while every value lies within +-65536: a Q15
 // product then stays below 2^31 and every sum within 32 bits.
 constexpr int32_t kNarrowLimit = 65535;
 
 // |v| of values far from the ends of the 32-bit range, without a branch.
-inline uint32_t magnitude(int32_t v)
-{
-    const int32_t sign = v >> 31;
-    return static_cast<uint32_t>((v ^ sign) - sign);
-}
 inline v4i magnitude(v4i v)
 {
     const v4i sign = v >> 31;
     return (v ^ sign) - sign;
 }
-
 
 // Four butterflies: a' = a/2^shift + w*b, b' = a/2^shift - w*b, each Q15 product floored.
 inline void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int shift, v4i& bits)
@@ -442,7 +436,7 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
     int scale = 0;
 
     // Sweeps of 16-bit samples keep every value within +-65535, where the
-    // passes give the same results on 32-bit copies, four values at a time.
+    // passes give the same results on 32-bit copies, several values at a time.
     // The copies are taken in bit-reversed order; a value outside that range
     // leaves the caller's arrays untouched for the 64-bit passes below.
     bool narrow = n >= 8 && narrowIn(fr, fi, n);
