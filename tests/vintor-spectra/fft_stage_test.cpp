@@ -248,6 +248,40 @@ TEST(FftStage, BeatToneOfAKnownDistanceLandsOnItsBin)
     EXPECT_NEAR(expectedBin + expected, binOfD, 0.35);
 }
 
+TEST(FftStage, RowWithoutDebugEqualsTheRowFromThe64BitPowers)
+{
+    // At debug level 4 the row is made from the 64-bit powers, as defined;
+    // below it, straight from the transform. Both must give the same floats.
+    const struct { int n, brand; double amplitude; int henn; } cases[] = {
+        {256, ENRAF, 32767, 0}, {512, ENRAF, 20000, 1}, {1024, ENRAF, 300, 1}, {2048, ENRAF, 32767, 1},
+        {2048, ENRAF, 32767, 0}, {300, READFILE, 32767, 0}, {8, ENRAF, 5, 0},
+    };
+    for (auto c : cases) {
+        Fixture fast(c.henn), slow(c.henn);
+        slow.fft->debug = 4;
+        for (Fixture* f : {&fast, &slow}) {
+            if (c.brand == ENRAF) {
+                std::vector<int16_t> s(2 * c.n);
+                for (int i = 0; i < 2 * c.n; ++i)
+                    s[i] = static_cast<int16_t>(std::lround(c.amplitude * std::sin(0.7 * i) * std::cos(0.011 * i)));
+                f->serial(s, 2);
+            } else {
+                f->in->brand = c.brand;
+                f->in->nrOfSweeps = 2;
+                f->in->length = c.n;
+                for (int i = 0; i < c.n; ++i)
+                    f->in->data.rf[0].data[i] = f->in->data.rf[1].data[i] = static_cast<int16_t>(i * 97 % 65536 - 32768);
+            }
+        }
+        fast.run();
+        testing::internal::CaptureStdout();
+        slow.run();
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(fast.out->length, c.n);
+        ASSERT_EQ(std::memcmp(fast.out->data, slow.out->data, sizeof fast.out->data), 0) << c.n;
+    }
+}
+
 TEST(FftStage, RecordsOutOfBoundsStayInsideTheirRows)
 {
     // Counts beyond what a record can hold; run under the address sanitizer.
