@@ -3,6 +3,7 @@
 #include "configfile.h"
 #include "fft.h"
 #include "misc.h"
+#include "reference_spectrum.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+using spectra_test::dftPower;
+using spectra_test::mirroredHann;
 
 struct Fixture {
     ConfigFile cf{0, 0}; // offline: values are set locally
@@ -45,23 +49,6 @@ struct Fixture {
     }
     void run() { fft->processRecord(*in, *out); }
 };
-
-// Normalised power |X_k|^2 / n^2, double precision, of samples already weighted.
-std::vector<double> dftPower(const std::vector<double>& x)
-{
-    const int n = static_cast<int>(x.size());
-    std::vector<double> p(n / 2);
-    for (int k = 0; k < n / 2; ++k) {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i) {
-            const double a = 2.0 * M_PI * static_cast<double>((static_cast<long>(k) * i) % n) / n;
-            re += x[i] * std::cos(a);
-            im -= x[i] * std::sin(a);
-        }
-        p[k] = (re * re + im * im) / (static_cast<double>(n) * n);
-    }
-    return p;
-}
 
 TEST(FftStage, ConstantSweepPutsItsPowerIntoBinZero)
 {
@@ -169,8 +156,7 @@ TEST(FftStage, WindowWeighsSamplesButNotTheEnergy)
     double sumSq = 0;
     for (int i = 0; i < n; ++i) {
         s[i] = s[n + i] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 20.4 * i / n)));
-        const int t = i < n / 2 ? i : n - 1 - i;
-        weighted[i] = s[i] * (0.5 - 0.5 * std::cos(2 * M_PI * t / n));
+        weighted[i] = s[i] * mirroredHann(i, n);
         sumSq += static_cast<double>(s[i]) * s[i];
     }
     f.serial(s, 2);
@@ -226,8 +212,7 @@ TEST(FftStage, BeatToneOfAKnownDistanceLandsOnItsBin)
     for (int i = 0; i < n; ++i) {
         const double v = std::lround(9000 * std::cos(2 * M_PI * beat * i * DEF_timePerSample) + 700);
         s[i] = s[n + i] = static_cast<int16_t>(v);
-        const int t = i < n / 2 ? i : n - 1 - i;
-        weighted[i] = v * (0.5 - 0.5 * std::cos(2 * M_PI * t / n));
+        weighted[i] = v * mirroredHann(i, n);
     }
     f.serial(s, 2);
     f.run();
