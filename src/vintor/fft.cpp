@@ -421,7 +421,7 @@ int FFTClass::generateFFT()
                         stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
                         stored - stamps[4], sent - stored);
                 }
-                if (sharedmem != nullptr) // counts on past 2^31 by wrapping, as the field's readers expect
+                if (sharedmem != nullptr) // after 2^31 records the count wraps rather than overflowing
                     sharedmem->status.fft = static_cast<int32_t>(static_cast<uint32_t>(sharedmem->status.fft) + 1u);
             }
         }
