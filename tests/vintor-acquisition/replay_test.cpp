@@ -181,7 +181,7 @@ TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
         int length = 256;
         EXPECT_EQ(rf.getMeasurement(data.get(), &length, 1.0), s.result);
         EXPECT_EQ(length, s.length);
-        if (s.upTime) EXPECT_STREQ(data->rf[0].time, s.upTime);
+        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
     }
 
     ReadfileClass missing(cf.get(), "radar0", 1.0);
@@ -236,9 +236,8 @@ private:
     std::thread thread_;
 };
 
-void sendText(int fd, const std::string& s) {
-    ASSERT_EQ(send(fd, s.data(), s.size(), MSG_NOSIGNAL), ssize_t(s.size()));
-}
+// A failed send shows up as a failed measurement on the front-end's side.
+void sendText(int fd, const std::string& s) { (void)send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
 
 std::string pairLine(int n) {
     return "raw=peer;" + std::to_string(1000 + n) + ";" + std::to_string(n) + ";" + std::to_string(n) +
@@ -288,8 +287,8 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
         int length = 256;
         EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), s.result);
         EXPECT_EQ(length, s.length);
-        if (s.upTime) EXPECT_STREQ(data->rf[0].time, s.upTime);
-        if (s.downTime) EXPECT_STREQ(data->rf[1].time, s.downTime);
+        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
+        if (s.downTime) { EXPECT_STREQ(data->rf[1].time, s.downTime); }
     }
     EXPECT_STREQ(data->rf[1].sensorname, "big");
     EXPECT_EQ(data->rf[1].data[299], 5);
