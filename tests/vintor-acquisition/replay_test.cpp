@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "configfile.h"
+#include "acquisition_support.h"
 #include "harness.h"
 #include "readfile.h"
 #include "readudp.h"
@@ -194,50 +195,8 @@ TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
 
 namespace {
 
-// A replay peer in a test thread: connects to the front-end and answers every
-// "g" with what the script says.
-class ThreadPeer {
-public:
-    using Answer = std::function<bool(int fd, int request)>;  // false: the peer leaves
-    ThreadPeer(int port, Answer answer) : thread_([this, port, answer] { run(port, answer); }) {}
-    ~ThreadPeer() {
-        stop_ = true;
-        int fd = fd_;
-        if (fd >= 0) shutdown(fd, SHUT_RDWR);  // wakes the thread; it never closes fd itself
-        thread_.join();
-        if (fd_ >= 0) close(fd_);
-    }
-
-private:
-    void run(int port, const Answer& answer) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        for (int tries = 0; tries < 500 && !stop_; ++tries) {
-            int fd = socket(AF_INET, SOCK_STREAM, 0);
-            if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-                fd_ = fd;
-                break;
-            }
-            close(fd);
-            usleep(10000);
-        }
-        int request = 0;
-        char c;
-        while (fd_ >= 0 && !stop_ && recv(fd_, &c, 1, 0) == 1) {
-            if (c == 'g' && !answer(fd_, request++)) break;
-        }
-        if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
-    }
-
-    std::atomic<bool> stop_{false};
-    std::atomic<int> fd_{-1};
-    std::thread thread_;
-};
-
-// A failed send shows up as a failed measurement on the front-end's side.
-void sendText(int fd, const std::string& s) { (void)send(fd, s.data(), s.size(), MSG_NOSIGNAL); }
+using acq::ThreadPeer;
+using acq::sendText;
 
 std::string pairLine(int n) {
     return "raw=peer;" + std::to_string(1000 + n) + ";" + std::to_string(n) + ";" + std::to_string(n) +
