@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,21 @@ protected:
         sharedmemFd = -1;
         program_.reset();
         service_.reset();
+        if (noticeHold_ >= 0) close(noticeHold_);
+    }
+
+    // A notice port on which nothing can publish: it stays bound here, so no
+    // service of this or a parallel test can take it and end the tree under test.
+    int quietNoticePort() {
+        noticeHold_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (noticeHold_ < 0 || bind(noticeHold_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            getsockname(noticeHold_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return -1;
+        return ntohs(addr.sin_port);
     }
 
     // Starts the stand-in with `sections` merged into a "vintor" section with
@@ -78,8 +95,11 @@ protected:
         writeFile(dir_.file("config.json"), config);
         ConfigServiceOptions o;
         o.config = dir_.file("config.json");
-        o.repPort = freePort();
-        o.pubPort = freePort();
+        std::vector<int> ports = freePorts(2);
+        o.repPort = ports[0];
+        o.pubPort = ports[1];
+        int noticePort = quietNoticePort();
+        ASSERT_GT(noticePort, 0);
         service_ = startConfigService(o);
         ASSERT_TRUE(service_);
         repPort_ = o.repPort;
@@ -94,7 +114,7 @@ protected:
         // No publisher on the notice port: these tests change the configuration without notices.
         program_ = std::make_unique<Process>(FAKE_STAGES_BIN,
                                              std::vector<std::string>{std::to_string(o.repPort),
-                                                                      std::to_string(freePort())},
+                                                                      std::to_string(noticePort)},
                                              po);
         std::string shm = dir_.file("sharedmem");
         ASSERT_TRUE(waitUntil([&] { return fileSize(shm) == static_cast<off_t>(SHAREDMEM_FILE_SIZE); },
@@ -142,6 +162,7 @@ protected:
 
     TempDir dir_;
     int repPort_ = 0;
+    int noticeHold_ = -1;
     std::unique_ptr<Process> service_;
     std::unique_ptr<Process> program_;
 };
