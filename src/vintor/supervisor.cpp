@@ -467,6 +467,9 @@ int supervisorMain(int argc, char** argv, const SupervisorSettings& settings) {
     sizeOfNameOfProgram = strlen(argv[0]);
     setTitle("vintorMain");
     signal(SIGSEGV, supervisorSegv);
+    // An ignored SIGCHLD survives exec: then no ended stage could be waited for
+    // (exit 122) and every touch of the watchdog would fail (exit 1).
+    signal(SIGCHLD, SIG_DFL);
 
     int configport = 0, subscriptionport = 0;
     if (argc < 3 || !parsePort(argv[1], &configport) || !parsePort(argv[2], &subscriptionport))

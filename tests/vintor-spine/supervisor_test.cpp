@@ -314,6 +314,21 @@ TEST_F(Supervisor, WatchdogIsTouchedOnTheFirstPassAndEvery31PassesWhateverTheTas
     EXPECT_GE(startsOf("housekeeping").size(), 5u);
 }
 
+TEST_F(Supervisor, RunsWhenItsStarterLeftChildSignalsIgnored) {
+    // SIG_IGN survives fork and exec: the supervisor is started with it.
+    struct IgnoreChildSignals {
+        IgnoreChildSignals() { signal(SIGCHLD, SIG_IGN); }
+        ~IgnoreChildSignals() { signal(SIGCHLD, SIG_DFL); }
+    };
+    {
+        IgnoreChildSignals ignore;
+        start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=exit"});
+    }
+    EXPECT_TRUE(waitStarts("housekeeping", 3)) << "ended stages are reaped and restarted";
+    EXPECT_GE(fileSize(dir_.file("watchdog")), 0);
+    EXPECT_TRUE(program_->running()) << output();
+}
+
 TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
     start("\"udp\": \"1\", \"fft\": \"1\"", "");
     ASSERT_TRUE(waitStarts("udp", 1));
