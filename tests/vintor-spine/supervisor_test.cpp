@@ -329,6 +329,24 @@ TEST_F(Supervisor, RunsWhenItsStarterLeftChildSignalsIgnored) {
     EXPECT_TRUE(program_->running()) << output();
 }
 
+TEST_F(Supervisor, ACrashEndsTheTreeEvenWhenItsStarterBlockedTheSignals) {
+    // A blocked signal survives fork and exec: the supervisor is started with both.
+    sigset_t blocked, old;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGSEGV);
+    pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    start("\"udp\": \"1\"", "");
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ASSERT_TRUE(waitStarts("udp", 1));
+    program_->signal(SIGSEGV);
+    ASSERT_TRUE(program_->wait(milliseconds(5000)));
+    EXPECT_EQ(program_->exitCode(), 1);
+    pid_t udp = startsOf("udp")[0].pid;
+    EXPECT_TRUE(waitUntil([&] { return !alive(udp); }, milliseconds(2000)));
+    EXPECT_NE(output().find("\npid:" + std::to_string(udp) + " received SIGUSR1\n"), std::string::npos);
+}
+
 TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
     start("\"udp\": \"1\", \"fft\": \"1\"", "");
     ASSERT_TRUE(waitStarts("udp", 1));
