@@ -467,6 +467,17 @@ int supervisorMain(int argc, char** argv, const SupervisorSettings& settings) {
     sizeOfNameOfProgram = strlen(argv[0]);
     setTitle("vintorMain");
     signal(SIGSEGV, supervisorSegv);
+    // An ignored SIGCHLD survives exec: then no ended stage could be waited for
+    // (exit 122) and every touch of the watchdog would fail (exit 1).
+    signal(SIGCHLD, SIG_DFL);
+    // The tree ends by SIGUSR1 and a crash is reported through SIGSEGV's handler;
+    // a signal mask inherited from the starter must hold back neither, in the
+    // supervisor or in the stages it forks.
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGUSR1);
+    sigaddset(&handled, SIGSEGV);
+    sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 
     int configport = 0, subscriptionport = 0;
     if (argc < 3 || !parsePort(argv[1], &configport) || !parsePort(argv[2], &subscriptionport))

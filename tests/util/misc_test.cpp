@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 
 using namespace util;
@@ -181,6 +185,47 @@ TEST(Process, MemoryFigures)
     process_mem_usage(-7, vm, rss);
     EXPECT_EQ(vm, 0.0);
     EXPECT_EQ(rss, 0.0);
+}
+
+TEST(Process, MemoryFiguresOfAProcessWhoseNameHoldsBlanksAndParentheses)
+{
+    // The name sits between parentheses in /proc/<pid>/stat and may hold both;
+    // the figures must still be the process's own, as statm gives them in pages.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        prctl(PR_SET_NAME, "a b) c d e");
+        ssize_t n = write(ready[1], "r", 1);
+        (void)n;
+        for (;;)
+            pause();
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    // Measure once the child sleeps in pause() and its figures stand still.
+    std::string proc = "/proc/" + std::to_string(child);
+    double vm = 0, rss = 0;
+    long pages = 0, resident = 0;
+    for (int i = 0; i < 200; i++) {
+        std::string stat;
+        std::getline(std::ifstream(proc + "/stat"), stat);
+        if (stat.substr(stat.rfind(')') + 2, 1) == "S")
+            break;
+        usleep(5000);
+    }
+    process_mem_usage(child, vm, rss);
+    std::ifstream(proc + "/statm") >> pages >> resident;
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    long pageKb = sysconf(_SC_PAGESIZE) / 1024;
+    ASSERT_GT(pages, 0);
+    EXPECT_EQ(vm, static_cast<double>(pages * pageKb));
+    // The kernel counts resident pages for stat and statm a little apart.
+    EXPECT_NEAR(rss, static_cast<double>(resident * pageKb), resident * pageKb / 4.0);
 }
 
 TEST(Process, ErrorExitsWithStatusOne)

@@ -134,6 +134,50 @@ TEST(ConfigFile, InvalidRepliesLeaveEmptyMapsAndReturnThree) {
     }
 }
 
+TEST(ConfigFile, ASuccessThatIsNoObjectIsAnInvalidReplyAndStrayMemberTypesAreSkipped) {
+    // Replies no stand-in switch makes: a scripted service in a thread answers
+    // the first request with {} and the second with the case's text.
+    struct {
+        const char* reply;
+        int result;
+        size_t entries;  // of content_: only h/k survives the stray types
+    } cases[] = {
+        {"{\"success\":\"ok\"}", 3, 0},
+        {"{\"success\":[1,2]}", 3, 0},
+        {"{\"success\":5}", 3, 0},
+        {"[{\"success\":{}}]", 3, 0},
+        {"{\"success\":null}", 0, 0},
+        {"{\"success\":{\"radar\":5,\"radar2\":\"x\",\"read-only\":[1],\"vintor\":{\"g\":7,\"h\":{\"k\":\"v\"}}}}", 0, 1},
+    };
+    for (const auto& c : cases) {
+        zmq::context_t ctx(1);
+        zmq::socket_t rep(ctx, zmq::socket_type::rep);
+        rep.set(zmq::sockopt::linger, 0);
+        rep.bind("tcp://127.0.0.1:*");
+        std::string endpoint = rep.get(zmq::sockopt::last_endpoint);
+        int port = std::stoi(endpoint.substr(endpoint.rfind(':') + 1));
+        std::thread service([&] {
+            for (const char* answer : {"{}", c.reply}) {
+                zmq::message_t request;
+                if (!rep.recv(request)) return;
+                rep.send(zmq::buffer(std::string(answer)), zmq::send_flags::none);
+            }
+        });
+        ConfigFile cf(port, 1);
+        testing::internal::CaptureStdout();
+        int result = cf.readConfig();
+        testing::internal::GetCapturedStdout();
+        service.join();
+        EXPECT_EQ(result, c.result) << c.reply;
+        EXPECT_EQ(cf.content_.size(), c.entries) << c.reply;
+        EXPECT_EQ(cf.SectionExists("radar1"), 0) << c.reply;
+        if (c.entries == 1) {
+            EXPECT_EQ(stringEntry(cf, "h/k"), "v");
+            EXPECT_EQ(cf.SectionExists("radar0"), 1) << "a radar member of any type names its section";
+        }
+    }
+}
+
 TEST(ConfigFile, WaitsForAServiceThatStartsLate) {
     Service svc(kMapping);
     ConfigFile cf(svc.options.repPort, svc.options.pubPort);

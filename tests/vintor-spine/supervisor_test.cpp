@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,21 @@ protected:
         sharedmemFd = -1;
         program_.reset();
         service_.reset();
+        if (noticeHold_ >= 0) close(noticeHold_);
+    }
+
+    // A notice port on which nothing can publish: it stays bound here, so no
+    // service of this or a parallel test can take it and end the tree under test.
+    int quietNoticePort() {
+        noticeHold_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (noticeHold_ < 0 || bind(noticeHold_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            getsockname(noticeHold_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return -1;
+        return ntohs(addr.sin_port);
     }
 
     // Starts the stand-in with `sections` merged into a "vintor" section with
@@ -78,8 +95,11 @@ protected:
         writeFile(dir_.file("config.json"), config);
         ConfigServiceOptions o;
         o.config = dir_.file("config.json");
-        o.repPort = freePort();
-        o.pubPort = freePort();
+        std::vector<int> ports = freePorts(2);
+        o.repPort = ports[0];
+        o.pubPort = ports[1];
+        int noticePort = quietNoticePort();
+        ASSERT_GT(noticePort, 0);
         service_ = startConfigService(o);
         ASSERT_TRUE(service_);
         repPort_ = o.repPort;
@@ -94,7 +114,7 @@ protected:
         // No publisher on the notice port: these tests change the configuration without notices.
         program_ = std::make_unique<Process>(FAKE_STAGES_BIN,
                                              std::vector<std::string>{std::to_string(o.repPort),
-                                                                      std::to_string(freePort())},
+                                                                      std::to_string(noticePort)},
                                              po);
         std::string shm = dir_.file("sharedmem");
         ASSERT_TRUE(waitUntil([&] { return fileSize(shm) == static_cast<off_t>(SHAREDMEM_FILE_SIZE); },
@@ -142,6 +162,7 @@ protected:
 
     TempDir dir_;
     int repPort_ = 0;
+    int noticeHold_ = -1;
     std::unique_ptr<Process> service_;
     std::unique_ptr<Process> program_;
 };
@@ -291,6 +312,39 @@ TEST_F(Supervisor, WatchdogIsTouchedOnTheFirstPassAndEvery31PassesWhateverTheTas
     auto gap = std::chrono::duration_cast<milliseconds>(steady_clock::now() - removed);
     EXPECT_GE(gap.count(), 400) << "touched again too early";
     EXPECT_GE(startsOf("housekeeping").size(), 5u);
+}
+
+TEST_F(Supervisor, RunsWhenItsStarterLeftChildSignalsIgnored) {
+    // SIG_IGN survives fork and exec: the supervisor is started with it.
+    struct IgnoreChildSignals {
+        IgnoreChildSignals() { signal(SIGCHLD, SIG_IGN); }
+        ~IgnoreChildSignals() { signal(SIGCHLD, SIG_DFL); }
+    };
+    {
+        IgnoreChildSignals ignore;
+        start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=exit"});
+    }
+    EXPECT_TRUE(waitStarts("housekeeping", 3)) << "ended stages are reaped and restarted";
+    EXPECT_GE(fileSize(dir_.file("watchdog")), 0);
+    EXPECT_TRUE(program_->running()) << output();
+}
+
+TEST_F(Supervisor, ACrashEndsTheTreeEvenWhenItsStarterBlockedTheSignals) {
+    // A blocked signal survives fork and exec: the supervisor is started with both.
+    sigset_t blocked, old;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGSEGV);
+    pthread_sigmask(SIG_BLOCK, &blocked, &old);
+    start("\"udp\": \"1\"", "");
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ASSERT_TRUE(waitStarts("udp", 1));
+    program_->signal(SIGSEGV);
+    ASSERT_TRUE(program_->wait(milliseconds(5000)));
+    EXPECT_EQ(program_->exitCode(), 1);
+    pid_t udp = startsOf("udp")[0].pid;
+    EXPECT_TRUE(waitUntil([&] { return !alive(udp); }, milliseconds(2000)));
+    EXPECT_NE(output().find("\npid:" + std::to_string(udp) + " received SIGUSR1\n"), std::string::npos);
 }
 
 TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
