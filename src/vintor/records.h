@@ -1,0 +1,273 @@
+// Records that pass between the stages of the radar program and the layouts of
+// its shared-memory files. The same bytes sit in the rings, go out on the
+// "fft", "peak" and "h" feeds and are read by other programs, so every size and
+// offset is pinned below. Padding is what natural alignment gives on the
+// targets (x86-64, ARM EABI); the asserts catch any platform where it differs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "defaults.h"
+#include "tarnix.h"
+
+// Slot width of the text rings ("log" and the task rings): 250 bytes of text and a NUL.
+constexpr int TEXT_SLOT_SIZE = LOG_LINE_WIDTH + 1;
+constexpr int RADARS_TEXT_SIZE = 30;
+
+// One recorded sweep as replayed from a file or a network peer.
+struct readfile_raw_data_t {
+    char sensorname[40];
+    char time[TIMESTRSIZE];
+    int sweepnr;
+    int16_t data[300];
+};
+
+// Raw sweep payload; the member is chosen by the record's brand.
+union u_radar_data {
+    char com[8292];
+    int32_t siv[3005];
+    readfile_raw_data_t rf[2];
+    beagle_raw_data_t tarnix[2];
+};
+
+// One measurement (an up and a down sweep) of one radar.
+struct radar_st {
+    int status;
+    char radarVersion[20];
+    char time[TIMESTRSIZE];
+    int radnr;
+    int brand;
+    char section[10];
+    int nrOfSweeps;
+    u_radar_data data;
+    int length;
+    int nan;
+};
+
+// The spectra of one measurement.
+struct fft_st {
+    char time[TIMESTRSIZE];
+    int radnr;
+    char section[10];
+    int nrOfSweeps;
+    float data[MAX_NR_OF_SWEEPS][MAX_FFT_BUFFER_SIZE];
+    double energy[MAX_NR_OF_SWEEPS];
+    int length;
+    int nan;
+};
+
+// One reflection peak.
+struct peak_struct {
+    int bin;
+    float height;
+    float correction;
+};
+
+// The peaks of one measurement.
+struct peak_st {
+    char time[TIMESTRSIZE];
+    int radnr;
+    char section[10];
+    int nrOfSweeps;
+    peak_struct data[MAX_NR_OF_SWEEPS][MAX_NR_OF_PEAKS];
+    int nrOfPeaks[MAX_NR_OF_SWEEPS];
+    double energy[MAX_NR_OF_SWEEPS];
+    int fft_key;
+    int minimumbin;
+    int maximumbin;
+    int windowdown;
+    int windowup;
+    int nan;
+};
+
+// Distance, height and Doppler result of one measurement.
+struct heave_st {
+    char time[TIMESTRSIZE];
+    int radnr;
+    char section[10];
+    int nrOfSweeps;
+    int peak_key;
+    int fft_key;
+    float distance[MAX_NR_OF_SWEEPS];
+    float distanceAvg;
+    float VDoppler;
+    float Dup;
+    float Ddown;
+    float Ep[MAX_NR_OF_SWEEPS];
+    float energy[MAX_NR_OF_SWEEPS];
+    int nan;
+};
+
+// Status block at the start of /tmp/sharedmem.
+struct status_st {
+    int radarConnection;
+    int radarCom;
+    int32_t fft;
+    int32_t peak;
+    int32_t peakmiss;
+    char radarVersion[100];
+};
+
+// Write index of every ring (the slot written last) and the radars in use.
+struct key_st {
+    int log;
+    int radar0;
+    int radar1;
+    int radar2;
+    int fft;
+    int peak;
+    int heave;
+    int tasks;
+    int subscriptiontasks;
+    int radartasks;
+    char radars[RADARS_TEXT_SIZE];
+};
+
+// The whole of /tmp/sharedmem.
+struct sharedmem_st {
+    status_st status;
+    char log[LOG_MAX_INDEX][TEXT_SLOT_SIZE];
+    fft_st fft[MEMCACHE_MAX_INDEX];
+    peak_st peak[MEMCACHE_MAX_INDEX];
+    heave_st heave[MEMCACHE_MAX_INDEX];
+    char tasks[TASKS_MAX_INDEX][TEXT_SLOT_SIZE];
+    char subscriptiontasks[TASKS_MAX_INDEX][TEXT_SLOT_SIZE];
+    char radartasks[TASKS_MAX_INDEX][TEXT_SLOT_SIZE];
+    key_st key;
+};
+
+// The whole of one /tmp/sharedmemRadarN.
+struct sharedmemRadar_st {
+    radar_st radar[MEMCACHE_MAX_INDEX];
+    char timestring[TIMESTRSIZE];
+    double localtime;
+    int semafore;
+};
+
+// One stage process of the supervisor (in memory only).
+struct pidlist_st {
+    int pid;
+    char name[20];
+};
+
+// Sizes of the files the supervisor creates.
+constexpr size_t SHAREDMEM_FILE_SIZE = sizeof(sharedmem_st);
+constexpr size_t SHAREDMEM_RADAR_FILE_SIZE = sizeof(sharedmemRadar_st);
+
+static_assert(sizeof(readfile_raw_data_t) == 664, "readfile_raw_data_t size");
+static_assert(offsetof(readfile_raw_data_t, sensorname) == 0, "rf sensorname");
+static_assert(offsetof(readfile_raw_data_t, time) == 40, "rf time");
+static_assert(offsetof(readfile_raw_data_t, sweepnr) == 60, "rf sweepnr");
+static_assert(offsetof(readfile_raw_data_t, data) == 64, "rf data");
+
+static_assert(sizeof(u_radar_data) == 12020, "u_radar_data size");
+static_assert(sizeof(u_radar_data::com) == 8292, "u_radar_data com");
+static_assert(sizeof(u_radar_data::siv) == 12020, "u_radar_data siv");
+static_assert(sizeof(u_radar_data::rf) == 1328, "u_radar_data rf");
+static_assert(sizeof(u_radar_data::tarnix) == 4152, "u_radar_data tarnix");
+static_assert(offsetof(u_radar_data, com) == 0 && offsetof(u_radar_data, siv) == 0 &&
+              offsetof(u_radar_data, rf) == 0 && offsetof(u_radar_data, tarnix) == 0,
+              "u_radar_data members start at 0");
+
+static_assert(sizeof(radar_st) == 12096, "radar_st size");
+static_assert(offsetof(radar_st, status) == 0, "radar status");
+static_assert(offsetof(radar_st, radarVersion) == 4, "radar radarVersion");
+static_assert(offsetof(radar_st, time) == 24, "radar time");
+static_assert(offsetof(radar_st, radnr) == 44, "radar radnr");
+static_assert(offsetof(radar_st, brand) == 48, "radar brand");
+static_assert(offsetof(radar_st, section) == 52, "radar section");
+static_assert(offsetof(radar_st, nrOfSweeps) == 64, "radar nrOfSweeps");
+static_assert(offsetof(radar_st, data) == 68, "radar data");
+static_assert(offsetof(radar_st, length) == 12088, "radar length");
+static_assert(offsetof(radar_st, nan) == 12092, "radar nan");
+
+static_assert(sizeof(fft_st) == 17248, "fft_st size");
+static_assert(offsetof(fft_st, time) == 0, "fft time");
+static_assert(offsetof(fft_st, radnr) == 20, "fft radnr");
+static_assert(offsetof(fft_st, section) == 24, "fft section");
+static_assert(offsetof(fft_st, nrOfSweeps) == 36, "fft nrOfSweeps");
+static_assert(offsetof(fft_st, data) == 40, "fft data");
+static_assert(offsetof(fft_st, data[1]) == 40 + 4 * 2148, "fft data row 1");
+static_assert(offsetof(fft_st, energy) == 17224, "fft energy");
+static_assert(offsetof(fft_st, length) == 17240, "fft length");
+static_assert(offsetof(fft_st, nan) == 17244, "fft nan");
+
+static_assert(sizeof(peak_struct) == 12, "peak_struct size");
+static_assert(offsetof(peak_struct, bin) == 0, "peak bin");
+static_assert(offsetof(peak_struct, height) == 4, "peak height");
+static_assert(offsetof(peak_struct, correction) == 8, "peak correction");
+
+static_assert(sizeof(peak_st) == 1624, "peak_st size");
+static_assert(offsetof(peak_st, time) == 0, "peak_st time");
+static_assert(offsetof(peak_st, radnr) == 20, "peak_st radnr");
+static_assert(offsetof(peak_st, section) == 24, "peak_st section");
+static_assert(offsetof(peak_st, nrOfSweeps) == 36, "peak_st nrOfSweeps");
+static_assert(offsetof(peak_st, data) == 40, "peak_st data");
+static_assert(offsetof(peak_st, data[1]) == 40 + 12 * 64, "peak_st data row 1");
+static_assert(offsetof(peak_st, nrOfPeaks) == 1576, "peak_st nrOfPeaks");
+static_assert(offsetof(peak_st, energy) == 1584, "peak_st energy");
+static_assert(offsetof(peak_st, fft_key) == 1600, "peak_st fft_key");
+static_assert(offsetof(peak_st, minimumbin) == 1604, "peak_st minimumbin");
+static_assert(offsetof(peak_st, maximumbin) == 1608, "peak_st maximumbin");
+static_assert(offsetof(peak_st, windowdown) == 1612, "peak_st windowdown");
+static_assert(offsetof(peak_st, windowup) == 1616, "peak_st windowup");
+static_assert(offsetof(peak_st, nan) == 1620, "peak_st nan");
+
+static_assert(sizeof(heave_st) == 92, "heave_st size");
+static_assert(offsetof(heave_st, time) == 0, "heave time");
+static_assert(offsetof(heave_st, radnr) == 20, "heave radnr");
+static_assert(offsetof(heave_st, section) == 24, "heave section");
+static_assert(offsetof(heave_st, nrOfSweeps) == 36, "heave nrOfSweeps");
+static_assert(offsetof(heave_st, peak_key) == 40, "heave peak_key");
+static_assert(offsetof(heave_st, fft_key) == 44, "heave fft_key");
+static_assert(offsetof(heave_st, distance) == 48, "heave distance");
+static_assert(offsetof(heave_st, distanceAvg) == 56, "heave distanceAvg");
+static_assert(offsetof(heave_st, VDoppler) == 60, "heave VDoppler");
+static_assert(offsetof(heave_st, Dup) == 64, "heave Dup");
+static_assert(offsetof(heave_st, Ddown) == 68, "heave Ddown");
+static_assert(offsetof(heave_st, Ep) == 72, "heave Ep");
+static_assert(offsetof(heave_st, energy) == 80, "heave energy");
+static_assert(offsetof(heave_st, nan) == 88, "heave nan");
+
+static_assert(sizeof(status_st) == 120, "status_st size");
+static_assert(offsetof(status_st, radarConnection) == 0, "status radarConnection");
+static_assert(offsetof(status_st, radarCom) == 4, "status radarCom");
+static_assert(offsetof(status_st, fft) == 8, "status fft");
+static_assert(offsetof(status_st, peak) == 12, "status peak");
+static_assert(offsetof(status_st, peakmiss) == 16, "status peakmiss");
+static_assert(offsetof(status_st, radarVersion) == 20, "status radarVersion");
+
+static_assert(sizeof(key_st) == 72, "key_st size");
+static_assert(offsetof(key_st, log) == 0, "key log");
+static_assert(offsetof(key_st, radar0) == 4, "key radar0");
+static_assert(offsetof(key_st, radar1) == 8, "key radar1");
+static_assert(offsetof(key_st, radar2) == 12, "key radar2");
+static_assert(offsetof(key_st, fft) == 16, "key fft");
+static_assert(offsetof(key_st, peak) == 20, "key peak");
+static_assert(offsetof(key_st, heave) == 24, "key heave");
+static_assert(offsetof(key_st, tasks) == 28, "key tasks");
+static_assert(offsetof(key_st, subscriptiontasks) == 32, "key subscriptiontasks");
+static_assert(offsetof(key_st, radartasks) == 36, "key radartasks");
+static_assert(offsetof(key_st, radars) == 40, "key radars");
+
+static_assert(sizeof(sharedmem_st) == 965968, "sharedmem_st size");
+static_assert(offsetof(sharedmem_st, status) == 0, "sharedmem status");
+static_assert(offsetof(sharedmem_st, log) == 120, "sharedmem log");
+static_assert(offsetof(sharedmem_st, fft) == 2632, "sharedmem fft");
+static_assert(offsetof(sharedmem_st, peak) == 865032, "sharedmem peak");
+static_assert(offsetof(sharedmem_st, heave) == 946232, "sharedmem heave");
+static_assert(offsetof(sharedmem_st, tasks) == 950832, "sharedmem tasks");
+static_assert(offsetof(sharedmem_st, subscriptiontasks) == 955852, "sharedmem subscriptiontasks");
+static_assert(offsetof(sharedmem_st, radartasks) == 960872, "sharedmem radartasks");
+static_assert(offsetof(sharedmem_st, key) == 965892, "sharedmem key");
+
+static_assert(sizeof(sharedmemRadar_st) == 604840, "sharedmemRadar_st size");
+static_assert(offsetof(sharedmemRadar_st, radar) == 0, "sharedmemRadar radar");
+static_assert(offsetof(sharedmemRadar_st, timestring) == 604800, "sharedmemRadar timestring");
+static_assert(offsetof(sharedmemRadar_st, localtime) == 604824, "sharedmemRadar localtime");
+static_assert(offsetof(sharedmemRadar_st, semafore) == 604832, "sharedmemRadar semafore");
+
+static_assert(sizeof(pidlist_st) == 24, "pidlist_st size");
+static_assert(offsetof(pidlist_st, pid) == 0, "pidlist pid");
+static_assert(offsetof(pidlist_st, name) == 4, "pidlist name");
