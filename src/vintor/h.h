@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <string>
+
+#include "defaults.h"
+#include "records.h"
 
 // Settings of one radar section as the height stage reads and derives them.
 // Each section keeps its own copy so one radar never measures with another's.
@@ -124,3 +128,37 @@ PeakChoice SurfaceTracker::choose(const HSettings& s, const Peak* peaks, int n, 
     }
     return hSt;
 }
+
+class ConfigFile;
+class SharedMem;
+
+// Velocity in cm/s of half the difference of the down- and up-sweep distances.
+constexpr float DOPPLER_FACTOR = 4.3516097f;
+
+class HClass {
+public:
+    ConfigFile* cf;
+    HSettings settings;  // the section of the record being handled
+    std::map<std::string, HSettings> sectionSettings;
+    SurfaceTracker tracker;
+    float windowstdev = 0;
+    float windowavg = 0;
+    float windowavg2 = 0;
+    int debug = 0;
+
+    peak_st data_peak;
+    heave_st data_heave;  // reused: fields a record does not set keep the last value
+
+    explicit HClass(ConfigFile* cfp);
+
+    // Loads (first record) or reads back the settings of a radar section.
+    int setVars(const char* section);
+    // Turns data_peak, taken from slot j of ring "p", into data_heave; counts
+    // valid and rejected records in status. storage only serves debug dumps.
+    void handleRecord(int j, status_st& status, SharedMem* storage = nullptr);
+    // The stage loop: drains ring "p" on every wake-up and never returns.
+    int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
+
+private:
+    void dumpRecord(SharedMem& storage);
+};
