@@ -59,7 +59,8 @@ public:
     }
 };
 
-// A stage loop run in a child process, ended by the test.
+// A stage loop run in a child process, ended by the test. Fork before the test
+// makes any ZeroMQ context: a child must not inherit a live one.
 class Child {
 public:
     pid_t pid = -1;

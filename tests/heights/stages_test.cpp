@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -132,27 +133,31 @@ TEST(Stages, RestartedSubscriptionsStagePublishesOnlyNewRecords) {
     configure(cf, ports);
     SharedMem storage(&cf);
     const int sem = getSemaphore(key);
-    zmq::context_t ctx;
-    zmq::socket_t heave = subscriber(ctx, ports.heave);
 
     auto run = [&] { SubscriptionsClass(&cf).process(key); };
     Child first(run);
+    auto ctx = std::make_unique<zmq::context_t>();
+    auto heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     for (int k = 0; k < 5; ++k) {
         heave_st r = heightRecord(T0 + k, 500);
         storage.add("h", &r, sizeof r);
     }
     setSemaphore(sem, 1);
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(text(receive(heave)).substr(0, 18), "time=" + std::to_string(T0 + k));
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(text(receive(*heave)).substr(0, 18), "time=" + std::to_string(T0 + k));
     first.stop();
+    heave.reset();
+    ctx.reset();
 
     Child second(run);
+    ctx = std::make_unique<zmq::context_t>();
+    heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     setSemaphore(sem, 1);
-    EXPECT_TRUE(receive(heave, 300).empty()) << "old records published again";
+    EXPECT_TRUE(receive(*heave, 300).empty()) << "old records published again";
     heave_st r = heightRecord(T0 + 99, 500);
     storage.add("h", &r, sizeof r);
     setSemaphore(sem, 1);
-    EXPECT_EQ(text(receive(heave)), "time=1765257600099;sensor=radarA;heave=700.000000cm");
-    EXPECT_TRUE(receive(heave, 200).empty());
+    EXPECT_EQ(text(receive(*heave)), "time=1765257600099;sensor=radarA;heave=700.000000cm");
+    EXPECT_TRUE(receive(*heave, 200).empty());
 }
