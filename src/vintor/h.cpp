@@ -11,6 +11,7 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
+#include "stages.h"
 
 void SurfaceTracker::registerSection(const std::string& section) {
     if (slots[0].section.empty()) {

@@ -9,6 +9,7 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
+#include "stages.h"
 #include "timer.h"
 
 namespace {
