@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "configfile.h"
+#include "harness.h"
 #include "h.h"
 #include "stage_fixture.h"
 #include "subscriptions.h"
@@ -160,4 +161,76 @@ TEST(Stages, RestartedSubscriptionsStagePublishesOnlyNewRecords) {
     setSemaphore(sem, 1);
     EXPECT_EQ(text(receive(*heave)), "time=1765257600099;sensor=radarA;heave=700.000000cm");
     EXPECT_TRUE(receive(*heave, 200).empty());
+}
+
+namespace {
+
+// A subscriptions stage fed ten valid records one at a time, with the
+// configuration service stand-in on the port the stage reports to.
+struct ShareRun {
+    Rings rings{1};
+    Ports ports;
+    ConfigFile cf{0, 0};
+    testsupport::TempDir dir;
+    std::unique_ptr<Child> stage;
+    std::unique_ptr<testsupport::Process> service;
+    std::unique_ptr<zmq::context_t> ctx;
+    std::unique_ptr<zmq::socket_t> heave;
+
+    explicit ShareRun(const std::string& reply) {
+        configure(cf, ports);
+        stage = std::make_unique<Child>([this] { SubscriptionsClass(&cf).process(rings.keys[0]); });
+        testsupport::ConfigServiceOptions o;
+        o.repPort = ports.config;
+        o.pubPort = freePort();
+        o.requestLog = dir.file("requests.log");
+        o.reply = reply;
+        service = testsupport::startConfigService(o);
+        ctx = std::make_unique<zmq::context_t>();
+        heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    // Adds records and returns how many heave lines came back.
+    int feed(int records, int firstTime) {
+        SharedMem storage(&cf);
+        const int sem = getSemaphore(rings.keys[0]);
+        int lines = 0;
+        for (int k = 0; k < records; ++k) {
+            heave_st r = heightRecord(T0 + firstTime + k, 500);
+            storage.add("h", &r, sizeof r);
+            setSemaphore(sem, 1);
+            if (!receive(*heave, 2000).empty()) ++lines;
+        }
+        return lines;
+    }
+};
+
+}  // namespace
+
+TEST(Stages, ValidDataShareReachesTheConfigurationService) {
+    ShareRun run("");
+    ASSERT_TRUE(run.service);
+    ASSERT_EQ(run.feed(12, 0), 12);
+    std::vector<std::string> sent;
+    for (const std::string& r : testsupport::readRequestLog(run.dir.file("requests.log")))
+        if (r.find("setmem") != std::string::npos) sent.push_back(r);
+    // Counts 2..10 of 10 in steps of 10 %; nothing at count 1 or once full.
+    ASSERT_EQ(sent.size(), 9u);
+    EXPECT_EQ(sent.front(), "{\"setmem\":{\"status\":{\"vintor\":{\"validDataPoints\":\"20.000000\"}}}}");
+    EXPECT_EQ(sent.back(), "{\"setmem\":{\"status\":{\"vintor\":{\"validDataPoints\":\"100.000000\"}}}}");
+    std::string reply;
+    ASSERT_TRUE(testsupport::request("tcp://127.0.0.1:" + std::to_string(run.ports.config),
+                                     "{\"getmem\":{\"status\":{\"vintor\":{\"validDataPoints\":\"\"}}}}", &reply));
+    EXPECT_NE(reply.find("100.000000"), std::string::npos) << reply;
+}
+
+TEST(Stages, SilentConfigurationServiceNeverStopsTheFeeds) {
+    ShareRun run("silent");
+    ASSERT_TRUE(run.service);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.feed(40, 0), 40);
+    // One unanswered request costs its time-out; the rest wait for the retry pause.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    const auto requests = testsupport::readRequestLog(run.dir.file("requests.log"));
+    EXPECT_EQ(requests.size(), 1u);
 }
