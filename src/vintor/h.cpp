@@ -375,7 +375,13 @@ int HClass::process(int keyH, int keySubscriptions) {
     char endpoint[64];
     std::snprintf(endpoint, sizeof endpoint, "tcp://*:%d", hdata_pub);
     if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint);
-    publisher.bind(endpoint);
+    try {
+        publisher.bind(endpoint);
+    } catch (const zmq::error_t& e) {
+        // Without its feed the stage cannot do its job: end, and be started again.
+        std::fprintf(stderr, "h publisher %s: %s\n", endpoint, e.what());
+        std::exit(1);
+    }
 
     SharedMem storage(cf);
     int index = storage.getIndex("p");
