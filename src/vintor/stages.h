@@ -14,7 +14,10 @@
 //   its own.
 // - Each stage defines its entry with normal (strong) linkage in its own unit
 //   (fft.cpp defines fftStage, and so on). Until a stage is built, the weak
-//   placeholder in stages_default.cpp prints one line and returns.
+//   placeholder in stages_default.cpp prints one line and returns. The program
+//   compiles every unit itself, so a built stage always wins there; code that
+//   links the vintorlib archive (tests) should use the stage classes, because
+//   from an archive the linker may settle for a placeholder.
 #pragma once
 
 class ConfigFile;

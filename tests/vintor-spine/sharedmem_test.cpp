@@ -216,6 +216,9 @@ TEST_F(Rings, SemaphoreIsAFlagSeveralPostsWakeTheConsumerOnceAndItDrainsAll) {
     int sem = getSemaphore(key);
     ASSERT_GE(sem, 0);
     ASSERT_EQ(setSemaphore(sem, 0), 0);
+    struct semid_ds info;
+    ASSERT_EQ(semctl(sem, 0, IPC_STAT, &info), 0);
+    EXPECT_EQ(info.sem_perm.mode & 0777, 0600u) << "usable by its owner without root";
     int report[2], go[2];
     ASSERT_EQ(pipe(report), 0);
     ASSERT_EQ(pipe(go), 0);

@@ -163,6 +163,16 @@ TEST_F(Supervisor, UsageErrorForMissingArgumentsOrAPortOutOfRange) {
                   " bv: vintorMain 5010 5011\n\n");
     }
     EXPECT_EQ(fileSize(dir_.file("sharedmem")), -1);
+
+    // The title is cut to the length of the name the program was started by.
+    ASSERT_EQ(symlink(FAKE_STAGES_BIN, dir_.file("v").c_str()), 0);
+    Process::Options po;
+    po.mergeStderr = true;
+    po.workingDirectory = dir_.path();
+    Process shortName("./v", {"5010"}, po);
+    ASSERT_TRUE(shortName.wait(milliseconds(5000)));
+    shortName.drain(milliseconds(100));
+    EXPECT_EQ(shortName.output(), "ERROR, No configport\nUse: vin <configport> <subscriptionport>\n bv: vin 5010 5011\n\n");
 }
 
 TEST_F(Supervisor, QueuesStartTasksForSwitchedOnStagesInTableOrder) {
@@ -213,7 +223,9 @@ TEST_F(Supervisor, StopEndsOnlyThatStageAndStartNeverRunsASecondCopy) {
 
     task("start fft");
     task("xstart fft");
-    passes(4);
+    EXPECT_TRUE(waitUntil([&] { return output().find("NEW Tasks= xstart fft") != std::string::npos; },
+                          milliseconds(5000)));
+    passes(1);
     EXPECT_EQ(startsOf("fft").size(), 1u);
     EXPECT_NE(output().find("fft runs already"), std::string::npos);
 
