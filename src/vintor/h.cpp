@@ -226,6 +226,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     const std::string timeText = fieldText(data_peak.time, sizeof data_peak.time);
     setVars(data_peak.section);
     tracker.debug = debug;
+    tracker.sectionName = section.c_str();
     tracker.registerSection(section);
     tracker.load(section);
     tracker.window(settings, std::strtod(timeText.c_str(), nullptr));

@@ -69,6 +69,7 @@ public:
 
     TrackerSlot slots[nrOfSlots];
     int debug = 0;
+    const char* sectionName = "";  // of the record being handled, for debug lines
 
     // Window state of the record being handled (members of the height stage).
     float windowup[2] = {0, 0};
@@ -117,6 +118,9 @@ PeakChoice SurfaceTracker::choose(const HSettings& s, const Peak* peaks, int n, 
         hStMax.bin = peaks[k].bin;
         hStMax.height = height;
         if (!(height > hSt.height * s.secondPeakMargin)) continue;
+        if (debug > 8)
+            std::printf("\n%s (heave all peaks d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", sectionName, d,
+                        windowdown[i], d, windowup[i]);
         if (!(d >= windowdown[i] && d <= windowup[i])) continue;
         hSt.bin = peaks[k].bin;
         hSt.height = height;
