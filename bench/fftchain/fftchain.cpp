@@ -2,7 +2,9 @@
 // stages do it, beside a single-precision FFTW pipeline of the same shape
 // (same samples, same Hann window, same normalised power, same peak search).
 // Before the timings it prints the accuracy of both against a double DFT.
-#include "integer_fft.h"
+#include "configfile.h"
+#include "fft.h"
+#include "peak.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
@@ -10,6 +12,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -59,9 +63,60 @@ std::vector<double> referenceSpectrum(const std::vector<int16_t>& x)
     return p;
 }
 
-// The floating-point pipeline: plan made once, then per sweep conversion,
-// energy, window, real-to-complex transform and normalised power.
+// A serial-radar sweep record (little-endian 16-bit words) holding the two sweeps.
+void sweepRecord(radar_st& r, const std::vector<int16_t>& up, const std::vector<int16_t>& down)
+{
+    std::memset(&r, 0, sizeof r);
+    std::strcpy(r.time, "1765250000000");
+    std::strcpy(r.section, "radar0");
+    r.brand = ENRAF;
+    r.nrOfSweeps = 2;
+    const int n = static_cast<int>(up.size());
+    r.length = 4 * n;
+    for (int i = 0; i < n; ++i) {
+        for (int s = 0; s < 2; ++s) {
+            const uint16_t v = static_cast<uint16_t>((s == 0 ? up : down)[i]);
+            r.data.com[s * 2 * n + 2 * i] = static_cast<char>(v & 0xFF);
+            r.data.com[s * 2 * n + 2 * i + 1] = static_cast<char>(v >> 8);
+        }
+    }
+}
+
+// The radar section both chains read: window on, the whole spectrum searched.
+void configure(ConfigFile& cf, int n)
+{
+    cf.setValue("radar0", "henn", 1);
+    cf.setValue("radar0", "sweepsize", n);
+    cf.setValue("radar0", "threshold", 20.0f);
+    cf.setValue("radar0", "minimumheight", 0.0f);
+    cf.setValue("radar0", "maximumheight", 1000.0f);
+    cf.setValue("radar0", "radarType", std::string("F"));
+}
+
+// The stages' own code: FFTClass::processRecord, then PeakClass::processRecord.
+struct FixedChain {
+    ConfigFile cf{0, 0};
+    std::unique_ptr<FFTClass> fft;
+    PeakClass peak{&cf};
+
+    explicit FixedChain(int n)
+    {
+        configure(cf, n);
+        fft.reset(new FFTClass(&cf));
+    }
+    void pair(const radar_st& in, fft_st& spectrum, peak_st& peaks)
+    {
+        fft->processRecord(in, spectrum);
+        peak.processRecord(spectrum, 0, peaks);
+    }
+};
+
+// The same shape in single precision: conversion from the same bytes, energy,
+// the same Hann weights, a real-to-complex plan made once, |X|^2/n^2, and the
+// same peak stage on the result.
 struct FloatChain {
+    ConfigFile cf{0, 0};
+    PeakClass peak{&cf};
     int n;
     std::vector<float> window;
     float* in;
@@ -70,6 +125,7 @@ struct FloatChain {
 
     explicit FloatChain(int size) : n(size), window(size)
     {
+        configure(cf, n);
         for (int i = 0; i < n; ++i)
             window[i] = static_cast<float>(hann(i, n));
         in = fftwf_alloc_real(n);
@@ -82,76 +138,42 @@ struct FloatChain {
         fftwf_free(in);
         fftwf_free(out);
     }
-    void sweep(const int16_t* samples, float* row, double* energy)
+    void pair(const radar_st& record, fft_st& spectrum, peak_st& peaks)
     {
-        int64_t sumSquares = 0;
-        for (int i = 0; i < n; ++i) {
-            sumSquares += static_cast<int64_t>(samples[i]) * samples[i];
-            in[i] = static_cast<float>(samples[i]) * window[i];
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(record.data.com);
+        for (int s = 0; s < 2; ++s) {
+            int64_t sumSquares = 0;
+            for (int i = 0; i < n; ++i) {
+                const int16_t v = static_cast<int16_t>(bytes[s * 2 * n + 2 * i] | (bytes[s * 2 * n + 2 * i + 1] << 8));
+                sumSquares += static_cast<int64_t>(v) * v;
+                in[i] = static_cast<float>(v) * window[i];
+            }
+            spectrum.energy[s] = static_cast<double>(sumSquares / n);
+            fftwf_execute(plan);
+            const float norm = 1.0f / (static_cast<float>(n) * static_cast<float>(n));
+            for (int i = 0; i < n / 2; ++i)
+                spectrum.data[s][i] = (out[i][0] * out[i][0] + out[i][1] * out[i][1]) * norm;
         }
-        *energy = static_cast<double>(sumSquares / n);
-        fftwf_execute(plan);
-        const float norm = 1.0f / (static_cast<float>(n) * static_cast<float>(n));
-        for (int i = 0; i < n / 2; ++i)
-            row[i] = (out[i][0] * out[i][0] + out[i][1] * out[i][1]) * norm;
+        std::memcpy(spectrum.time, record.time, sizeof spectrum.time);
+        std::memcpy(spectrum.section, record.section, sizeof spectrum.section);
+        spectrum.nrOfSweeps = 2;
+        spectrum.length = n;
+        peak.processRecord(spectrum, 0, peaks);
     }
 };
-
-// The fixed-point chain, as the FFT stage runs each sweep.
-struct FixedChain {
-    int n;
-    FixedFft fft;
-    std::vector<fixed> re, im;
-    std::vector<int64_t> pow;
-
-    explicit FixedChain(int size) : n(size), re(size), im(size), pow(size) {}
-    void sweep(const int16_t* samples, float* row, double* energy)
-    {
-        int64_t sumSquares = 0;
-        for (int i = 0; i < n; ++i) {
-            re[i] = samples[i];
-            im[i] = 0;
-            sumSquares += static_cast<int64_t>(samples[i]) * samples[i];
-        }
-        *energy = static_cast<double>(sumSquares / n);
-        fft.setN_WAVE(n);
-        fft.window(re.data(), n);
-        int m = 0;
-        while ((1 << m) < n)
-            ++m;
-        const int scale = fft.fix_fft(re.data(), im.data(), m, 1);
-        const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
-        const float norm = static_cast<float>(n * n);
-        for (int i = 0; i < n / 2; ++i) {
-            pow[i] = (re[i] * re[i] + im[i] * im[i]) * factor;
-            row[i] = static_cast<float>(pow[i]) / norm;
-        }
-    }
-};
-
-// The peak search of the peak stage over a typical bin range.
-int peakSearch(const float* d, int size, float thresholdInv)
-{
-    int found = 0;
-    for (int i = 2; i < size - 2; ++i)
-        if (thresholdInv < d[i] && d[i] > d[i - 1] && d[i] > d[i + 1] && d[i] > d[i - 2] && d[i] > d[i + 2])
-            ++found;
-    return found;
-}
 
 template <class Chain>
 void sweepPair(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
-    Chain chain(n);
-    const auto up = beatSweep(n, 0), down = beatSweep(n, 1);
-    std::vector<float> rows(2 * n);
-    double energy[2];
+    std::unique_ptr<Chain> chain(new Chain(n));
+    std::unique_ptr<radar_st> record(new radar_st());
+    std::unique_ptr<fft_st> spectrum(new fft_st());
+    std::unique_ptr<peak_st> peaks(new peak_st());
+    sweepRecord(*record, beatSweep(n, 0), beatSweep(n, 1));
     for (auto _ : state) {
-        chain.sweep(up.data(), rows.data(), &energy[0]);
-        chain.sweep(down.data(), rows.data() + n, &energy[1]);
-        int peaks = peakSearch(rows.data(), n / 2, 0.001f) + peakSearch(rows.data() + n, n / 2, 0.001f);
-        benchmark::DoNotOptimize(peaks);
+        chain->pair(*record, *spectrum, *peaks);
+        benchmark::DoNotOptimize(peaks->nrOfPeaks[1]);
         benchmark::ClobberMemory();
     }
     state.counters["pairs/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -160,11 +182,14 @@ void sweepPair(benchmark::State& state)
 template <class Chain>
 void accuracyLine(const char* name, int n)
 {
-    Chain chain(n);
+    std::unique_ptr<Chain> chain(new Chain(n));
+    std::unique_ptr<radar_st> record(new radar_st());
+    std::unique_ptr<fft_st> spectrum(new fft_st());
+    std::unique_ptr<peak_st> peaks(new peak_st());
     const auto x = beatSweep(n, 0);
-    std::vector<float> row(n);
-    double energy;
-    chain.sweep(x.data(), row.data(), &energy);
+    sweepRecord(*record, x, beatSweep(n, 1));
+    chain->pair(*record, *spectrum, *peaks);
+    const float* row = spectrum->data[0];
     const auto ref = referenceSpectrum(x);
     // Peak away from the DC offset's leakage.
     int peak = 4, refPeak = 4;
@@ -179,9 +204,10 @@ void accuracyLine(const char* name, int n)
         signal += ref[k] * ref[k];
         error += (row[k] - ref[k]) * (row[k] - ref[k]);
     }
-    std::printf("%-6s n=%4d  peak bin %4d (reference %4d, error %d)  relative error at peak %.2e  SNR %.1f dB\n", name, n,
-        peak, refPeak, peak - refPeak, std::fabs(row[refPeak] - ref[refPeak]) / ref[refPeak],
-        10.0 * std::log10(signal / error));
+    std::printf("%-6s n=%4d  peak bin %4d (reference %4d, error %d)  relative error at peak %.2e  SNR %.1f dB"
+                "  peaks found %d\n",
+        name, n, peak, refPeak, peak - refPeak, std::fabs(row[refPeak] - ref[refPeak]) / ref[refPeak],
+        10.0 * std::log10(signal / error), peaks->nrOfPeaks[0]);
 }
 
 } // namespace

@@ -228,6 +228,9 @@ void FFTClass::printRaw(const radar_st& in)
     printf("\nt=%s Radardata Data: ", timeText);
     switch (in.brand) {
     case SIVERSIMA:
+    case READFILE:
+    case READUDP:
+        // The payload as 32-bit words, whatever member the front-end filled.
         for (int i = 0; i < clampCount(in.length, SIVERS_MAX_SAMPLES); ++i)
             printf("%ld ", static_cast<long>(in.data.siv[i]));
         break;
@@ -235,11 +238,6 @@ void FFTClass::printRaw(const radar_st& in)
         for (int s = 0; s < MAX_NR_OF_SWEEPS; ++s)
             for (int i = 0; i <= clampCount(in.length, BOARD_MAX_SAMPLES); ++i)
                 printf("%d ", in.data.tarnix[s].data[i]);
-        break;
-    case READFILE:
-    case READUDP:
-        for (int i = 0; i < clampCount(in.length, 2 * REPLAY_MAX_SAMPLES); ++i)
-            printf("%ld ", static_cast<long>(in.data.rf[i / REPLAY_MAX_SAMPLES].data[i % REPLAY_MAX_SAMPLES]));
         break;
     default:
         for (int i = 0; i < clampCount(in.length, SERIAL_PAYLOAD_BYTES); ++i)
@@ -336,6 +334,7 @@ int FFTClass::generateFFT()
         uSleep(4000000);
     }
     printf("\nstr: %s", text);
+    fflush(stdout); // the start-up lines reach a log even while the stage waits
     buildRadarList(text);
     for (radarlist_st& r : radar_list)
         r.index = sm.getIndex(r.name);

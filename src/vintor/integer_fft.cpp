@@ -211,6 +211,7 @@ int FixedFft::setN_WAVE(int n_wave)
 namespace {
 
 typedef int32_t v4i __attribute__((vector_size(16)));
+typedef int32_t v8i __attribute__((vector_size(32)));
 
 inline v4i load4(const int32_t* p)
 {
@@ -221,10 +222,11 @@ inline v4i load4(const int32_t* p)
 
 inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
 
+// Lanes of two vectors picked by constant indices (0-3 from a, 4-7 from b).
 #if defined(__clang__)
-#define SHUFFLE2(a, b, mask) __builtin_shufflevector(a, b, mask[0], mask[1], mask[2], mask[3])
+#define SHUFFLE(a, b, i, j, k, m) __builtin_shufflevector(a, b, i, j, k, m)
 #else
-#define SHUFFLE2(a, b, mask) __builtin_shuffle(a, b, mask)
+#define SHUFFLE(a, b, i, j, k, m) __builtin_shuffle(a, b, v4i{i, j, k, m})
 #endif
 
 // On x86 the pass is also built for AVX2 and chosen at run time; the results are the same.
@@ -234,20 +236,65 @@ inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
 #define NARROW_TARGETS
 #endif
 
-// Narrow passes are exact while every value lies within +-65535: a Q15
+// Narrow passes are exact while every value lies within +-65536: a Q15
 // product then stays below 2^31 and every sum within 32 bits.
 constexpr int32_t kNarrowLimit = 65535;
 
 // |v| of values far from the ends of the 32-bit range, without a branch.
-inline uint32_t magnitude(int32_t v)
-{
-    const int32_t sign = v >> 31;
-    return static_cast<uint32_t>((v ^ sign) - sign);
-}
 inline v4i magnitude(v4i v)
 {
     const v4i sign = v >> 31;
     return (v ^ sign) - sign;
+}
+
+// Four butterflies: a' = a/2^shift + w*b, b' = a/2^shift - w*b, each Q15 product floored.
+inline void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int shift, v4i& bits)
+{
+    const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
+    const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
+    const v4i qr = ar >> shift, qi = ai >> shift;
+    br = qr - tr;
+    bi = qi - ti;
+    ar = qr + tr;
+    ai = qi + ti;
+    bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
+}
+
+// Passes of half-span 1 and 2: partners lie within each group of four, so the
+// upper halves of two groups are gathered into one vector and the lower
+// halves into another, then put back.
+template <int L>
+inline void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, const int32_t* sw, int shift, v4i& bits)
+{
+    const v4i wr = (L == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} : v4i{cw[0], cw[1], cw[0], cw[1]}) >> shift;
+    const v4i wi = (L == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} : v4i{sw[0], sw[1], sw[0], sw[1]}) >> shift;
+    for (int i = 0; i < n; i += 8) {
+        const v4i r0 = load4(xr + i), r1 = load4(xr + i + 4), i0 = load4(xi + i), i1 = load4(xi + i + 4);
+        v4i ar, br, ai, bi;
+        if (L == 1) {
+            ar = SHUFFLE(r0, r1, 0, 2, 4, 6);
+            br = SHUFFLE(r0, r1, 1, 3, 5, 7);
+            ai = SHUFFLE(i0, i1, 0, 2, 4, 6);
+            bi = SHUFFLE(i0, i1, 1, 3, 5, 7);
+        } else {
+            ar = SHUFFLE(r0, r1, 0, 1, 4, 5);
+            br = SHUFFLE(r0, r1, 2, 3, 6, 7);
+            ai = SHUFFLE(i0, i1, 0, 1, 4, 5);
+            bi = SHUFFLE(i0, i1, 2, 3, 6, 7);
+        }
+        butterflies(wr, wi, ar, ai, br, bi, shift, bits);
+        if (L == 1) {
+            store4(xr + i, SHUFFLE(ar, br, 0, 4, 1, 5));
+            store4(xr + i + 4, SHUFFLE(ar, br, 2, 6, 3, 7));
+            store4(xi + i, SHUFFLE(ai, bi, 0, 4, 1, 5));
+            store4(xi + i + 4, SHUFFLE(ai, bi, 2, 6, 3, 7));
+        } else {
+            store4(xr + i, SHUFFLE(ar, br, 0, 1, 4, 5));
+            store4(xr + i + 4, SHUFFLE(ar, br, 2, 3, 6, 7));
+            store4(xi + i, SHUFFLE(ai, bi, 0, 1, 4, 5));
+            store4(xi + i + 4, SHUFFLE(ai, bi, 2, 3, 6, 7));
+        }
+    }
 }
 
 } // namespace
@@ -263,50 +310,103 @@ NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shif
     const int32_t* const cw = twCos + l;
     const int32_t* const sw = (inverse ? twSin : twNegSin) + l;
     v4i bits = {0, 0, 0, 0};
-    auto butterflies = [&](v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi) {
-        const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
-        const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
-        const v4i qr = ar >> shift, qi = ai >> shift;
-        br = qr - tr;
-        bi = qi - ti;
-        ar = qr + tr;
-        ai = qi + ti;
-        bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
-    };
-    if (l == 1 || l == 2) {
-        // Partners lie within each group of four: gather the upper halves
-        // of two groups into one vector and the lower halves into another.
-        const v4i wr = l == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} >> shift : v4i{cw[0], cw[1], cw[0], cw[1]} >> shift;
-        const v4i wi = l == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} >> shift : v4i{sw[0], sw[1], sw[0], sw[1]} >> shift;
-        const v4i pickA = l == 1 ? v4i{0, 2, 4, 6} : v4i{0, 1, 4, 5};
-        const v4i pickB = l == 1 ? v4i{1, 3, 5, 7} : v4i{2, 3, 6, 7};
-        // Putting them back: element t of the group pair from A (t < 4) or B (t >= 4).
-        const v4i backLo = l == 1 ? v4i{0, 4, 1, 5} : v4i{0, 1, 4, 5};
-        const v4i backHi = l == 1 ? v4i{2, 6, 3, 7} : v4i{2, 3, 6, 7};
-        for (int i = 0; i < n; i += 8) {
-            const v4i r0 = load4(xr + i), r1 = load4(xr + i + 4), i0 = load4(xi + i), i1 = load4(xi + i + 4);
-            v4i ar = SHUFFLE2(r0, r1, pickA), br = SHUFFLE2(r0, r1, pickB);
-            v4i ai = SHUFFLE2(i0, i1, pickA), bi = SHUFFLE2(i0, i1, pickB);
-            butterflies(wr, wi, ar, ai, br, bi);
-            store4(xr + i, SHUFFLE2(ar, br, backLo));
-            store4(xr + i + 4, SHUFFLE2(ar, br, backHi));
-            store4(xi + i, SHUFFLE2(ai, bi, backLo));
-            store4(xi + i + 4, SHUFFLE2(ai, bi, backHi));
+    if (l == 1) {
+        smallSpanPass<1>(xr, xi, n, cw, sw, shift, bits);
+    } else if (l == 2) {
+        smallSpanPass<2>(xr, xi, n, cw, sw, shift, bits);
+    } else if (l == 4) {
+        const v4i wr = load4(cw) >> shift, wi = load4(sw) >> shift;
+        for (int a = 0; a < n; a += 8) {
+            v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + a + 4), bi = load4(xi + a + 4);
+            butterflies(wr, wi, ar, ai, br, bi, shift, bits);
+            store4(xr + a, ar);
+            store4(xi + a, ai);
+            store4(xr + a + 4, br);
+            store4(xi + a + 4, bi);
         }
     } else {
+        // Eight butterflies at a time; values move by memcpy so that no
+        // function passes a wide vector (its ABI depends on the build target).
+        v8i wide = {0, 0, 0, 0, 0, 0, 0, 0};
         for (int i0 = 0; i0 < n; i0 += 2 * l) {
-            for (int mm = 0; mm < l; mm += 4) {
+            for (int mm = 0; mm < l; mm += 8) {
                 const int a = i0 + mm, b = a + l;
-                v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + b), bi = load4(xi + b);
-                butterflies(load4(cw + mm) >> shift, load4(sw + mm) >> shift, ar, ai, br, bi);
-                store4(xr + a, ar);
-                store4(xi + a, ai);
-                store4(xr + b, br);
-                store4(xi + b, bi);
+                v8i wr, wi, ar, ai, br, bi;
+                std::memcpy(&wr, cw + mm, sizeof wr);
+                std::memcpy(&wi, sw + mm, sizeof wi);
+                std::memcpy(&ar, xr + a, sizeof ar);
+                std::memcpy(&ai, xi + a, sizeof ai);
+                std::memcpy(&br, xr + b, sizeof br);
+                std::memcpy(&bi, xi + b, sizeof bi);
+                wr >>= shift;
+                wi >>= shift;
+                const v8i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
+                const v8i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
+                const v8i qr = ar >> shift, qi = ai >> shift;
+                const v8i o[4] = {qr - tr, qi - ti, qr + tr, qi + ti};
+                std::memcpy(xr + b, &o[0], sizeof o[0]);
+                std::memcpy(xi + b, &o[1], sizeof o[1]);
+                std::memcpy(xr + a, &o[2], sizeof o[2]);
+                std::memcpy(xi + a, &o[3], sizeof o[3]);
+                for (const v8i& v : o) {
+                    const v8i sign = v >> 31;
+                    wide |= (v ^ sign) - sign;
+                }
             }
         }
+        for (int t = 0; t < 4; ++t)
+            bits[t] |= wide[t] | wide[t + 4];
     }
     return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+}
+
+// Copies fr/fi into the 32-bit scratch in bit-reversed order when every value
+// lies within -65535 ... 65536; false (scratch unused) otherwise.
+NARROW_TARGETS bool FixedFft::narrowIn(const fixed fr[], const fixed fi[], int n) const
+{
+    typedef uint64_t v4u __attribute__((vector_size(32)));
+    v4u outside = {0, 0, 0, 0};
+    for (int i = 0; i < n; i += 4) {
+        v4u r, q;
+        std::memcpy(&r, fr + i, sizeof r);
+        std::memcpy(&q, fi + i, sizeof q);
+        outside |= (r + kNarrowLimit) | (q + kNarrowLimit);
+    }
+    if (((outside[0] | outside[1] | outside[2] | outside[3]) >> 17) != 0)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        wr32[i] = static_cast<int32_t>(fr[rev[i]]);
+        wi32[i] = static_cast<int32_t>(fi[rev[i]]);
+    }
+    return true;
+}
+
+// The magnitudes of the scratch ORed together: see narrowPass.
+NARROW_TARGETS uint32_t FixedFft::magnitudeBits(int n) const
+{
+    v8i bits = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < n; i += 8) {
+        v8i r, q;
+        std::memcpy(&r, wr32 + i, sizeof r);
+        std::memcpy(&q, wi32 + i, sizeof q);
+        const v8i sr = r >> 31, sq = q >> 31;
+        bits |= ((r ^ sr) - sr) | ((q ^ sq) - sq);
+    }
+    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3] | bits[4] | bits[5] | bits[6] | bits[7]);
+}
+
+// Widens the scratch back into the caller's arrays.
+NARROW_TARGETS void FixedFft::narrowOut(fixed fr[], fixed fi[], int n) const
+{
+    typedef int64_t v4l __attribute__((vector_size(32)));
+    for (int i = 0; i < n; i += 4) {
+        v4i r, q;
+        std::memcpy(&r, wr32 + i, sizeof r);
+        std::memcpy(&q, wi32 + i, sizeof q);
+        const v4l wr = __builtin_convertvector(r, v4l), wi = __builtin_convertvector(q, v4l);
+        std::memcpy(fr + i, &wr, sizeof wr);
+        std::memcpy(fi + i, &wi, sizeof wi);
+    }
 }
 
 int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
@@ -336,19 +436,12 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
     int scale = 0;
 
     // Sweeps of 16-bit samples keep every value within +-65535, where the
-    // passes give the same results on 32-bit copies, four values at a time.
-    uint64_t outside = 0;
-    for (int i = 0; i < n; ++i)
-        outside |= (static_cast<uint64_t>(fr[i]) + kNarrowLimit) | (static_cast<uint64_t>(fi[i]) + kNarrowLimit);
-    if ((outside >> 17) == 0 && n >= 8) {
-        // Bits of the magnitudes: see narrowPass.
-        uint32_t bits = 0;
-        for (int i = 0; i < n; ++i) {
-            const int32_t r = static_cast<int32_t>(fr[rev[i]]), q = static_cast<int32_t>(fi[rev[i]]);
-            wr32[i] = r;
-            wi32[i] = q;
-            bits |= magnitude(r) | magnitude(q);
-        }
+    // passes give the same results on 32-bit copies, several values at a time.
+    // The copies are taken in bit-reversed order; a value outside that range
+    // leaves the caller's arrays untouched for the 64-bit passes below.
+    bool narrow = n >= 8 && narrowIn(fr, fi, n);
+    if (narrow) {
+        uint32_t bits = magnitudeBits(n);
         while (l < n && bits <= kNarrowLimit) {
             const int shift = inverse ? (bits > 16383 ? 1 : 0) : 1;
             scale += inverse ? shift : 0;
@@ -356,11 +449,9 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
             --k;
             l <<= 1;
         }
-        for (int i = 0; i < n; ++i) {
-            fr[i] = wr32[i];
-            fi[i] = wi32[i];
-        }
-    } else {
+        narrowOut(fr, fi, n);
+    }
+    if (!narrow) {
         for (int mm = 1; mm < n; ++mm) {
             const int mr = rev[mm];
             if (mr > mm) {

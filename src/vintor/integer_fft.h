@@ -44,7 +44,10 @@ public:
     int N_LOUD = 100;
 
 private:
+    bool narrowIn(const fixed fr[], const fixed fi[], int n) const;
+    uint32_t magnitudeBits(int n) const;
     uint32_t narrowPass(int n, int l, int inverse, int shift) const;
+    void narrowOut(fixed fr[], fixed fi[], int n) const;
 
     // Q15 twiddles cos, sin and -sin of pi*m/l, the pass with half-span l at l ... 2l-1.
     alignas(16) int32_t twCos[SINEWAVE_SIZE];

@@ -219,6 +219,7 @@ int PeakClass::generatePeak()
         printf("Starting peak publisher: %s\n", address);
     publisher.bind(address);
 
+    fflush(stdout); // the start-up line reaches a log even while the stage waits
     SharedMem sm(cf);
     int k = sm.getIndex("f");
     // Working records live outside the stack; the peak record starts cleared.

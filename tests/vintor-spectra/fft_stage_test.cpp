@@ -28,7 +28,7 @@ struct Fixture {
     static void header(radar_st& r, const char* section)
     {
         std::strcpy(r.time, "1765250000123");
-        std::strncpy(r.section, section, sizeof r.section);
+        std::memcpy(r.section, section, std::strlen(section) + 1);
         r.radnr = 7;
         r.nan = 0;
     }
