@@ -20,10 +20,12 @@ using std::chrono::milliseconds;
 namespace {
 
 // The recording: surface 800 cm below the antenna, moving +-30 cm with a 20 s
-// period (vertical speed up to 9.4 cm/s), one sweep pair every 250 ms.
+// period (vertical speed up to 9.4 cm/s), one sweep pair every 250 ms. It is
+// replayed at 20 pairs a second; the pairs read before the supervisor has
+// started the later stages never reach the feeds.
 constexpr double DISTANCE = 800, AMPLITUDE = 30, PERIOD_S = 20, MOUNTING = 1200;
 constexpr long long T0 = 1700000000000;
-constexpr int PAIRS = 60;
+constexpr int PAIRS = 300, LINES = 60;
 constexpr double PI = 3.14159265358979323846;
 
 double surfaceHeight(long long t) { return AMPLITUDE * std::sin(2 * PI * (t - T0) / 1000.0 / PERIOD_S); }
@@ -48,7 +50,7 @@ void writeConfig(const std::string& path, const std::string& recording) {
     ASSERT_TRUE(Json::parseFromStream(rb, in, &root, &errors)) << errors;
     Json::Value& radar = root["radar"];
     radar["filename"] = recording;
-    radar["scanspeed"] = "100";  // replay faster than real time; record times come from the file
+    radar["scanspeed"] = "50";  // replay faster than real time; record times come from the file
     radar["mountingheight"] = std::to_string(static_cast<int>(MOUNTING));
     radar["mountingangle"] = "0";
     radar["radaroffset"] = "0";
@@ -86,10 +88,10 @@ TEST(Chain, RecordedSurfaceComesBackAsHeightAndDopplerOnEveryFeed) {
 
     // Heave and vintor lines of the same record come one after the other.
     int valid = 0, lines = 0;
+    std::string invalid;  // the first few, for the failure message
     double worstHeight = 0, sumHeight = 0, worstSpeed = 0, sumSpeed = 0;
     std::string message;
-    while (lines < PAIRS - 5 && feeds["heave"]->receive(&message, milliseconds(15000))) {
-        ++lines;
+    while (lines < LINES && feeds["heave"]->receive(&message, milliseconds(15000))) {
         ASSERT_EQ(message.size(), 200u);
         const std::string heave = text(message);
         ASSERT_TRUE(feeds["vintor"]->receive(&message, milliseconds(5000)));
@@ -97,7 +99,12 @@ TEST(Chain, RecordedSurfaceComesBackAsHeightAndDopplerOnEveryFeed) {
         const std::string line = text(message);
         const long long t = std::atoll(field(heave, "time").c_str());
         ASSERT_EQ(field(line, "time"), field(heave, "time"));
-        if (field(heave, "heave") == "NaNcm") continue;
+        ASSERT_TRUE(t >= T0 && t < T0 + 250LL * PAIRS) << "not a recorded pair: " << line;
+        ++lines;
+        if (field(heave, "heave") == "NaNcm") {
+            if (invalid.size() < 2000) invalid += line + "\n";
+            continue;
+        }
         ++valid;
         const double h = std::atof(field(heave, "heave").c_str());
         const double hErr = h - (MOUNTING - DISTANCE + surfaceHeight(t));
@@ -121,10 +128,11 @@ TEST(Chain, RecordedSurfaceComesBackAsHeightAndDopplerOnEveryFeed) {
                 "%.3f cm/s\n",
                 lines, valid, valid ? sumHeight / valid : NAN, worstHeight, valid ? sumSpeed / valid : NAN,
                 worstSpeed);
-    ASSERT_GE(lines, PAIRS - 5) << vintor.output();
-    EXPECT_GE(valid, lines - 2);
+    if (lines < LINES) vintor.drain(milliseconds(500));
+    ASSERT_EQ(lines, LINES) << vintor.output();
+    EXPECT_GE(valid, lines - 2) << invalid;
     EXPECT_LT(worstHeight, 2.0);
-    EXPECT_LT(worstSpeed, 2.0);
+    EXPECT_LT(worstSpeed, 1.0);
 
     // Every feed carries messages of its own size.
     const std::map<std::string, std::size_t> sizes = {{"fft", 17248}, {"peak", 1624}, {"h", 92}};
