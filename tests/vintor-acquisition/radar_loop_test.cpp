@@ -194,8 +194,17 @@ TEST(RadarLoop, FileReplayIsPacedStoresNoRepeatsAndUsesItsOwnFileName) {
     const double seconds = (getTime() - start) / 1000.0;
     EXPECT_GE(stored, int(seconds * 10 * 0.6)) << stored << " in " << seconds << " s";
     EXPECT_LE(stored, int(seconds * 10 * 1.2) + 1) << stored << " in " << seconds << " s";
-    EXPECT_STREQ(slot(sharedmemRadar0, 1).time, "1700000000000");
-    EXPECT_STREQ(slot(sharedmemRadar0, 2).time, "1700000000250");
+    // Every stored record holds its pair of the recording, byte for byte.
+    std::vector<std::string> lines = acq::recordingLines();
+    for (int n = 1; n <= stored && n < MEMCACHE_MAX_INDEX; ++n) {
+        const radar_st& r = slot(sharedmemRadar0, n);
+        acq::Sweep up = acq::parseIndependently(lines[2 * (n - 1)]);
+        EXPECT_EQ(r.time, up.time) << n;
+        EXPECT_EQ(r.nan, 0) << n;
+        EXPECT_EQ(r.length, 256) << n;
+        acq::expectEntry(r.data.rf[0], up, "up " + std::to_string(n));
+        acq::expectEntry(r.data.rf[1], acq::parseIndependently(lines[2 * (n - 1) + 1]), "down " + std::to_string(n));
+    }
 }
 
 TEST(RadarLoop, MadeUpSweepsNeedNoFrontEndAndWakeNobody) {
@@ -225,4 +234,18 @@ TEST(RadarLoop, ARadarWithoutItsSharedFileGivesUpInsteadOfWritingThroughNothing)
     Child radar([&] { return RadarClass(cf.get(), "radar2", keys.settings).process(); });
     EXPECT_EQ(radar.wait(milliseconds(5000)), 1);
     EXPECT_NE(radar.output().find("radar2: its shared file is not mapped"), std::string::npos) << radar.output();
+}
+
+TEST(RadarLoop, AFileReplayWithoutScanspeedRunsUnpacedAndGivesUpAtItsEnd) {
+    SharedFiles files;
+    PrivateKeys keys;
+    std::unique_ptr<ConfigFile> cf(radarConfig("radar0", "readfile"));
+    cf->setValue("radar0", "filename", sourcePath("data/recording.txt"));
+    Child radar([&] { return RadarClass(cf.get(), "radar0", keys.settings).process(); });
+    // 300 pairs, then 61 failed reads in a row, all unpaced: no division by a
+    // zero period, and done in well under the 300 * 10 ms a floor pause would take.
+    EXPECT_EQ(radar.wait(milliseconds(2500)), 1);
+    EXPECT_EQ(ringIndex(0), (300 + 61) % MEMCACHE_MAX_INDEX);
+    EXPECT_NE(radar.output().find("radar0 scanspeed:0 is not a period: sweeps are not paced"), std::string::npos)
+        << radar.output();
 }

@@ -27,43 +27,9 @@ using namespace testsupport;
 
 namespace {
 
-// One sweep as the recording holds it, parsed here independently of extractData.
-struct Sweep {
-    std::string name, time;
-    int nr = 0;
-    std::vector<int> samples;
-};
-
-Sweep parseIndependently(const std::string& line) {
-    Sweep s;
-    std::string body = line.substr(line.find("raw=") + 4);
-    std::vector<std::string> f;
-    std::stringstream ss(body);
-    for (std::string x; std::getline(ss, x, ';');) f.push_back(x);
-    s.name = f.at(0);
-    s.time = f.at(1);
-    s.nr = std::stoi(f.at(2));
-    std::stringstream sv(f.at(3));
-    for (std::string x; std::getline(sv, x, ',');)
-        if (!x.empty()) s.samples.push_back(std::stoi(x));
-    return s;
-}
-
-std::vector<std::string> recordingLines() {
-    std::ifstream in(sourcePath("data/recording.txt"));
-    std::vector<std::string> lines;
-    for (std::string l; std::getline(in, l);) lines.push_back(l);
-    return lines;
-}
-
-void expectEntry(const readfile_raw_data_t& e, const Sweep& s, const std::string& where) {
-    EXPECT_STREQ(e.sensorname, s.name.c_str()) << where;
-    EXPECT_STREQ(e.time, s.time.c_str()) << where;
-    EXPECT_EQ(e.sweepnr, s.nr) << where;
-    ASSERT_EQ(s.samples.size(), 256u) << where;
-    for (size_t i = 0; i < s.samples.size(); ++i)
-        ASSERT_EQ(e.data[i], s.samples[i]) << where << " sample " << i;
-}
+using acq::expectEntry;
+using acq::parseIndependently;
+using acq::recordingLines;
 
 ConfigFile* replayConfig(int port = 0) {
     auto* cf = new ConfigFile();
