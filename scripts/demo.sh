@@ -17,7 +17,7 @@ repport=${CONFIG_PORT:-5010}
 pubport=${NOTICE_PORT:-5011}
 recording=$root/data/recording.txt
 work=$(mktemp -d)
-service_pid="" vintor_pid="" peer_pid=""
+service_pid="" vintor_pid="" peer_pid="" print_pid=""
 cleanup() {
   trap - EXIT INT TERM
   if [ -n "$vintor_pid" ]; then
@@ -26,7 +26,7 @@ cleanup() {
     for _ in $(seq 20); do kill -0 "$vintor_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL -- "-$vintor_pid" 2>/dev/null || true
   fi
-  for p in $peer_pid $service_pid; do kill "$p" 2>/dev/null || true; done
+  for p in $print_pid $peer_pid $service_pid; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
