@@ -1,8 +1,8 @@
-// Drives vintor's real process tree as its radars would: a sweep record goes
-// into ring radar0 (or radar0..2), the FFT semaphore is raised, and the time
-// until the matching "heave" line arrives is taken. With --load, three radars
-// deliver 10 sweep pairs per second each and the CPU time of every process of
-// the tree is read from /proc.
+// Latency: drives vintor's real process tree as its radar would: a sweep
+// record goes into ring radar0, the FFT semaphore is raised, and the time until
+// the matching "heave" line arrives is taken. With --load, three radar
+// processes replay a recording at 10 sweep pairs per second each and the CPU
+// time and resident memory of every process of the tree are read from /proc.
 #include <dirent.h>
 #include <fcntl.h>
 #include <json/json.h>
@@ -104,12 +104,14 @@ std::map<int, ProcStat> treeStats(int pgid) {
     return out;
 }
 
-std::string configText(int radars) {
+std::string configText(int radars, const std::string& recording) {
     Json::Value root;
     std::istringstream in(readFile(sourcePath("config/station.json")));
     std::string errors;
     Json::parseFromStream(Json::CharReaderBuilder(), in, &root, &errors);
-    root["vintor"]["module"]["radars"] = "0";  // this program is the radars
+    // Without a recording this program is the radars; with one, three radar
+    // processes replay it at 10 pairs a second each.
+    root["vintor"]["module"]["radars"] = recording.empty() ? "0" : "1";
     const char* sections[] = {"radar", "radar2", "radar3"};
     for (int k = 0; k < 3; ++k) {
         Json::Value& r = root[sections[k]];
@@ -119,6 +121,11 @@ std::string configText(int radars) {
         r["minimumheight"] = "1";
         r["maximumheight"] = "20";
         r["sweepsize"] = std::to_string(SAMPLES);
+        if (!recording.empty()) {
+            r["brand"] = "readfile";
+            r["filename"] = recording;
+            r["scanspeed"] = "100";
+        }
     }
     return Json::writeString(Json::StreamWriterBuilder(), root);
 }
@@ -136,7 +143,14 @@ int main(int argc, char** argv) {
     const int radars = load ? 3 : 1;
 
     TempDir dir;
-    writeFile(dir.file("station.json"), configText(radars));
+    std::string recording;
+    if (load) {
+        recording = dir.file("recording.txt");
+        const std::string gen = std::string(REPLAYGEN_BIN) + " -d 800 -a 20 -T 8 -i 100 -s 256 -n " +
+                                std::to_string(count * 10 + 200) + " -o " + recording;
+        if (std::system(gen.c_str()) != 0) return 1;
+    }
+    writeFile(dir.file("station.json"), configText(radars, recording));
     writeFile(dir.file("memory.json"), readFile(sourcePath("config/memory.json")));
     ConfigServiceOptions o;
     o.config = dir.file("station.json");
@@ -165,25 +179,22 @@ int main(int argc, char** argv) {
     }
     ConfigFile cf(5010, 5011);
     SharedMem storage(&cf);
-    if (load) {
-        char list[] = "radar0,radar1,radar2";
-        storage.set("radars", list, sizeof list - 1);
-    }
+
     const int semFft = getSemaphore(KEYFFT);
     auto radarRecord = std::make_unique<radar_st>();
     long long t0 = 1700000000000;
     const char* names[3] = {"radar0", "radar1", "radar2"};
 
-    // The supervisor starts one stage per pass: feed records until the whole chain answers.
+    // The supervisor starts one stage per pass: wait until the whole chain answers.
     {
         std::string line;
         bool up = false;
         for (int k = 0; k < 100 && !up; ++k, ++t0) {
-            for (int r = 0; r < radars; ++r) {
-                fillRecord(*radarRecord, names[r], t0);
-                storage.add(names[r], radarRecord.get(), sizeof(radar_st));
+            if (!load) {
+                fillRecord(*radarRecord, names[0], t0);
+                storage.add(names[0], radarRecord.get(), sizeof(radar_st));
+                setSemaphore(semFft, 1);
             }
-            setSemaphore(semFft, 1);
             up = heave.receive(&line, std::chrono::milliseconds(300));
         }
         if (!up) {
@@ -225,24 +236,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Three radars, 10 pairs per second each, for count seconds.
+    // Three radar processes replay 10 pairs a second each; measure count seconds.
     const int pgid = vintor.pid();
     const auto before = treeStats(pgid);
-    const auto start = Clock::now();
-    int pairs = 0;
+    const int fftBefore = sharedmem->status.fft;
     std::string line;
-    for (int tick = 0; tick < count * 10; ++tick) {
-        for (int k = 0; k < radars; ++k) {
-            fillRecord(*radarRecord, names[k], t0 + 100LL * tick);
-            storage.add(names[k], radarRecord.get(), sizeof(radar_st));
-            ++pairs;
-        }
-        setSemaphore(semFft, 1);
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(100 * (tick + 1)));
-        while (heave.receive(&line, std::chrono::milliseconds(0))) {
-        }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto until = Clock::now() + std::chrono::seconds(count);
+    while (Clock::now() < until) heave.receive(&line, std::chrono::milliseconds(100));
+    const int pairs = sharedmem->status.fft - fftBefore;
     const auto after = treeStats(pgid);
     double cpu = 0;
     std::printf("%-24s %10s %10s\n", "process", "cpu s", "rss kB");
