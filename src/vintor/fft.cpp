@@ -3,6 +3,7 @@
 #include "fft.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +72,50 @@ int64_t satMul(int64_t a, int64_t b)
     if (__builtin_mul_overflow(a, b, &r))
         return (a < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
     return r;
+}
+
+// On x86 the power row is also built for AVX2 and chosen at run time; the results are the same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define POWER_TARGETS __attribute__((target_clones("avx2", "default")))
+#else
+#define POWER_TARGETS
+#endif
+
+// Normalised power of bins 0 ... bins-1, (fr^2 + fi^2) * 4^scale / n^2, as the
+// float of the 64-bit power divided in float: worked out in double, where
+// these sums are exact, four bins at a time. False when some sum would not be
+// exact: the caller then writes the row from the 64-bit powers.
+POWER_TARGETS bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins, int scale, float norm, float* row)
+{
+    typedef int64_t v4l __attribute__((vector_size(32)));
+    typedef double v4d __attribute__((vector_size(32)));
+    typedef float v4f __attribute__((vector_size(16)));
+    // x + 2^52 + 2^51 read as a double is that double plus x, for |x| < 2^51.
+    const int64_t magicBits = 0x4338000000000000LL;
+    const double magic = 6755399441055744.0;
+    const double factor = std::ldexp(1.0, scale > 0 ? 2 * scale : 0);
+    const int whole = bins & ~3;
+    v4d largest = {0, 0, 0, 0};
+    for (int i = 0; i < whole; i += 4) {
+        v4l r, q;
+        std::memcpy(&r, fr + i, sizeof r);
+        std::memcpy(&q, fi + i, sizeof q);
+        const v4d dr = (v4d)(r + magicBits) - magic; // the casts reinterpret the bits
+        const v4d di = (v4d)(q + magicBits) - magic;
+        const v4d sum = dr * dr + di * di;
+        largest = sum > largest ? sum : largest;
+        const v4f p = __builtin_convertvector(sum * factor, v4f) / norm;
+        std::memcpy(row + i, &p, sizeof p);
+    }
+    double top = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+    for (int i = whole; i < bins; ++i) {
+        const double dr = static_cast<double>(fr[i]), di = static_cast<double>(fi[i]);
+        const double sum = dr * dr + di * di;
+        top = std::max(top, sum);
+        row[i] = static_cast<float>(sum * factor) / norm;
+    }
+    // Exact below 2^53, and the 64-bit power below 2^62 (values of 16-bit sweeps stay below 2^36).
+    return top < 9007199254740992.0 && top * factor < 4611686018427387904.0;
 }
 
 std::string sectionOf(const char* section, size_t size) { return std::string(section, strnlen(section, size)); }
@@ -181,19 +226,27 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     if (debug > 3)
         printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
 
-    const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
-    // Only the debug lines read the powers of the upper half.
-    const int powers = debug > 3 ? length : length / 2;
-    if (narrowSamples) {
-        // 16-bit samples: every power stays far below 2^63.
-        for (int i = 0; i < powers; ++i)
-            f_pow[i] = (fft_real[i] * fft_real[i] + fft_imag[i] * fft_imag[i]) * factor;
-    } else {
-        for (int i = 0; i < powers; ++i)
-            f_pow[i] = satMul(satAdd(satMul(fft_real[i], fft_real[i]), satMul(fft_imag[i], fft_imag[i])), factor);
+    const int square = length * length;
+    const float norm = static_cast<float>(square);
+    const int bins = length / 2;
+    // The 64-bit powers themselves are read only by the debug lines; without
+    // them the row comes straight from the transform.
+    const bool rowDone = debug <= 3 && narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
+    if (!rowDone) {
+        const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
+        const int powers = debug > 3 ? length : bins;
+        if (narrowSamples) {
+            // 16-bit samples: every power stays far below 2^63.
+            for (int i = 0; i < powers; ++i)
+                f_pow[i] = (fft_real[i] * fft_real[i] + fft_imag[i] * fft_imag[i]) * factor;
+        } else {
+            for (int i = 0; i < powers; ++i)
+                f_pow[i] = satMul(satAdd(satMul(fft_real[i], fft_real[i]), satMul(fft_imag[i], fft_imag[i])), factor);
+        }
+        for (int i = 0; i < bins; ++i)
+            row[i] = static_cast<float>(f_pow[i]) / norm;
     }
     stamp(3);
-    const int square = length * length;
     if (debug > 3) {
         int64_t energyOut = 0;
         for (int i = 0; i < length; ++i)
@@ -209,10 +262,6 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     }
 
     out.energy[s] = static_cast<double>(energyIn);
-    const float norm = static_cast<float>(square);
-    const int bins = length / 2;
-    for (int i = 0; i < bins; ++i)
-        row[i] = static_cast<float>(f_pow[i]) / norm;
     // The rest of the row would otherwise show another record's spectrum.
     std::fill(row + bins, row + MAX_FFT_BUFFER_SIZE, 0.0f);
     stamp(4);
@@ -372,7 +421,7 @@ int FFTClass::generateFFT()
                         stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
                         stored - stamps[4], sent - stored);
                 }
-                if (sharedmem != nullptr) // counts on past 2^31 by wrapping, as the field's readers expect
+                if (sharedmem != nullptr) // after 2^31 records the count wraps rather than overflowing
                     sharedmem->status.fft = static_cast<int32_t>(static_cast<uint32_t>(sharedmem->status.fft) + 1u);
             }
         }

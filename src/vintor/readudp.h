@@ -24,8 +24,6 @@ public:
     int getStatus(double timeout) override;
     int getMeasurement(u_radar_data* data, int* length, double timeout) override;
 
-    int port() const { return portnumber; }
-
 private:
     const char* receiveLine();
     void dropPeer();

@@ -3,6 +3,7 @@
 #include "configfile.h"
 #include "fft.h"
 #include "misc.h"
+#include "reference_spectrum.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <vector>
 
 namespace {
+
+using spectra_test::dftPower;
+using spectra_test::mirroredHann;
 
 struct Fixture {
     ConfigFile cf{0, 0}; // offline: values are set locally
@@ -45,23 +49,6 @@ struct Fixture {
     }
     void run() { fft->processRecord(*in, *out); }
 };
-
-// Normalised power |X_k|^2 / n^2, double precision, of samples already weighted.
-std::vector<double> dftPower(const std::vector<double>& x)
-{
-    const int n = static_cast<int>(x.size());
-    std::vector<double> p(n / 2);
-    for (int k = 0; k < n / 2; ++k) {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i) {
-            const double a = 2.0 * M_PI * static_cast<double>((static_cast<long>(k) * i) % n) / n;
-            re += x[i] * std::cos(a);
-            im -= x[i] * std::sin(a);
-        }
-        p[k] = (re * re + im * im) / (static_cast<double>(n) * n);
-    }
-    return p;
-}
 
 TEST(FftStage, ConstantSweepPutsItsPowerIntoBinZero)
 {
@@ -169,8 +156,7 @@ TEST(FftStage, WindowWeighsSamplesButNotTheEnergy)
     double sumSq = 0;
     for (int i = 0; i < n; ++i) {
         s[i] = s[n + i] = static_cast<int16_t>(std::lround(12000 * std::sin(2 * M_PI * 20.4 * i / n)));
-        const int t = i < n / 2 ? i : n - 1 - i;
-        weighted[i] = s[i] * (0.5 - 0.5 * std::cos(2 * M_PI * t / n));
+        weighted[i] = s[i] * mirroredHann(i, n);
         sumSq += static_cast<double>(s[i]) * s[i];
     }
     f.serial(s, 2);
@@ -226,8 +212,7 @@ TEST(FftStage, BeatToneOfAKnownDistanceLandsOnItsBin)
     for (int i = 0; i < n; ++i) {
         const double v = std::lround(9000 * std::cos(2 * M_PI * beat * i * DEF_timePerSample) + 700);
         s[i] = s[n + i] = static_cast<int16_t>(v);
-        const int t = i < n / 2 ? i : n - 1 - i;
-        weighted[i] = v * (0.5 - 0.5 * std::cos(2 * M_PI * t / n));
+        weighted[i] = v * mirroredHann(i, n);
     }
     f.serial(s, 2);
     f.run();
@@ -246,6 +231,40 @@ TEST(FftStage, BeatToneOfAKnownDistanceLandsOnItsBin)
     const double expected = centroid(ref);
     EXPECT_NEAR(centroid(f.out->data[0]), expected, 2e-3);
     EXPECT_NEAR(expectedBin + expected, binOfD, 0.35);
+}
+
+TEST(FftStage, RowWithoutDebugEqualsTheRowFromThe64BitPowers)
+{
+    // At debug level 4 the row is made from the 64-bit powers, as defined;
+    // below it, straight from the transform. Both must give the same floats.
+    const struct { int n, brand; double amplitude; int henn; } cases[] = {
+        {256, ENRAF, 32767, 0}, {512, ENRAF, 20000, 1}, {1024, ENRAF, 300, 1}, {2048, ENRAF, 32767, 1},
+        {2048, ENRAF, 32767, 0}, {300, READFILE, 32767, 0}, {8, ENRAF, 5, 0},
+    };
+    for (auto c : cases) {
+        Fixture fast(c.henn), slow(c.henn);
+        slow.fft->debug = 4;
+        for (Fixture* f : {&fast, &slow}) {
+            if (c.brand == ENRAF) {
+                std::vector<int16_t> s(2 * c.n);
+                for (int i = 0; i < 2 * c.n; ++i)
+                    s[i] = static_cast<int16_t>(std::lround(c.amplitude * std::sin(0.7 * i) * std::cos(0.011 * i)));
+                f->serial(s, 2);
+            } else {
+                f->in->brand = c.brand;
+                f->in->nrOfSweeps = 2;
+                f->in->length = c.n;
+                for (int i = 0; i < c.n; ++i)
+                    f->in->data.rf[0].data[i] = f->in->data.rf[1].data[i] = static_cast<int16_t>(i * 97 % 65536 - 32768);
+            }
+        }
+        fast.run();
+        testing::internal::CaptureStdout();
+        slow.run();
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(fast.out->length, c.n);
+        ASSERT_EQ(std::memcmp(fast.out->data, slow.out->data, sizeof fast.out->data), 0) << c.n;
+    }
 }
 
 TEST(FftStage, RecordsOutOfBoundsStayInsideTheirRows)

@@ -1,6 +1,7 @@
 // Fixed-point FFT kernel: tables, worked vectors, window, helpers, and accuracy
 // against a double-precision DFT.
 #include "integer_fft.h"
+#include "reference_spectrum.h"
 
 #include <gtest/gtest.h>
 
@@ -233,31 +234,6 @@ TEST(FixedFftHelpers, LevelsDotAndScale)
     EXPECT_EQ(dc[1], -1);
 }
 
-// Normalised power |X_k|^2 / n^2 of the Hann-windowed input, in double precision. The
-// window's second half mirrors the first (sample n/2+t weighs as n/2-1-t).
-std::vector<double> dftPower(const std::vector<double>& x)
-{
-    const int n = static_cast<int>(x.size());
-    std::vector<double> c(n), s(n), w(n);
-    for (int i = 0; i < n; ++i) {
-        c[i] = std::cos(2.0 * M_PI * i / n);
-        s[i] = std::sin(2.0 * M_PI * i / n);
-    }
-    for (int i = 0; i < n; ++i)
-        w[i] = (0.5 - 0.5 * c[i < n / 2 ? i : n - 1 - i]) * x[i];
-    std::vector<double> p(n / 2);
-    for (int k = 0; k < n / 2; ++k) {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i) {
-            const int a = static_cast<int>((static_cast<long>(k) * i) % n);
-            re += w[i] * c[a];
-            im -= w[i] * s[a];
-        }
-        p[k] = (re * re + im * im) / (static_cast<double>(n) * n);
-    }
-    return p;
-}
-
 TEST(FixedFftAccuracy, WindowedToneMatchesDoubleDft)
 {
     const struct { int n; double amplitude, peakTolerance; } cases[] = {
@@ -280,7 +256,9 @@ TEST(FixedFftAccuracy, WindowedToneMatchesDoubleDft)
             ++m;
         const int scale = f.fix_fft(fr.data(), fi.data(), m, 1);
         ASSERT_GE(scale, 0) << c.n;
-        const auto ref = dftPower(x);
+        for (int i = 0; i < c.n; ++i)
+            x[i] *= spectra_test::mirroredHann(i, c.n);
+        const auto ref = spectra_test::dftPower(x);
         int peak = 0;
         double peakValue = -1;
         double worstFloor = 0;
