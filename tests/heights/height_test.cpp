@@ -1,5 +1,5 @@
 // One peak record at a time through the height stage, with the configuration
-// filled locally (no service needed for this part).
+// filled locally: no service is needed here.
 #include <gtest/gtest.h>
 
 #include <cmath>
