@@ -1,0 +1,417 @@
+#include "h.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <zmq.hpp>
+
+#include "configfile.h"
+#include "misc.h"
+#include "sharedmem.h"
+#include "stages.h"
+
+void SurfaceTracker::registerSection(const std::string& section) {
+    if (slots[0].section.empty()) {
+        slots[0].section = section;
+        if (debug > 7) std::printf("\n-----------> Found 1st sensor! ");
+    } else if (slots[1].section.empty() && section != slots[0].section) {
+        slots[1].section = section;
+        if (debug > 7) std::printf("\n-----------> Found 2nd sensor! ");
+    } else if (slots[2].section.empty() && section != slots[0].section &&
+               section != slots[1].section) {
+        slots[2].section = section;
+        if (debug > 7) std::printf("\n-----------> Found 3rd sensor! ");
+    } else if (section != slots[0].section && section != slots[1].section &&
+               section != slots[2].section) {
+        if (debug > 7) std::printf("\n-----------> Found 4th sensor!?!?");
+    }
+}
+
+int SurfaceTracker::load(const std::string& section) {
+    slot = -1;
+    for (int n = 0; n < nrOfSlots; ++n) {
+        if (slots[n].section == section) {
+            slot = n;
+            break;
+        }
+    }
+    if (slot < 0) {
+        // A section without a slot keeps what its settings left.
+        peaksOutsideDynWind = 0;
+        if (debug > 7) std::printf("\n-----------> Unknown section !?!? %s", section.c_str());
+        return slot;
+    }
+    const TrackerSlot& t = slots[slot];
+    windowstd = static_cast<float>(t.stdDev);
+    lastValidTime = t.lastValidTime;
+    peaksOutsideDynWind = t.peaksOutsideDynWind;
+    if (debug > 7) std::printf("\n-----------> section0%d = %s", slot, section.c_str());
+    return slot;
+}
+
+void SurfaceTracker::window(const HSettings& s, double recordTime) {
+    waveHeight = windowstd * 0.04;
+    Vmax = static_cast<float>(3.0 * std::sqrt(waveHeight));
+    if (Vmax < 1.0f || std::isnan(Vmax)) Vmax = 1.0f;
+    dt = (recordTime - lastValidTime) / 1000.0;
+    displacement = static_cast<float>((Vmax / 0.01) * 1.5 * dt * (1 + 0.5 * peaksOutsideDynWind));
+    const float d = displacement < 40.0f ? 40.0f : displacement;
+    for (int i = 0; i < 2; ++i) {
+        windowup[i] = static_cast<float>(windowLastDistance[i] + 2.0 * d);
+        windowdown[i] = static_cast<float>(windowLastDistance[i] - 3.0 * d);
+    }
+    const float maxcm = s.maximumheight * 100.0f;
+    const float mincm = s.minimumheight * 100.0f;
+    for (int i = 0; i < 2; ++i)
+        if (windowup[i] > maxcm || std::isnan(windowup[i])) windowup[i] = maxcm;
+    for (int i = 0; i < 2; ++i)
+        if (windowdown[i] < mincm || std::isnan(windowdown[i])) windowdown[i] = mincm;
+    for (int i = 0; i < 2; ++i) {
+        if (windowup[i] < windowdown[i]) {
+            windowup[i] = maxcm;
+            windowdown[i] = mincm;
+        }
+    }
+    if (debug > 7) {
+        std::printf("\n standard deviation = %f [cm] wave height = %f [m] Vmax = %f [m/sec]", windowstd,
+                    waveHeight, Vmax);
+        std::printf("\n timestamp = %.0f dt = %f [sec] displacement = %f [cm] peaksOutsideDynWind = %d []",
+                    recordTime, dt, displacement, peaksOutsideDynWind);
+        std::printf("\n checked window up = %f %f [cm] checked window down = %f %f [cm]", windowup[0],
+                    windowup[1], windowdown[0], windowdown[1]);
+    }
+}
+
+void SurfaceTracker::update(long long recordTime, float distanceAvg, int recordOutside) {
+    if (slot < 0) return;
+    TrackerSlot& t = slots[slot];
+    t.lastValidTime = static_cast<double>(recordTime);
+    if (recordOutside == 0) {
+        t.peaksOutsideDynWind = 0;
+    } else {
+        // Saturate: the count only widens the window, it must never wrap negative.
+        const long long sum = static_cast<long long>(t.peaksOutsideDynWind) + recordOutside;
+        t.peaksOutsideDynWind = sum > INT_MAX ? INT_MAX : static_cast<int>(sum);
+    }
+    while (t.buff.size() >= buffSize) t.buff.pop_front();
+    t.buff.push_back(static_cast<double>(distanceAvg));
+    double S = 0, Q = 0;
+    for (double v : t.buff) {
+        S += v;
+        Q += v * v;
+    }
+    const double n = static_cast<double>(t.buff.size());
+    double R = n * Q - S * S;
+    if (std::isnan(R)) R = 0;
+    double sd = std::sqrt(R) / n;  // a rounding-negative R gives NaN, floored below
+    if (sd < 1.0 || std::isnan(sd)) {
+        if (debug > 7) std::printf("\n stdDev0%d = %f", slot, sd);
+        sd = 1.0;
+    }
+    t.stdDev = sd;
+}
+
+// ---------------------------------------------------------------------------
+// The height stage.
+
+namespace {
+
+// Fixed text fields may lack their terminator when a slot was lapped or torn.
+std::string fieldText(const char* field, std::size_t size) { return std::string(field, strnlen(field, size)); }
+
+// Peaks of one sweep as "bin!height!correction" joined by "," and ended by "!".
+void appendPeaks(std::string& out, const peak_st& p) {
+    if (p.nrOfSweeps < 1) {
+        out += "NaN";
+        return;
+    }
+    const int sweeps = std::min(p.nrOfSweeps, MAX_NR_OF_SWEEPS);
+    std::string t;
+    for (int s = 0; s < sweeps; ++s) {
+        const int n = std::max(0, std::min(p.nrOfPeaks[s], MAX_NR_OF_PEAKS));
+        for (int k = 0; k < n; ++k) {
+            util::floatToString(static_cast<float>(p.data[s][k].bin), &t);
+            out += t + "!";
+            util::floatToString(p.data[s][k].height, &t);
+            out += t + "!";
+            util::floatToString(p.data[s][k].correction, &t);
+            out += t + ",";
+        }
+        if (!out.empty() && out.back() == ',') out.pop_back();
+        out += "!";
+    }
+}
+
+}  // namespace
+
+HClass::HClass(ConfigFile* cfp) : cf(cfp) {
+    std::memset(&data_peak, 0, sizeof data_peak);
+    std::memset(&data_heave, 0, sizeof data_heave);
+}
+
+int HClass::setVars(const char* sectionField) {
+    const std::string section = fieldText(sectionField, sizeof data_peak.section);
+    const int calculated = cf->ValueInt(section, "calculated");
+    auto known = sectionSettings.find(section);
+    if (calculated == 0 || known == sectionSettings.end()) {
+        HSettings s;
+        s.minimumheight = cf->ValueFloat(section, "minimumheight");
+        s.maximumheight = cf->ValueFloat(section, "maximumheight");
+        s.sweepsize = static_cast<int>(cf->ValueLong(section, "sweepsize"));
+        s.mountingHeight = cf->ValueFloat(section, "mountingheight");
+        s.mountingAngle = cf->ValueFloat(section, "mountingangle");
+        s.radarOffset = cf->ValueFloat(section, "radaroffset");
+        std::string type;
+        cf->ValueString(section, "radarType", &type);
+        if (!type.empty() && type[0] == 'F') {
+            s.isFreeSpaceRadar = 1;
+            s.distanceFromFlangeToAntennaBottom = 0;
+        } else {
+            s.isFreeSpaceRadar = 0;
+            s.distanceFromFlangeToAntennaBottom = cf->ValueFloat(section, type + "distanceFromFlangeToAntennaBottom");
+        }
+        s.pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
+        cf->setValue(section, "calculated", 1);
+        s.cosAngle = static_cast<float>(std::cos(s.mountingAngle * 3.141592653589793 / 180.0));
+        cf->setValue(section, "cosangle", s.cosAngle);
+        s.pipeCorrection = util::getPipeCorrection(s.isFreeSpaceRadar, s.pipeDiameter);
+        s.fourierDistanceCm = util::getFourierDistance(s.sweepsize);
+        cf->setValue(section, "fourierdistancecm", s.fourierDistanceCm);
+        const float threshold = cf->ValueFloat(section, "threshold");
+        s.thresholdInv = static_cast<float>(std::pow(10.0, static_cast<double>(threshold / 10.0f)));
+        cf->setValue(section, "thresholdinv", s.thresholdInv);
+        if (s.fourierDistanceCm == 0) {
+            cf->setValue(section, "minimumbin", 1);
+            cf->setValue(section, "maximumbin", 2);
+        } else {
+            s.minimumbin = static_cast<int>(s.minimumheight / (s.fourierDistanceCm / 100.0f));
+            s.maximumbin = static_cast<int>(s.maximumheight / (s.fourierDistanceCm / 100.0f));
+            cf->setValue(section, "minimumbin", s.minimumbin);
+            cf->setValue(section, "maximumbin", s.maximumbin);
+        }
+        tracker.windowup[0] = tracker.windowup[1] = s.maximumheight;
+        tracker.windowdown[0] = tracker.windowdown[1] = s.minimumheight;
+        windowstdev = 100.0f;
+        tracker.lastValidTime = 0;
+        tracker.windowLastDistance[0] = tracker.windowLastDistance[1] = 0;
+        s.secondPeakMargin_dB = cf->ValueFloat(section, "secondPeakMargin_dB");
+        s.secondPeakMargin = static_cast<float>(std::pow(10.0, s.secondPeakMargin_dB / 10.0));
+        cf->setValue(section, "secondPeakMargin", s.secondPeakMargin);
+        sectionSettings[section] = s;
+        settings = s;
+    } else {
+        // Configured values come from this section's own copy; derived ones
+        // are read back as stored (6 significant digits).
+        settings = known->second;
+        settings.fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
+        settings.minimumbin = static_cast<int>(cf->ValueFloat(section, "minimumbin"));
+        settings.maximumbin = static_cast<int>(cf->ValueFloat(section, "maximumbin"));
+        settings.cosAngle = cf->ValueFloat(section, "cosangle");
+        settings.thresholdInv = cf->ValueFloat(section, "thresholdinv");
+        tracker.windowstd = cf->ValueFloat(section, "windowstdev");
+        tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
+        tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
+        tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+        settings.secondPeakMargin = cf->ValueFloat(section, "secondPeakMargin");
+    }
+    if (debug > 7) std::printf("\r\nH Minimumheight:%f Maxheight=%f", settings.minimumheight, settings.maximumheight);
+    return 0;
+}
+
+void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
+    const std::string section = fieldText(data_peak.section, sizeof data_peak.section);
+    const std::string timeText = fieldText(data_peak.time, sizeof data_peak.time);
+    setVars(data_peak.section);
+    tracker.debug = debug;
+    tracker.sectionName = section.c_str();
+    tracker.registerSection(section);
+    tracker.load(section);
+    tracker.window(settings, std::strtod(timeText.c_str(), nullptr));
+    if (debug >= 7)
+        std::printf("\r\nH%s Displacement:%f, Vmax=%f, dt=%lf=%s-%lf,  Wup0=%f Wup1=%f, Wdown0=%f, Wdown1=%f, "
+                    "peaksOut=%d \n",
+                    section.c_str(), std::max(tracker.displacement, 40.0f), tracker.Vmax, tracker.dt,
+                    timeText.c_str(), tracker.lastValidTime, tracker.windowup[0], tracker.windowup[1],
+                    tracker.windowdown[0], tracker.windowdown[1], tracker.peaksOutsideDynWind);
+    if (debug > 5) std::printf("\n\nH j=%d time: %s nrOfSweeps:%d", j, timeText.c_str(), data_peak.nrOfSweeps);
+
+    int validPeaks = 0;
+    float avg = 0.0f;
+    tracker.peaksOutsideDynWind = 0;
+    // A corrupt count must not index past the two rows of 64 peaks.
+    const int sweeps = std::max(0, std::min(data_peak.nrOfSweeps, MAX_NR_OF_SWEEPS));
+    for (int i = 0; i < sweeps; ++i) {
+        if (debug > 4) std::printf("\nH peakdata nrof peaks=%d ", data_peak.nrOfPeaks[i]);
+        if (data_peak.nrOfPeaks[i] != 0) {
+            const int n = std::max(0, std::min(data_peak.nrOfPeaks[i], MAX_NR_OF_PEAKS));
+            if (debug > 4)
+                for (int k = 0; k < n; ++k) {
+                    const peak_struct& p = data_peak.data[i][k];
+                    std::printf("\n peakdata-> bin=%d Value=%f correction:%f distanceFromFlangeToAntennaBottom:%f "
+                                "fourierD:%f Height=%f",
+                                p.bin, p.height, p.correction, settings.distanceFromFlangeToAntennaBottom,
+                                settings.fourierDistanceCm, settings.fourierDistanceCm * (p.bin + p.correction));
+                }
+            const PeakChoice hSt = tracker.choose(settings, data_peak.data[i], n, i);
+            data_heave.distance[i] = settings.distanceOf(hSt.bin, hSt.correction);
+            if (debug > 2)
+                std::printf("\nH-> t=%s bin=%d Correction=%f fourierDistance=%f radarOffset=%f pipeCorrection=%f "
+                            "distanceFromFlangeToAntennaBottom=%f Value=%f Distance=%f thresholdInv=%f",
+                            timeText.c_str(), hSt.bin, hSt.correction, settings.fourierDistanceCm,
+                            settings.radarOffset, settings.pipeCorrection,
+                            settings.distanceFromFlangeToAntennaBottom, hSt.height, data_heave.distance[i],
+                            settings.thresholdInv);
+            if (debug > 4)
+                std::printf("\nH-> t=%s (heave d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", section.c_str(),
+                            data_heave.distance[i], tracker.windowdown[i], data_heave.distance[i],
+                            tracker.windowup[i]);
+            if (settings.thresholdInv < hSt.height) {
+                ++validPeaks;
+                avg += data_heave.distance[i];
+            } else {
+                data_peak.nan += 5 + i;
+            }
+            data_heave.Ep[i] = hSt.height;
+        }
+        data_heave.energy[i] = static_cast<float>(data_peak.energy[i]);
+    }
+    bool valid = validPeaks != 0 && !std::isnan(avg) && validPeaks == data_peak.nrOfSweeps;
+    if (debug != 0) {
+        std::printf("\nValidPeaks=%d == nrOfSweeps=%d", validPeaks, data_peak.nrOfSweeps);
+        if (!valid && storage != nullptr) dumpRecord(*storage);
+    }
+    if (!valid) {
+        data_peak.nrOfSweeps = 0;
+        ++status.peakmiss;
+        data_peak.nan += 1;
+    } else {
+        if (data_peak.nrOfSweeps >= 2) {
+            data_heave.VDoppler = (data_heave.distance[1] - data_heave.distance[0]) * 0.5f;
+            data_heave.VDoppler = data_heave.VDoppler * DOPPLER_FACTOR;
+            if (debug > 1)
+                std::printf("\nH-> (Ddown=%f - Dup=%f)/2 * %lf ", data_heave.distance[1], data_heave.distance[0],
+                            static_cast<double>(DOPPLER_FACTOR));
+            const double bound = tracker.Vmax * 1.5 * 100;
+            if (data_heave.VDoppler > bound || data_heave.VDoppler < -bound) {
+                data_peak.nrOfSweeps = 0;
+                ++status.peakmiss;
+                data_peak.nan += 15;
+                valid = false;
+            }
+        } else {
+            // One sweep gives no velocity; a stale second distance must not pose as one.
+            data_heave.VDoppler = NAN;
+        }
+    }
+    if (valid) {
+        data_heave.distanceAvg = avg / static_cast<float>(validPeaks);
+        const long long t = std::strtoll(timeText.c_str(), nullptr, 10);
+        tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
+        cf->setValue(section, "windowlastdistanceup", data_heave.distance[0]);
+        cf->setValue(section, "windowlastdistancedown", data_heave.distance[1]);
+        cf->setValue(section, "lastvalidtime", t);
+        if (debug != 0)
+            std::printf("\nH->%s t=%.20s windowdown0=%f windowdown1=%f windowup0=%f windowup1=%f avg=%f avg2=%f "
+                        "std=%f Dis[0]=%f Dis[1]=%f",
+                        section.c_str(), data_heave.time, tracker.windowdown[0], tracker.windowdown[1],
+                        tracker.windowup[0], tracker.windowup[1], windowavg, windowavg2, tracker.windowstd,
+                        data_heave.distance[0], data_heave.distance[1]);
+        if (debug > 7)
+            std::printf("\n distanceAvg = %f [cm]\n VDoppler = %f [cm/sec]", data_heave.distanceAvg,
+                        data_heave.VDoppler);
+        ++status.peak;
+    }
+
+    std::memcpy(data_heave.time, data_peak.time, sizeof data_heave.time);
+    std::memcpy(data_heave.section, data_peak.section, sizeof data_heave.section);
+    data_heave.nrOfSweeps = data_peak.nrOfSweeps;
+    data_heave.radnr = data_peak.radnr;
+    data_heave.nan = data_peak.nan;
+    data_heave.peak_key = j;
+    data_heave.fft_key = data_peak.fft_key;
+    if (debug > 3)
+        std::printf("\nHeave: nrofsw:%d nan:%d peak:%d", data_heave.nrOfSweeps, data_heave.nan, data_heave.peak_key);
+}
+
+void HClass::dumpRecord(SharedMem& storage) {
+    // Spectrum after the one the previous height record named, as the stage always showed it.
+    static fft_st spectrum;
+    unsigned int len = 0;
+    std::string bins;
+    if (storage.getNext("f", data_heave.fft_key, &spectrum, &len) < 0 || spectrum.nrOfSweeps < 1) {
+        bins = "NaN";
+    } else {
+        const int sweeps = std::min(spectrum.nrOfSweeps, MAX_NR_OF_SWEEPS);
+        const int lo = std::max(0, settings.minimumbin);
+        const int hi = std::min(settings.maximumbin, MAX_FFT_BUFFER_SIZE);
+        std::string t;
+        for (int s = 0; s < sweeps; ++s) {
+            for (int b = lo; b < hi; ++b) {
+                util::floatToString(spectrum.data[s][b], &t);
+                bins += t + ",";
+            }
+            if (!bins.empty() && bins.back() == ',') bins.pop_back();
+            bins += "!";
+        }
+    }
+    std::string peaks;
+    appendPeaks(peaks, data_peak);
+    std::printf("\nHBins : %s", bins.c_str());
+    std::printf("\nHPeaks: %s", peaks.c_str());
+}
+
+int HClass::process(int keyH, int keySubscriptions) {
+    const int sem_h = getSemaphore(keyH);
+    const int sem_subscriptions = getSemaphore(keySubscriptions);
+    setSemaphore(sem_subscriptions, 0);
+    debug = cf->ValueInt("vintor", "debugh");
+    tracker.debug = debug;
+    const int hdata_pub = cf->ValueInt("publishers", "h");
+
+    zmq::context_t context(1, 1023);
+    zmq::socket_t publisher(context, zmq::socket_type::pub);
+    char endpoint[64];
+    std::snprintf(endpoint, sizeof endpoint, "tcp://*:%d", hdata_pub);
+    if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint);
+    try {
+        publisher.bind(endpoint);
+    } catch (const zmq::error_t& e) {
+        // Without its feed the stage cannot do its job: end, and be started again.
+        std::fprintf(stderr, "h publisher %s: %s\n", endpoint, e.what());
+        std::exit(1);
+    }
+
+    SharedMem storage(cf);
+    int index = storage.getIndex("p");
+    if (static_cast<unsigned>(index) > 50u) index = 0;
+    std::memset(&data_heave, 0, sizeof data_heave);
+
+    for (;;) {
+        if (debug > 7) std::printf("\n-----------> Check for new message! \n");
+        unsigned int len = 0;
+        const int j = storage.getNext("p", index, &data_peak, &len);
+        if (j < 0) {
+            if (debug > 8) std::printf("Posting for subscriptions\n");
+            if (setSemaphore(sem_subscriptions, 1) == -1) util::error("semop subscriptions+1");
+            if (debug != 0)
+                std::printf("\nPosting for subscriptions sem_subscriptions=%d", getSemaphoreValue(sem_subscriptions));
+            std::fflush(stdout);
+            if (waitSemaphore(sem_h) == -1) util::error("semop h wait");
+            continue;
+        }
+        if (debug > 7) std::printf("\n-----------> Found new message! \n");
+        handleRecord(j, sharedmem->status, &storage);
+        const int added = storage.add("h", &data_heave, sizeof data_heave);
+        if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
+        publisher.send(zmq::const_buffer(&data_heave, sizeof data_heave), zmq::send_flags::none);
+        index = j;
+    }
+}
+
+void heaveStage(ConfigFile* cf) {
+    HClass h(cf);
+    h.process();
+}

@@ -1,0 +1,168 @@
+// Height and Doppler stage: which peak of a sweep is the water surface, the
+// distance and velocity of that surface, and the height records of ring "h".
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+
+#include "defaults.h"
+#include "records.h"
+
+// Settings of one radar section as the height stage reads and derives them.
+// Each section keeps its own copy so one radar never measures with another's.
+struct HSettings {
+    float minimumheight = 0;  // m
+    float maximumheight = 0;  // m
+    int sweepsize = 0;
+    float mountingHeight = 0;
+    float mountingAngle = 0;  // degrees
+    float radarOffset = 0;    // cm
+    int isFreeSpaceRadar = 0;
+    float distanceFromFlangeToAntennaBottom = 0;  // cm
+    float pipeDiameter = 0;
+    float pipeCorrection = 0;
+    float cosAngle = 0;
+    float fourierDistanceCm = 0;
+    float thresholdInv = 0;
+    int minimumbin = 0;
+    int maximumbin = 0;
+    float secondPeakMargin_dB = 0;
+    float secondPeakMargin = 0;
+
+    // Distance from the antenna in cm of a peak at bin + correction; inside a
+    // still pipe only the part beyond the flange is scaled.
+    float distanceOf(int bin, float correction) const {
+        return distanceFromFlangeToAntennaBottom +
+               ((static_cast<float>(bin) + correction) * fourierDistanceCm -
+                (distanceFromFlangeToAntennaBottom + radarOffset)) *
+                   pipeCorrection;
+    }
+};
+
+// Memory of one radar section kept between its records.
+struct TrackerSlot {
+    std::string section;  // empty while free
+    double stdDev = 1.0;  // cm, never below 1
+    double lastValidTime = 0.0;  // epoch ms
+    int peaksOutsideDynWind = 0;
+    std::deque<double> buff;  // averaged distances, oldest first
+};
+
+struct PeakChoice {
+    int bin = 0;
+    float height = -10.0f;
+    float correction = 0.0f;
+};
+
+// Follows the surface of up to three radar sections from record to record:
+// a static window (the measuring range), a dynamic window around the last
+// valid distance that widens with time and expected surface speed, and a
+// margin a farther peak must beat to replace a nearer one.
+class SurfaceTracker {
+public:
+    static constexpr std::size_t buffSize = 3072;
+    static constexpr int nrOfSlots = 3;
+
+    TrackerSlot slots[nrOfSlots];
+    int debug = 0;
+    const char* sectionName = "";  // of the record being handled, for debug lines
+
+    // Window state of the record being handled (members of the height stage).
+    float windowup[2] = {0, 0};
+    float windowdown[2] = {0, 0};
+    float windowLastDistance[2] = {0, 0};
+    float windowstd = 0;
+    double lastValidTime = 0;
+
+    // Per-record working values.
+    int slot = -1;
+    int peaksOutsideDynWind = 0;
+    double waveHeight = 0;
+    float Vmax = 1.0f;
+    double dt = 0;
+    float displacement = 0;
+
+    // Gives a free slot to a section not seen before (first three names only).
+    void registerSection(const std::string& section);
+    // Loads the section's slot into the window state; returns the slot or -1.
+    int load(const std::string& section);
+    // Dynamic windows of both sweeps and the velocity bound for a record at
+    // recordTime (epoch ms).
+    void window(const HSettings& s, double recordTime);
+    // The surface peak of sweep i among n peaks (increasing bin); counts the
+    // sweep when the peak the margin prefers in the static window is not it.
+    template <class Peak>
+    PeakChoice choose(const HSettings& s, const Peak* peaks, int n, int i);
+    // Statistics of the section after a valid record.
+    void update(long long recordTime, float distanceAvg, int recordOutside);
+
+private:
+    bool inStatic(const HSettings& s, float d) const {
+        return d >= s.minimumheight * 100.0f && d <= s.maximumheight * 100.0f;
+    }
+};
+
+template <class Peak>
+PeakChoice SurfaceTracker::choose(const HSettings& s, const Peak* peaks, int n, int i) {
+    PeakChoice hSt;
+    PeakChoice hStMax;
+    for (int k = 0; k < n; ++k) {
+        const float height = peaks[k].height;
+        if (!(height > hStMax.height * s.secondPeakMargin)) continue;
+        const float d = s.distanceOf(peaks[k].bin, peaks[k].correction);
+        if (!inStatic(s, d)) continue;
+        hStMax.bin = peaks[k].bin;
+        hStMax.height = height;
+        if (!(height > hSt.height * s.secondPeakMargin)) continue;
+        if (debug > 8)
+            std::printf("\n%s (heave all peaks d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", sectionName, d,
+                        windowdown[i], d, windowup[i]);
+        if (!(d >= windowdown[i] && d <= windowup[i])) continue;
+        hSt.bin = peaks[k].bin;
+        hSt.height = height;
+        hSt.correction = peaks[k].correction;
+    }
+    if (hSt.bin != hStMax.bin) {
+        ++peaksOutsideDynWind;
+        if (debug > 7) std::printf(" !!!peaksOutsideDynWind!!! %d,%d", hSt.bin, hStMax.bin);
+    }
+    return hSt;
+}
+
+class ConfigFile;
+class SharedMem;
+
+// Velocity in cm/s of half the difference of the down- and up-sweep distances.
+constexpr float DOPPLER_FACTOR = 4.3516097f;
+
+class HClass {
+public:
+    ConfigFile* cf;
+    HSettings settings;  // the section of the record being handled
+    std::map<std::string, HSettings> sectionSettings;
+    SurfaceTracker tracker;
+    float windowstdev = 0;
+    float windowavg = 0;
+    float windowavg2 = 0;
+    int debug = 0;
+
+    peak_st data_peak;
+    heave_st data_heave;  // reused: fields a record does not set keep the last value
+
+    explicit HClass(ConfigFile* cfp);
+
+    // Loads (first record) or reads back the settings of a radar section.
+    int setVars(const char* section);
+    // Turns data_peak, taken from slot j of ring "p", into data_heave; counts
+    // valid and rejected records in status. storage only serves debug dumps.
+    void handleRecord(int j, status_st& status, SharedMem* storage = nullptr);
+    // The stage loop: drains ring "p" on every wake-up and never returns.
+    int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
+
+private:
+    void dumpRecord(SharedMem& storage);
+};

@@ -1,0 +1,376 @@
+#include "subscriptions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "configfile.h"
+#include "misc.h"
+#include "sharedmem.h"
+#include "stages.h"
+#include "timer.h"
+
+namespace {
+
+// Length of a fixed text field that may lack its terminator.
+int fieldLength(const char* text, std::size_t size) { return static_cast<int>(strnlen(text, size)); }
+
+// Readers are told a missing value prints as "nan"; a negative NaN would print "-nan".
+double printable(float v) { return std::isnan(v) ? std::fabs(v) : v; }
+
+}  // namespace
+
+void heaveLine(char* frame, const char* time, const char* radarName, bool valid, float h) {
+    std::memset(frame, 0, HEAVE_FRAME_SIZE);
+    const int tl = fieldLength(time, 20);
+    const int nl = fieldLength(radarName, RADAR_NAME_SIZE - 1);
+    if (valid)
+        std::snprintf(frame, HEAVE_FRAME_SIZE, "time=%.*s;sensor=%.*s;heave=%fcm", tl, time, nl, radarName,
+                      printable(h));
+    else
+        std::snprintf(frame, HEAVE_FRAME_SIZE, "time=%.*s;sensor=%.*s;heave=NaNcm", tl, time, nl, radarName);
+}
+
+void vintorLine(char* frame, const char* time, const char* radarName, const float* v, bool valid, int nan) {
+    std::memset(frame, 0, VINTOR_FRAME_SIZE);
+    const int tl = fieldLength(time, 20);
+    const int nl = fieldLength(radarName, RADAR_NAME_SIZE - 1);
+    if (valid)
+        std::snprintf(frame, VINTOR_FRAME_SIZE, "time=%.*s;sensor=%.*s;Vintor=%f,%f,%f,%f,%f,%f,%f,%f,%f,%f;", tl,
+                      time, nl, radarName, printable(v[0]), printable(v[1]), printable(v[2]), printable(v[3]),
+                      printable(v[4]), printable(v[5]), printable(v[6]), printable(v[7]), printable(v[8]),
+                      printable(v[9]));
+    else
+        std::snprintf(frame, VINTOR_FRAME_SIZE, "time=%.*s;sensor=%.*s;Vintor=NaN;Value=%d", tl, time, nl,
+                      radarName, nan);
+}
+
+void appendFloat5(std::string& out, float value) {
+    if (std::isinf(value) && value < 0) {
+        out += '0';
+        return;
+    }
+    // 64 bytes hold any float in this form (FLT_MAX has 39 integer digits).
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%.5f", static_cast<double>(value));
+    if (n > 0) out.append(buf, static_cast<std::size_t>(n));
+}
+
+bool ValidDataCounter::count(bool valid) {
+    validDataPoints += valid ? 1 : -1;
+    if (validDataPoints > validDataPointsN) validDataPoints = validDataPointsN;
+    if (validDataPoints < 0) validDataPoints = 0;
+    percentage = 0;
+    computed = false;
+    if (validDataPoints == validDataPointsPrev) return false;
+    bool report = false;
+    if (validDataPointsN > 0 && validDataPointsSteps > 0) {
+        const float p = std::roundf(static_cast<float>(validDataPoints) / static_cast<float>(validDataPointsN) *
+                                    100.0f / validDataPointsSteps) *
+                        validDataPointsSteps;
+        percentage = p;
+        computed = std::isfinite(p);
+        report = computed && p != percentagePrev;
+    }
+    validDataPointsPrev = validDataPoints;
+    return report;
+}
+
+std::string validDataRequest(float percentage) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%f", static_cast<double>(percentage));
+    return std::string("{\"setmem\":{\"status\":{\"vintor\":{\"validDataPoints\":\"") + buf + "\"}}}}";
+}
+
+// ---------------------------------------------------------------------------
+
+SetmemLink::SetmemLink(zmq::context_t& context, int port, int timeoutMs)
+    : context_(context), endpoint_("tcp://localhost:" + std::to_string(port)), timeoutMs_(timeoutMs) {}
+
+bool SetmemLink::send(const std::string& request) {
+    try {
+        if (!socket_) {
+            socket_ = std::make_unique<zmq::socket_t>(context_, zmq::socket_type::req);
+            socket_->set(zmq::sockopt::linger, 0);
+            socket_->set(zmq::sockopt::rcvtimeo, timeoutMs_);
+            socket_->set(zmq::sockopt::sndtimeo, timeoutMs_);
+            socket_->connect(endpoint_);
+        }
+        if (socket_->send(zmq::buffer(request), zmq::send_flags::none)) {
+            zmq::message_t reply;
+            if (socket_->recv(reply, zmq::recv_flags::none)) return true;
+        }
+    } catch (const zmq::error_t& e) {
+        std::printf("\nSub: setmem request failed: %s", e.what());
+    }
+    // A REQ socket that missed its reply cannot send again: start afresh.
+    socket_.reset();
+    return false;
+}
+
+SubscriptionsClass::SubscriptionsClass(ConfigFile* cfp)
+    : cf(cfp), context(1, 1023), heavepublisher(context, zmq::socket_type::pub),
+      vintorpublisher(context, zmq::socket_type::pub), reflpublisher(context, zmq::socket_type::pub) {
+    debug = cf->ValueInt("vintor", "debugsubscription");
+    std::memset(&data_heave, 0, sizeof data_heave);
+    line_.reserve(32768);
+}
+
+SubscriptionsClass::~SubscriptionsClass() = default;
+
+int SubscriptionsClass::setVars(const char* sectionField) {
+    const std::string section(sectionField, strnlen(sectionField, sizeof data_heave.section));
+    sweepsize = static_cast<int>(cf->ValueLong(section, "sweepsize"));
+    nrofsweeps = static_cast<int>(cf->ValueLong(section, "nrofsweeps"));
+    mountingHeight = cf->ValueFloat(section, "mountingheight");
+    mountingAngle = cf->ValueFloat(section, "mountingangle");
+    radarOffset = cf->ValueFloat(section, "radaroffset");
+    std::string type;
+    cf->ValueString(section, "radarType", &type);
+    isFreeSpaceRadar = type == "F" ? 1 : 0;
+    pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
+    std::string name;
+    cf->Value(section, "radarname", &name);
+    std::snprintf(radarName, sizeof radarName, "%s", name.c_str());
+    minimumheight = cf->ValueFloat(section, "minimumheight");
+    maximumheight = cf->ValueFloat(section, "maximumheight");
+    if (cf->ValueInt(section, "calculated") == 0) {
+        cf->setValue(section, "calculated", 1);
+        cosAngle = static_cast<float>(std::cos(mountingAngle * 3.141592653589793 / 180.0));
+        cf->setValue(section, "cosangle", cosAngle);
+        fourierDistanceCm = util::getFourierDistance(sweepsize);
+        cf->setValue(section, "fourierdistancecm", fourierDistanceCm);
+        if (fourierDistanceCm == 0) {
+            cf->setValue(section, "minimumbin", 1);
+            cf->setValue(section, "maximumbin", 2);
+        } else {
+            minimumbin = static_cast<int>(minimumheight / (fourierDistanceCm / 100.0f));
+            maximumbin = static_cast<int>(maximumheight / (fourierDistanceCm / 100.0f));
+            cf->setValue(section, "minimumbin", minimumbin);
+            cf->setValue(section, "maximumbin", maximumbin);
+        }
+    } else {
+        fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
+        minimumbin = static_cast<int>(cf->ValueFloat(section, "minimumbin"));
+        maximumbin = static_cast<int>(cf->ValueFloat(section, "maximumbin"));
+        cosAngle = cf->ValueFloat(section, "cosangle");
+    }
+    validData.validDataPointsN = cf->ValueInt(section, "validDataPointsN");
+    validData.validDataPointsSteps = cf->ValueFloat(section, "validDataPointsSteps");
+    return 0;
+}
+
+int SubscriptionsClass::vintor() {
+    char frame[VINTOR_FRAME_SIZE];
+    const heave_st& r = data_heave;
+    const float h = height();
+    if (debug > 2)
+        std::printf("\nSub:H %f (Height)%f (Angle)%f (distance)%f (VDoppler)%f Dup=%f Ddown=%f Eup=%f Edown=%f "
+                    "Epup=%f Epdown=%f index:%d\n",
+                    h, mountingHeight, mountingAngle, r.distanceAvg, r.VDoppler, r.distance[0], r.distance[1],
+                    r.energy[0], r.energy[1], r.Ep[0], r.Ep[1], data_index);
+    const float values[10] = {mountingHeight, mountingAngle, h,           r.VDoppler, r.distance[0],
+                              r.distance[1],  r.energy[0],   r.energy[1], r.Ep[0],    r.Ep[1]};
+    vintorLine(frame, r.time, radarName, values, r.nrOfSweeps >= 1, r.nan);
+    if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
+    zmq_send(vintorpublisher.handle(), frame, sizeof frame, 0);
+    return 0;
+}
+
+int SubscriptionsClass::heave() {
+    char frame[HEAVE_FRAME_SIZE];
+    const heave_st& r = data_heave;
+    const float h = height();
+    heaveLine(frame, r.time, radarName, r.nrOfSweeps >= 1, h);
+    if (debug >= 1 && r.nrOfSweeps >= 1)
+        std::printf("\nSub:H %f=(Height)%f - (RadarOffset)%f - (distance)%f * (cos)%f\n", h, mountingHeight,
+                    radarOffset, r.distanceAvg, cosAngle);
+    if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
+    zmq_send(heavepublisher.handle(), frame, sizeof frame, 0);
+    return 0;
+}
+
+void SubscriptionsClass::report(float percentage) {
+    const double now = getTime();
+    if (percentagePending && now - lastAttemptMs < setmemRetryMs) {
+        // The service did not answer lately: wait before trying again, keep the newest value.
+        pendingPercentage = percentage;
+        return;
+    }
+    if (!setmem_) setmem_ = std::make_unique<SetmemLink>(context, cf->confport, setmemTimeoutMs);
+    lastAttemptMs = now;
+    if (setmem_->send(validDataRequest(percentage))) {
+        validData.percentagePrev = percentage;
+        percentagePending = false;
+    } else {
+        // Kept to be sent again: the service must learn the share once it answers.
+        percentagePending = true;
+        pendingPercentage = percentage;
+    }
+}
+
+int SubscriptionsClass::status() {
+    if (validData.count(data_heave.nrOfSweeps > 0)) {
+        report(validData.percentage);
+    } else if (percentagePending) {
+        if (validData.computed)
+            percentagePending = false;  // back at the value the service already holds
+        else
+            report(pendingPercentage);
+    }
+    if (debug > 2)
+        std::printf("\nSub: DataValid points - %d - prev: %d  => %f%%\n", validData.validDataPoints,
+                    validData.validDataPointsPrev, validData.percentage);
+    return 0;
+}
+
+void SubscriptionsClass::reflectionLine(const peak_st& P, const fft_st& F, std::string& line) {
+    line.clear();
+    line += "time=";
+    line.append(P.time, strnlen(P.time, sizeof P.time));
+    line += ";sensor=";
+    line += radarName;
+    line += ";Diag=";
+    if (F.nrOfSweeps < 1) {
+        line += "NaN";
+    } else {
+        const std::size_t start = line.size();
+        const int sweeps = std::min(F.nrOfSweeps, MAX_NR_OF_SWEEPS);
+        // A configured sweep size beyond the record's width must not read past it.
+        const int bins = std::min(sweepsize / 2, MAX_FFT_BUFFER_SIZE);
+        for (int s = 0; s < sweeps; ++s) {
+            if (sweepsize > 1)
+                for (int b = 0; b < bins; ++b) {
+                    appendFloat5(line, F.data[s][b]);
+                    line += ',';
+                }
+            if (line.size() > start) line.pop_back();
+            line += '!';
+        }
+    }
+    line += ";Peak=";
+    if (P.nrOfSweeps < 1) {
+        line += "NaN";
+    } else {
+        const std::size_t start = line.size();
+        const int sweeps = std::min(P.nrOfSweeps, MAX_NR_OF_SWEEPS);
+        const float h = height();
+        for (int s = 0; s < sweeps; ++s) {
+            const int n = std::max(0, std::min(P.nrOfPeaks[s], MAX_NR_OF_PEAKS));
+            for (int j = 0; j < n; ++j) {
+                appendFloat5(line, static_cast<float>(P.data[s][j].bin));
+                line += '!';
+                appendFloat5(line, h);
+                line += '!';
+                appendFloat5(line, P.data[s][j].correction);
+                line += ',';
+            }
+            if (line.size() > start) line.pop_back();
+            line += '!';
+        }
+        if (line.size() > start) line.pop_back();
+    }
+    line += ";Window=";
+    appendFloat5(line, P.windowdown * (fourierDistanceCm / 100.0f));
+    line += "m,";
+    appendFloat5(line, P.windowup * (fourierDistanceCm / 100.0f));
+    line += "m;SC=";
+    const std::string section(data_heave.section, strnlen(data_heave.section, sizeof data_heave.section));
+    appendFloat5(line, cf->ValueFloat(section, "radaroffset") / 100.0f);
+    line += "m,";
+    appendFloat5(line, fourierDistanceCm / 100.0f);
+    line += "m;";
+}
+
+int SubscriptionsClass::diag() {
+    // The slots may have been written again since; a mixed line is accepted.
+    static peak_st P;
+    static fft_st F;
+    const auto peakSlot = static_cast<unsigned>(data_heave.peak_key);
+    const auto fftSlot = static_cast<unsigned>(data_heave.fft_key);
+    if (peakSlot >= static_cast<unsigned>(MEMCACHE_MAX_INDEX) || fftSlot >= static_cast<unsigned>(MEMCACHE_MAX_INDEX))
+        return 0;
+    unsigned int len = 0;
+    storage->get("p", &P, &len, static_cast<int>(peakSlot));
+    if (debug > 6)
+        std::printf("\nsubpeak: %.10s %.10s peak_key=%d fftkey=%d %d", data_heave.section, P.section,
+                    data_heave.peak_key, data_heave.fft_key, P.fft_key);
+    storage->get("f", &F, &len, static_cast<int>(fftSlot));
+    if (debug > 6)
+        std::printf("\nsubfft: %.10s %.10s heave-fftkey=%d  peak-fftkey=%d", data_heave.section, P.section,
+                    data_heave.fft_key, P.fft_key);
+    setVars(P.section);
+    if (debug > 6)
+        std::printf("\nsub: %.10s %.10s peak_key=%d  fftkey=%d", data_heave.section, P.section, data_heave.peak_key,
+                    data_heave.fft_key);
+    reflectionLine(P, F, line_);
+    if (debug > 2) std::printf("\nSub:%.20s - %s\n", P.time, line_.c_str());
+    if (zmq_send(reflpublisher.handle(), line_.data(), line_.size(), 0) < 0) {
+        std::perror("send reflection");
+        std::exit(3);
+    }
+    return 0;
+}
+
+int SubscriptionsClass::process(int keySubscriptions) {
+    vintordata_pub = heavedata_pub = refldata_pub = 0;
+    const int sem = getSemaphore(keySubscriptions);
+    setSemaphore(sem, 0);
+    storage = std::make_unique<SharedMem>(cf);
+    struct Feed {
+        const char* key;
+        const char* label;
+        zmq::socket_t& socket;
+        int& port;
+    } feeds[] = {{"heave", "heave", heavepublisher, heavedata_pub},
+                 {"vintor", "vintor", vintorpublisher, vintordata_pub},
+                 {"reflection", "refl", reflpublisher, refldata_pub}};
+    for (Feed& f : feeds) {
+        f.port = cf->ValueInt("publishers", f.key);
+        char endpoint[64];
+        std::snprintf(endpoint, sizeof endpoint, "tcp://*:%d", f.port);
+        if (debug != 0) std::printf("Starting %s publisher: %s\n", f.label, endpoint);
+        try {
+            f.socket.set(zmq::sockopt::ipv6, 1);
+            f.socket.bind(endpoint);
+        } catch (const zmq::error_t& e) {
+            // That feed stays silent; the others and the valid-data share go on.
+            std::printf("\nSub: cannot bind %s publisher %s: %s\n", f.label, endpoint, e.what());
+        }
+    }
+    std::fflush(stdout);
+    // Only records written after this start are new: a restarted stage must not
+    // publish old lines again.
+    data_index = storage->getIndex("h");
+    int k = 0;
+    for (;;) {
+        unsigned int length = 0;
+        const int j = storage->getNext("h", data_index, &data_heave, &length);
+        if (j >= 0) {
+            data_index = j;
+            setVars(data_heave.section);
+            vintor();
+            heave();
+            ++k;
+            status();
+            if (k > 7) {
+                k = 0;
+                diag();
+            }
+            continue;
+        }
+        if (debug > 7) std::printf("Radar waiting for subscriptions timer\n");
+        std::fflush(stdout);
+        if (waitSemaphore(sem) == -1) {
+            std::perror("semop subscriptions wait");
+            std::exit(1);
+        }
+    }
+}
+
+void subscriptionsStage(ConfigFile* cf) {
+    SubscriptionsClass s(cf);
+    s.process();
+}

@@ -1,0 +1,125 @@
+// Subscriptions stage: turns the height records of ring "h" into the text
+// feeds "heave", "vintor" and "reflection" and reports the share of valid data.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <zmq.hpp>
+
+#include "defaults.h"
+#include "records.h"
+
+constexpr std::size_t HEAVE_FRAME_SIZE = 200;
+constexpr std::size_t VINTOR_FRAME_SIZE = 400;
+constexpr int RADAR_NAME_SIZE = 100;
+
+// The heave line in a zeroed frame of HEAVE_FRAME_SIZE bytes, cut to fit.
+// time is the record's 20-byte time field (not necessarily terminated).
+void heaveLine(char* frame, const char* time, const char* radarName, bool valid, float h);
+
+// The vintor line in a zeroed frame of VINTOR_FRAME_SIZE bytes, cut to fit:
+// ten values for a valid record, else "NaN;Value=" and the fault sum.
+void vintorLine(char* frame, const char* time, const char* radarName, const float* values, bool valid,
+                int nan);
+
+// Fixed-point text with 5 decimals, minus infinity as "0", appended to out.
+void appendFloat5(std::string& out, float value);
+
+// Leaky count of valid records and its stepped percentage.
+class ValidDataCounter {
+public:
+    int validDataPoints = 0;
+    int validDataPointsPrev = 1;
+    int validDataPointsN = 0;
+    float validDataPointsSteps = 0;
+    float percentagePrev = NAN;  // no percentage equals it: the first one is always reported
+    float percentage = 0;        // last computed, for the debug line
+    bool computed = false;       // the last count computed a percentage
+
+    // Counts one record; true when the stepped percentage changed and is to be
+    // reported (it is then in percentage). A range without samples reports nothing.
+    bool count(bool valid);
+};
+
+// The "setmem" request that stores the valid-data percentage.
+std::string validDataRequest(float percentage);
+
+class ConfigFile;
+class SharedMem;
+
+// Fire-and-forget request socket for the valid-data share: a configuration
+// service that does not answer must never hold up the result feeds.
+class SetmemLink {
+public:
+    SetmemLink(zmq::context_t& context, int port, int timeoutMs);
+    // true when the service answered within the time-out; after a time-out the
+    // socket is dropped and the next request goes out on a fresh one.
+    bool send(const std::string& request);
+
+private:
+    zmq::context_t& context_;
+    std::string endpoint_;
+    int timeoutMs_;
+    std::unique_ptr<zmq::socket_t> socket_;
+};
+
+class SubscriptionsClass {
+public:
+    ConfigFile* cf;
+    std::unique_ptr<SharedMem> storage;
+    zmq::context_t context;
+    zmq::socket_t heavepublisher;
+    zmq::socket_t vintorpublisher;
+    zmq::socket_t reflpublisher;
+    int debug;
+    int sweepsize = 0;
+    int nrofsweeps = 0;
+    float mountingHeight = 0;
+    float mountingAngle = 0;
+    float radarOffset = 0;
+    float cosAngle = 0;
+    float minimumheight = 0;
+    float maximumheight = 0;
+    int minimumbin = 0;
+    int maximumbin = 0;
+    float fourierDistanceCm = 0;
+    char radarName[RADAR_NAME_SIZE] = {};
+    int isFreeSpaceRadar = 0;
+    float pipeDiameter = 0;
+    heave_st data_heave;
+    int data_index = 0;
+    int vintordata_pub = 0;
+    int heavedata_pub = 0;
+    int refldata_pub = 0;
+    ValidDataCounter validData;
+
+    // A percentage the service has not confirmed, sent again after a pause.
+    bool percentagePending = false;
+    float pendingPercentage = 0;
+    double lastAttemptMs = 0;
+    static constexpr int setmemTimeoutMs = 500;
+    static constexpr double setmemRetryMs = 10000;
+
+    explicit SubscriptionsClass(ConfigFile* cfp);
+    ~SubscriptionsClass();
+
+    // The stage loop over ring "h"; never returns.
+    int process(int keySubscriptions = KEYSUBSCRIPTIONS);
+    int setVars(const char* section);
+    int vintor();
+    int heave();
+    int status();
+    int diag();
+
+    // Height of the water surface in cm: the radar offset does not enter it.
+    float height() const { return mountingHeight - data_heave.distanceAvg * cosAngle; }
+    // The reflection line of a peak and a spectrum record, for the current settings.
+    void reflectionLine(const peak_st& P, const fft_st& F, std::string& line);
+
+private:
+    std::unique_ptr<SetmemLink> setmem_;
+    std::string line_;  // reflection line, reused
+    void report(float percentage);
+};
