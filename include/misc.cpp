@@ -1,0 +1,214 @@
+#include "misc.h"
+
+#include "defaults.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace util {
+
+void error(const char* msg)
+{
+    perror(msg);
+    exit(1);
+}
+
+float getFourierDistance(int n)
+{
+    if (n < 1)
+        return 0.0f;
+    float sweepTime = static_cast<float>(n) / DEF_sampleFrequency;
+    float freqPerFourierPoint = 1.0f / sweepTime;
+    float freqPerMeter = 2.0f * DEF_sweepSpeed / DEF_speedOfLight;
+    float fD = freqPerFourierPoint / freqPerMeter * 100.0f;
+    return fD;
+}
+
+float getPipeCorrection(int isFreeSpaceRadar, float pipeDiameter)
+{
+    if (isFreeSpaceRadar != 0)
+        return 1.0f;
+    const float XnTE01 = 3.832f;
+    const float freeSpaceWaveLength = 3.0f;
+    float pipeWaveLength = pipeDiameter * 3.1415927f / XnTE01;
+    float r = freeSpaceWaveLength / pipeWaveLength;
+    float q = r * r;
+    if (q == 1.0f)
+        return 1.0f;
+    return std::sqrt(1.0f - q);
+}
+
+int isPowerOfTwo(int x)
+{
+    int i = 0;
+    while (x > 1 && x % 2 == 0) {
+        x /= 2;
+        i++;
+    }
+    return x == 1 ? i : 0;
+}
+
+float bytes2float(int n1, int n2, int n3, int n4)
+{
+    long long sign = n1 < 128 ? 1 : -1;
+    int e = ((n1 << 1) & 255) + (n2 >> 7);
+    long long m;
+    if (e != 0)
+        m = ((static_cast<long long>(n2 & 255) | 0x80) << 16) + (n3 << 8) + n4;
+    else
+        m = (static_cast<long long>(n2 & 0x7F) << 16) + (n3 << 8) + n4;
+    double value = static_cast<double>(sign * m) * std::ldexp(1.0, e != 0 ? e - 150 : -149);
+    return static_cast<float>(value);
+}
+
+int binToHex(const char* p, const int psize, char* buffer)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    for (int i = 0; i < psize; i++) {
+        unsigned char byte = static_cast<unsigned char>(p[i]);
+        buffer[2 * i] = digits[byte >> 4];
+        buffer[2 * i + 1] = digits[byte & 0x0F];
+    }
+    if (psize > 0)
+        buffer[2 * psize] = '\0';
+    return 0;
+}
+
+char xtod(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<char>(c - '0');
+    if (c >= 'A' && c <= 'F')
+        return static_cast<char>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f')
+        return static_cast<char>(c - 'a' + 10);
+    return 0;
+}
+
+int hexToBin(const char* p, char* buffer, int* size)
+{
+    size_t length = strlen(p);
+    int n = 0;
+    // An odd length pairs the last digit with the terminating NUL (low digit 0).
+    for (size_t i = 0; i < length; i += 2)
+        buffer[n++] = static_cast<char>(xtod(p[i]) * 16 + xtod(p[i + 1]));
+    *size = n;
+    return 0;
+}
+
+void floatToString(float argument, std::string* T)
+{
+    std::ostringstream os;
+    os.setf(std::ios::fixed, std::ios::floatfield);
+    os.precision(5);
+    os << argument;
+    std::string text = os.str();
+    if (text == "-inf")
+        text = "0";
+    *T = text;
+}
+
+template <typename N>
+static void toText(N argument, std::string* T)
+{
+    std::ostringstream os;
+    os << argument;
+    *T = os.str();
+}
+
+void ToString(int argument, std::string* T) { toText(argument, T); }
+void ToString(long argument, std::string* T) { toText(argument, T); }
+void ToString(long long argument, std::string* T) { toText(argument, T); }
+void ToString(unsigned long long argument, std::string* T) { toText(argument, T); }
+
+void doubleToString(double ref, std::string* S)
+{
+    // "%f" of a huge double needs far more than a fixed small buffer.
+    char buf[400];
+    snprintf(buf, sizeof buf, "%f", ref);
+    *S = buf;
+}
+
+void process_mem_usage(int pppid, double& vm_usage, double& resident_set)
+{
+    vm_usage = 0.0;
+    resident_set = 0.0;
+    std::string pid;
+    ToString(pppid, &pid);
+    std::ifstream stat("/proc/" + pid + "/stat");
+    if (!stat)
+        return;
+    std::string line;
+    if (!std::getline(stat, line))
+        return;
+    // The command name may hold blanks; the fixed fields start after its last ')'.
+    std::string::size_type close = line.rfind(')');
+    if (close == std::string::npos)
+        return;
+    std::istringstream fields(line.substr(close + 1));
+    std::string skip;
+    // state .. starttime: 20 fields before vsize.
+    for (int i = 0; i < 20; i++)
+        if (!(fields >> skip))
+            return;
+    unsigned long vsize = 0;
+    long rss = 0;
+    if (!(fields >> vsize >> rss))
+        return;
+    long page_size_kb = sysconf(_SC_PAGESIZE) / 1024;
+    vm_usage = vsize / 1024.0;
+    resident_set = static_cast<double>(rss * page_size_kb);
+}
+
+std::vector<std::string> explode(const std::string& delimiter, const std::string& str)
+{
+    std::vector<std::string> arr;
+    if (str.empty() || delimiter.empty()) {
+        arr.push_back(str);
+        return arr;
+    }
+    size_t strleng = str.length();
+    size_t delleng = delimiter.length();
+    size_t i = 0;
+    size_t k = 0;
+    while (i < strleng) {
+        size_t j = 0;
+        while (i + j < strleng && j < delleng && str[i + j] == delimiter[j])
+            j++;
+        if (j == delleng) {
+            arr.push_back(str.substr(k, i - k));
+            i += delleng;
+            k = i;
+        } else {
+            i++;
+        }
+    }
+    arr.push_back(str.substr(k, i - k));
+    return arr;
+}
+
+std::uint32_t isqrt(std::uint32_t x)
+{
+    std::uint32_t res = 0;
+    std::uint32_t one = 1u << 30;
+    while (one > x)
+        one >>= 2;
+    while (one != 0) {
+        if (x >= res + one) {
+            x -= res + one;
+            res += 2 * one;
+        }
+        res >>= 1;
+        one >>= 2;
+    }
+    return res;
+}
+
+} // namespace util
