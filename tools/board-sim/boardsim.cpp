@@ -143,7 +143,8 @@ public:
         case BoardCommand::START:
             streaming = true;
             rate = 8;
-            nextTick = monoMs() + 50;
+            // First tick shortly after the start command.
+            lastTick = monoMs() + 20 - period();
             printf("cmd start\n");
             break;
         case BoardCommand::RATE:
@@ -186,17 +187,18 @@ public:
     int waitMs() const
     {
         if (!streaming || silent) return 200;
-        int64_t left = nextTick - monoMs();
+        int64_t left = lastTick + period() - monoMs();
         return left < 0 ? 0 : static_cast<int>(left);
     }
 
     void due()
     {
         if (!streaming || silent) return;
+        // The rate word sets the length of the period under way, as on the board.
         const int64_t now = monoMs();
-        if (now < nextTick) return;
-        nextTick += period();
-        if (nextTick <= now) nextTick = now + period();
+        if (now < lastTick + period()) return;
+        lastTick += period();
+        if (lastTick + period() <= now) lastTick = now;
         if (garbage) {
             writeAll(master, Bytes{0x12, 0x34, 0x56, 0x78});
             garbage = false;
@@ -240,7 +242,7 @@ private:
     bool streaming = false;
     bool silent = false, garbage = false, badCheck = false, orphan = false, split = false;
     unsigned rate = 8;
-    int64_t nextTick = 0;
+    int64_t lastTick = 0;
     uint32_t id = 1;
     uint32_t boardTime = 0;
 };
