@@ -13,21 +13,20 @@ TEST(PID, AcquisitionGainsWorkedExample)
 
 TEST(PID, BoardGainsSequenceWithClampingAndWindUp)
 {
-    // Hand-computed with dt 1: integral grows without limit while clamped.
+    // Worked by hand, dt 1: the integral keeps growing while the output is clamped,
+    // so after the clamped steps the output is carried by the wound-up integral.
     PID pid(1.0, 10.0, -10.0, 0.5, 0.01, 0.01);
-    double integral = 0.0, pre = 0.0;
-    struct { double sp, pv; } steps[] = {{5, 0}, {30, 0}, {30, 0}, {0, 0}, {-100, 0}, {0, 50}, {0, 0}};
-    for (auto& s : steps) {
-        double e = s.sp - s.pv;
-        integral += e;
-        double out = (0.01 * integral + 0.5 * e) + 0.01 * (e - pre);
-        out = out > 10.0 ? 10.0 : (out < -10.0 ? -10.0 : out);
-        pre = e;
-        EXPECT_EQ(pid.calculate(s.sp, s.pv), out) << s.sp << " " << s.pv;
-    }
-    // The integral kept what it gathered while the output sat at the bound.
-    PID fresh(1.0, 10.0, -10.0, 0.5, 0.01, 0.01);
-    EXPECT_EQ(fresh.calculate(0, 0), 0.0);
+    struct { double sp, pv, out; } steps[] = {
+        {5, 0, 2.6},      // e 5,    I 5,   d 5
+        {30, 0, 10.0},    // e 30,   I 35,  d 25:   15.6 clamped
+        {30, 0, 10.0},    // e 30,   I 65,  d 0:    15.65 clamped
+        {0, 0, 0.35},     // e 0,    I 65,  d -30
+        {-100, 0, -10.0}, // e -100, I -35, d -100: -51.35 clamped
+        {0, 50, -10.0},   // e -50,  I -85, d 50:   -25.35 clamped
+        {0, 0, -0.35},    // e 0,    I -85, d 50
+    };
+    for (auto& s : steps)
+        EXPECT_DOUBLE_EQ(pid.calculate(s.sp, s.pv), s.out) << s.sp << " " << s.pv;
 }
 
 TEST(PID, BoundsAreStrictAndNaNPropagates)
@@ -63,4 +62,23 @@ TEST(PID, CopiesCarryStateAndRunIndependently)
     PID& alias = s;
     s = alias;
     EXPECT_DOUBLE_EQ(s.calculate(10.0, 0.0), 4.7);
+}
+
+TEST(PID, SumsIntegralAndProportionalTermsFirst)
+{
+    // The derivative term is added last. Find inputs where grouping it first
+    // rounds differently, and check the controller's result to the last bit.
+    const double Kp = 0.45, Kd = 0.02, Ki = 0.01;
+    int found = 0;
+    for (int i = 1; i < 2000 && found < 5; i++) {
+        double e = 0.1 * i + 0.013;
+        double ordered = (Ki * e + Kp * e) + Kd * e;
+        double other = Kp * e + (Ki * e + Kd * e);
+        if (ordered == other)
+            continue;
+        found++;
+        PID pid(1.0, 1e9, -1e9, Kp, Kd, Ki);
+        EXPECT_EQ(pid.calculate(e, 0.0), ordered) << "error " << e;
+    }
+    EXPECT_GT(found, 0);
 }

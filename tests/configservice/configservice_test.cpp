@@ -1,0 +1,302 @@
+// The configuration service stand-in as a real process on free loopback ports.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <memory>
+#include <thread>
+
+using namespace testsupport;
+using std::chrono::milliseconds;
+
+namespace {
+
+Json::Value parse(const std::string& text)
+{
+    Json::CharReaderBuilder b;
+    std::unique_ptr<Json::CharReader> r(b.newCharReader());
+    Json::Value v;
+    std::string errs;
+    if (!r->parse(text.data(), text.data() + text.size(), &v, &errs))
+        ADD_FAILURE() << "not JSON: " << text;
+    return v;
+}
+
+Json::Value parseFile(const std::string& path)
+{
+    return parse(readFile(path));
+}
+
+class Service : public ::testing::Test {
+protected:
+    void start(ConfigServiceOptions o = {})
+    {
+        writeFile(dir.file("station.json"), readFile(sourcePath("config/station.json")));
+        if (o.config.empty())
+            o.config = dir.file("station.json");
+        if (o.requestLog.empty())
+            o.requestLog = dir.file("requests.log");
+        // Another test may take a port between the probe and the bind: try afresh.
+        for (int attempt = 0; attempt < 3 && !service; attempt++) {
+            auto ports = freePorts(2);
+            o.repPort = ports[0];
+            o.pubPort = ports[1];
+            options = o;
+            service = startConfigService(o);
+        }
+        ASSERT_TRUE(service) << "stand-in did not get ready";
+    }
+    std::string endpoint() const { return "tcp://127.0.0.1:" + std::to_string(options.repPort); }
+    std::string notices() const { return "tcp://127.0.0.1:" + std::to_string(options.pubPort); }
+
+    std::string ask(const std::string& text)
+    {
+        std::string reply;
+        EXPECT_TRUE(request(endpoint(), text, &reply)) << "no reply to " << text;
+        return reply;
+    }
+
+    TempDir dir;
+    ConfigServiceOptions options;
+    std::unique_ptr<Process> service;
+};
+
+} // namespace
+
+TEST_F(Service, GetAnswersSectionsKeysAndLeavesUnknownNamesOut)
+{
+    start();
+    Json::Value file = parseFile(sourcePath("config/station.json"));
+    struct { const char* request; const char* reply; } exact[] = {
+        {"{ \"get\":{\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"\"}}}}",
+         "{\"success\":{\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"5020\"}}}}"},
+        {"{\"get\":{\"nosuch\":\"\",\"radar\":{\"nokey\":\"\",\"brand\":\"\"}}}",
+         "{\"success\":{\"radar\":{\"brand\":\"readfile\"}}}"},
+        {"{\"get\":{\"vintor\":{\"module\":{\"fft\":\"\",\"telnet\":\"\"}}}}",
+         "{\"success\":{\"vintor\":{\"module\":{\"fft\":\"1\",\"telnet\":\"0\"}}}}"},
+        {"{\"getmem\":{\"Radars\":\"\"}}", "{\"success\":{}}"},
+    };
+    for (auto& c : exact)
+        EXPECT_EQ(ask(c.request), c.reply) << c.request;
+
+    // The radar program's own section request: every named section whole.
+    Json::Value r = parse(ask("{\"get\":{\"vintor\":\"\",\"radar\":\"\",\"radar2\":\"\",\"radar3\":\"\",\"read-only\":\"\"}}"));
+    for (const char* s : {"vintor", "radar", "radar2", "radar3", "read-only"})
+        EXPECT_EQ(r["success"][s], file[s]) << s;
+    EXPECT_EQ(r["success"].size(), 5u);
+
+    for (const char* all : {"{ \"get\": \"\" }", "{\"get\":null}"})
+        EXPECT_EQ(parse(ask(all))["success"], file) << all;
+}
+
+TEST_F(Service, SetMergesIntoSectionsAndGetmemReturnsSetmemValues)
+{
+    start();
+    EXPECT_EQ(ask("{\"set\":{\"radar\":{\"threshold\":\"-20\"},\"newsection\":{\"a\":{\"b\":\"c\"}}}}"),
+              "{\"success\":\"ok\"}");
+    Json::Value r = parse(ask("{\"get\":{\"radar\":\"\",\"newsection\":\"\"}}"))["success"];
+    EXPECT_EQ(r["radar"]["threshold"], "-20");
+    EXPECT_EQ(r["radar"]["brand"], "readfile") << "other keys survive a merge";
+    EXPECT_EQ(r["newsection"]["a"]["b"], "c");
+
+    ask("{\"setmem\":{\"sensors\":{\"sensorname\":\"health\",\"temperature\":23.37,\"humidity\":54.79}}}");
+    ask("{\"setmem\":{\"status\":{\"vintor\":{\"validDataPoints\":\"90.000000\"}}}}");
+    ask("{\"setmem\":{\"status\": {\"led\":\"0\"}}}");
+    Json::Value m = parse(ask("{\"getmem\":{\"sensors\":\"\",\"status\":{\"led\":\"\",\"vintor\":\"\"}}}"))["success"];
+    EXPECT_EQ(m["sensors"]["temperature"].asDouble(), 23.37);
+    EXPECT_EQ(m["sensors"]["sensorname"], "health");
+    EXPECT_EQ(m["status"]["led"], "0");
+    EXPECT_EQ(m["status"]["vintor"]["validDataPoints"], "90.000000");
+}
+
+TEST_F(Service, DeletememRemovesKeysBranchesAndNamedOrValuedMembers)
+{
+    writeFile(dir.file("memory.json"),
+              "{\"actions\":{\"a1\":\"echo one\",\"a2\":\"echo two\",\"a3\":\"echo three\"},"
+              "\"status\":{\"led\":\"1\",\"network\":\"up\"},\"gone\":{\"x\":\"1\"}}");
+    ConfigServiceOptions o;
+    o.memory = dir.file("memory.json");
+    start(o);
+    // The action runner names an action by its command, written by a styled writer.
+    ask("{\"deletemem\":{\"actions\":\"echo two\"\n}}");
+    ask("{\"deletemem\":{\"actions\":\"a3\"}}");
+    ask("{\"deletemem\":{\"status\":{\"led\":\"\"}}}");
+    ask("{\"deletemem\":{\"gone\":\"\",\"nosuch\":\"\"}}");
+    EXPECT_EQ(ask("{\"getmem\":\"\"}"),
+              "{\"success\":{\"actions\":{\"a1\":\"echo one\"},\"status\":{\"network\":\"up\"}}}");
+}
+
+TEST_F(Service, WriteSavesAndReadReloadsTheFile)
+{
+    start();
+    ask("{\"set\":{\"radar\":{\"mountingheight\":\"1500\"}}}");
+    EXPECT_EQ(ask("{ \"write\": \"\" }"), "{\"success\":\"ok\"}");
+    Json::Value saved = parseFile(options.config);
+    EXPECT_EQ(saved["radar"]["mountingheight"], "1500");
+    EXPECT_EQ(saved["general"], parseFile(sourcePath("config/station.json"))["general"]);
+
+    saved["radar"]["mountingheight"] = "900";
+    writeFile(options.config, saved.toStyledString());
+    EXPECT_EQ(ask("{ \"read\": \"\" }"), "{\"success\":\"ok\"}");
+    EXPECT_EQ(ask("{\"get\":{\"radar\":{\"mountingheight\":\"\"}}}"),
+              "{\"success\":{\"radar\":{\"mountingheight\":\"900\"}}}");
+
+    // A broken file is refused and the tree in use stays.
+    writeFile(options.config, "{ broken");
+    EXPECT_TRUE(parse(ask("{\"read\":\"\"}")).isMember("error"));
+    EXPECT_EQ(ask("{\"get\":{\"radar\":{\"mountingheight\":\"\"}}}"),
+              "{\"success\":{\"radar\":{\"mountingheight\":\"900\"}}}");
+}
+
+TEST_F(Service, FaultyRequestsGetAnErrorAndTheServiceGoesOn)
+{
+    start();
+    const char* bad[] = {
+        "", "not json", "{\"get\":\"\"} trailing", "[1,2]", "{}", "\"get\"",
+        "{\"get\":\"\",\"set\":{}}", "{\"frobnicate\":\"\"}", "{\"get\":5}", "{\"get\":\"radar\"}",
+        "{\"set\":\"x\"}", "{\"setmem\":[1]}", "{\"deletemem\":7}", "{\"get\":{\"a\":1,\"a\":2}}",
+    };
+    for (const char* b : bad) {
+        Json::Value r = parse(ask(b));
+        EXPECT_TRUE(r.isObject() && r["error"].isString()) << b;
+        EXPECT_FALSE(r.isMember("success")) << b;
+    }
+    // A text ends at its first NUL, as for every client of the service.
+    EXPECT_TRUE(parse(ask(std::string("{\"get\":\"\"}\0x", 12))).isMember("success"));
+    EXPECT_TRUE(parse(ask(std::string("\0{\"get\":\"\"}", 11))).isMember("error"));
+    EXPECT_TRUE(parse(ask("{\"get\":{\"general\":\"\"}}")).isMember("success"));
+    EXPECT_TRUE(service->running());
+}
+
+TEST_F(Service, NoticesNameEachChangedSectionOrBranch)
+{
+    start();
+    Subscriber sub(notices());
+    std::string m;
+    // The first notices may be lost while the subscription joins: repeat until one comes.
+    ASSERT_TRUE(sub.receiveAfter([&] { ask("{\"setmem\":{\"status\":{\"led\":\"1\"}}}"); }, &m, milliseconds(5000)));
+    EXPECT_EQ(m, "status");
+    while (sub.receive(&m, milliseconds(300))) {
+    }
+
+    ask("{\"set\":{\"radar\":{\"threshold\":\"-25\"},\"radar2\":{\"active\":\"1\"}}}");
+    EXPECT_EQ(sub.collect(3, milliseconds(500)), (std::vector<std::string>{"radar", "radar2"}));
+    ask("{\"set\":{\"radar\":{\"threshold\":\"-25\"}}}");
+    EXPECT_TRUE(sub.collect(1, milliseconds(300)).empty()) << "an unchanged section is not announced";
+    ask("{\"setmem\":{\"sensors\":{\"temperature\":20.5}}}");
+    ask("{\"deletemem\":{\"sensors\":{\"temperature\":\"\"}}}");
+    ask("{\"get\":\"\"}");
+    EXPECT_EQ(sub.collect(3, milliseconds(500)), (std::vector<std::string>{"sensors", "sensors"}));
+
+    // A reload announces the sections that differ from the file.
+    ask("{\"read\":\"\"}");
+    EXPECT_EQ(sub.collect(3, milliseconds(500)), (std::vector<std::string>{"radar", "radar2"}));
+}
+
+TEST_F(Service, RequestSentBeforeTheServiceStartsIsAnsweredOnceItRuns)
+{
+    auto ports = freePorts(2);
+    int rep = ports[0];
+    zmq::context_t ctx(1);
+    zmq::socket_t req(ctx, zmq::socket_type::req);
+    req.set(zmq::sockopt::linger, 0);
+    req.connect("tcp://localhost:" + std::to_string(rep));
+    req.send(zmq::buffer(std::string("{\"get\":{\"general\":\"\"}}")), zmq::send_flags::none);
+    std::this_thread::sleep_for(milliseconds(300));
+
+    writeFile(dir.file("station.json"), readFile(sourcePath("config/station.json")));
+    ConfigServiceOptions o;
+    o.config = dir.file("station.json");
+    o.repPort = rep;
+    o.pubPort = ports[1];
+    auto svc = startConfigService(o);
+    ASSERT_TRUE(svc);
+    zmq::pollitem_t item{static_cast<void*>(req), 0, ZMQ_POLLIN, 0};
+    ASSERT_EQ(zmq::poll(&item, 1, milliseconds(5000)), 1);
+    zmq::message_t reply;
+    ASSERT_TRUE(req.recv(reply));
+    EXPECT_EQ(parse(reply.to_string())["success"]["general"]["speed"], "1000");
+}
+
+TEST_F(Service, RequestLogHoldsExactBytes)
+{
+    start();
+    const std::string sent[] = {"{ \"get\":{\"general\":\"\"}}", "{\"deletemem\":{\"actions\":\"a b\"\n}}", ""};
+    for (auto& s : sent)
+        ask(s);
+    EXPECT_EQ(readRequestLog(options.requestLog), std::vector<std::string>(std::begin(sent), std::end(sent)));
+}
+
+TEST_F(Service, TestSwitchesShapeTheReply)
+{
+    struct { const char* mode; bool answers; bool json; } modes[] = {
+        {"nonjson", true, false}, {"nosuccess", true, true}, {"silent", false, false},
+    };
+    for (auto& c : modes) {
+        ConfigServiceOptions o;
+        o.reply = c.mode;
+        o.requestLog = dir.file(std::string(c.mode) + ".log");
+        start(o);
+        std::string reply;
+        bool got = request(endpoint(), "{\"get\":{\"general\":\"\"}}", &reply, milliseconds(c.answers ? 5000 : 400));
+        EXPECT_EQ(got, c.answers) << c.mode;
+        if (got) {
+            Json::Value v;
+            Json::CharReaderBuilder b;
+            std::unique_ptr<Json::CharReader> r(b.newCharReader());
+            std::string errs;
+            bool isJson = r->parse(reply.data(), reply.data() + reply.size(), &v, &errs);
+            EXPECT_EQ(isJson, c.json) << c.mode;
+            if (isJson) {
+                EXPECT_FALSE(v.isMember("success")) << c.mode;
+            }
+        }
+        // A silent service still takes the next request.
+        request(endpoint(), "{\"get\":\"\"}", &reply, milliseconds(c.answers ? 5000 : 200));
+        EXPECT_EQ(readRequestLog(o.requestLog).size(), 2u) << c.mode;
+        service.reset();
+    }
+
+    ConfigServiceOptions o;
+    o.nullSection = "radar2";
+    start(o);
+    EXPECT_EQ(ask("{\"get\":{\"radar2\":\"\",\"general\":{\"speed\":\"\"}}}"),
+              "{\"success\":{\"general\":{\"speed\":\"1000\"},\"radar2\":null}}");
+    EXPECT_EQ(ask("{\"get\":{\"general\":{\"speed\":\"\"}}}"), "{\"success\":{\"general\":{\"speed\":\"1000\"}}}");
+}
+
+TEST(ServiceStart, RefusesBadFilesAndCommandLines)
+{
+    TempDir dir;
+    writeFile(dir.file("bad.json"), "{ nope");
+    writeFile(dir.file("array.json"), "[]");
+    struct { std::vector<std::string> args; int code; } cases[] = {
+        {{"-c", dir.file("missing.json")}, 2},
+        {{"-c", dir.file("bad.json")}, 2},
+        {{"-m", dir.file("array.json")}, 2},
+        {{"-r", "notaport"}, 1},
+        {{"-p", "70000"}, 1},
+        {{"--reply", "sometimes"}, 1},
+        {{"-x", "y"}, 1},
+        {{"-c"}, 1},
+    };
+    for (auto& c : cases) {
+        Process p(configservicePath(), c.args);
+        ASSERT_TRUE(p.wait(milliseconds(5000)));
+        EXPECT_EQ(p.exitCode(), c.code) << c.args[0];
+    }
+}
+
+TEST(ServiceStart, StopsCleanlyOnTerm)
+{
+    ConfigServiceOptions o;
+    auto ports = freePorts(2);
+    o.repPort = ports[0];
+    o.pubPort = ports[1];
+    auto svc = startConfigService(o);
+    ASSERT_TRUE(svc);
+    svc->signal(SIGTERM);
+    ASSERT_TRUE(svc->wait(milliseconds(3000)));
+    EXPECT_EQ(svc->exitCode(), 0);
+}

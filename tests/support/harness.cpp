@@ -1,0 +1,375 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testsupport {
+
+using Clock = std::chrono::steady_clock;
+
+std::string sourcePath(const std::string& relative)
+{
+    return std::string(STATION_SOURCE_DIR) + "/" + relative;
+}
+
+std::string configservicePath()
+{
+    return CONFIGSERVICE_BIN;
+}
+
+std::vector<int> freePorts(size_t count)
+{
+    // All sockets stay bound until every port is known, so no port comes twice.
+    std::vector<int> fds, ports;
+    for (size_t i = 0; i < count; i++) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            if (fd >= 0)
+                close(fd);
+            for (int f : fds)
+                close(f);
+            throw std::runtime_error("no free port");
+        }
+        fds.push_back(fd);
+        ports.push_back(ntohs(addr.sin_port));
+    }
+    for (int f : fds)
+        close(f);
+    return ports;
+}
+
+int freePort()
+{
+    return freePorts(1).front();
+}
+
+TempDir::TempDir()
+{
+    const char* base = getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/stationtest.XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp");
+    path_ = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+Process::Process(const std::string& program, const std::vector<std::string>& args)
+    : Process(program, args, Options())
+{
+}
+
+Process::Process(const std::string& program, const std::vector<std::string>& args, const Options& options)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    // Everything the child needs is built before fork: only exec-safe calls after it.
+    std::vector<std::string> argStore;
+    argStore.push_back(program);
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStore)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore;
+    for (char** e = environ; *e; e++)
+        envStore.push_back(*e);
+    envStore.insert(envStore.end(), options.environment.begin(), options.environment.end());
+    std::vector<char*> envp;
+    for (auto& e : envStore)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        throw std::runtime_error("fork");
+    }
+    if (pid_ == 0) {
+        setpgid(0, 0);
+        dup2(fds[1], STDOUT_FILENO);
+        if (options.mergeStderr)
+            dup2(fds[1], STDERR_FILENO);
+        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+            _exit(126);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    setpgid(pid_, pid_);
+    close(fds[1]);
+    outFd_ = fds[0];
+    fcntl(outFd_, F_SETFL, fcntl(outFd_, F_GETFL) | O_NONBLOCK);
+}
+
+Process::~Process()
+{
+    if (pid_ > 0) {
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL);
+        if (!exited_)
+            waitpid(pid_, &status_, 0);
+    }
+    if (outFd_ >= 0)
+        close(outFd_);
+}
+
+bool Process::fill(milliseconds timeout)
+{
+    if (outFd_ < 0)
+        return false;
+    pollfd p = {outFd_, POLLIN, 0};
+    int n = poll(&p, 1, static_cast<int>(timeout.count()));
+    if (n <= 0)
+        return false;
+    char buf[4096];
+    ssize_t got = read(outFd_, buf, sizeof buf);
+    if (got > 0) {
+        pending_.append(buf, static_cast<size_t>(got));
+        output_.append(buf, static_cast<size_t>(got));
+        return true;
+    }
+    if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+        close(outFd_);
+        outFd_ = -1;
+    }
+    return got < 0;
+}
+
+bool Process::readLine(std::string* line, milliseconds timeout)
+{
+    auto deadline = Clock::now() + timeout;
+    while (true) {
+        size_t nl = pending_.find('\n');
+        if (nl != std::string::npos) {
+            *line = pending_.substr(0, nl);
+            pending_.erase(0, nl + 1);
+            return true;
+        }
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || outFd_ < 0)
+            return false;
+        fill(left);
+    }
+}
+
+bool Process::waitForLine(const std::string& text, milliseconds timeout, std::string* line)
+{
+    auto deadline = Clock::now() + timeout;
+    std::string l;
+    while (true) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (!readLine(&l, left.count() > 0 ? left : milliseconds(0)))
+            return false;
+        if (l.find(text) != std::string::npos) {
+            if (line)
+                *line = l;
+            return true;
+        }
+    }
+}
+
+void Process::drain(milliseconds timeout)
+{
+    auto deadline = Clock::now() + timeout;
+    while (outFd_ >= 0) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return;
+        fill(left);
+    }
+}
+
+void Process::signal(int sig)
+{
+    if (pid_ > 0 && !exited_)
+        kill(pid_, sig);
+}
+
+void Process::signalGroup(int sig)
+{
+    if (pid_ > 0)
+        kill(-pid_, sig);
+}
+
+bool Process::wait(milliseconds timeout, int* status)
+{
+    auto deadline = Clock::now() + timeout;
+    while (!exited_) {
+        pid_t r = waitpid(pid_, &status_, WNOHANG);
+        if (r == pid_) {
+            exited_ = true;
+            break;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+        usleep(5000);
+    }
+    if (status)
+        *status = status_;
+    return true;
+}
+
+int Process::exitCode() const
+{
+    return exited_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+bool Process::running()
+{
+    return !wait(milliseconds(0));
+}
+
+Subscriber::Subscriber(const std::string& endpoint, const std::string& topic)
+    : socket_(context_, zmq::socket_type::sub)
+{
+    socket_.set(zmq::sockopt::linger, 0);
+    socket_.set(zmq::sockopt::subscribe, topic);
+    socket_.connect(endpoint);
+}
+
+bool Subscriber::receive(std::string* message, milliseconds timeout)
+{
+    zmq::pollitem_t item{static_cast<void*>(socket_), 0, ZMQ_POLLIN, 0};
+    if (zmq::poll(&item, 1, timeout) <= 0)
+        return false;
+    message->clear();
+    while (true) {
+        zmq::message_t frame;
+        if (!socket_.recv(frame, zmq::recv_flags::dontwait))
+            return !message->empty();
+        message->append(static_cast<const char*>(frame.data()), frame.size());
+        if (!frame.more())
+            return true;
+    }
+}
+
+std::vector<std::string> Subscriber::collect(size_t count, milliseconds timeout)
+{
+    std::vector<std::string> got;
+    auto deadline = Clock::now() + timeout;
+    std::string m;
+    while (got.size() < count) {
+        auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || !receive(&m, left))
+            break;
+        got.push_back(m);
+    }
+    return got;
+}
+
+bool Subscriber::receiveAfter(const std::function<void()>& trigger, std::string* message, milliseconds timeout,
+                              milliseconds retry)
+{
+    auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        trigger();
+        if (receive(message, retry))
+            return true;
+    }
+    return false;
+}
+
+bool request(const std::string& endpoint, const std::string& text, std::string* reply, milliseconds timeout)
+{
+    zmq::context_t context(1);
+    zmq::socket_t socket(context, zmq::socket_type::req);
+    socket.set(zmq::sockopt::linger, 0);
+    socket.set(zmq::sockopt::ipv6, 1);
+    socket.connect(endpoint);
+    socket.send(zmq::buffer(text), zmq::send_flags::none);
+    zmq::pollitem_t item{static_cast<void*>(socket), 0, ZMQ_POLLIN, 0};
+    if (zmq::poll(&item, 1, timeout) <= 0)
+        return false;
+    zmq::message_t m;
+    if (!socket.recv(m, zmq::recv_flags::dontwait))
+        return false;
+    *reply = m.to_string();
+    return true;
+}
+
+std::vector<std::string> configServiceArgs(const ConfigServiceOptions& o)
+{
+    std::vector<std::string> args;
+    if (!o.config.empty())
+        args.insert(args.end(), {"-c", o.config});
+    if (!o.memory.empty())
+        args.insert(args.end(), {"-m", o.memory});
+    args.insert(args.end(), {"-r", std::to_string(o.repPort), "-p", std::to_string(o.pubPort)});
+    if (!o.requestLog.empty())
+        args.insert(args.end(), {"-l", o.requestLog});
+    if (!o.reply.empty())
+        args.insert(args.end(), {"--reply", o.reply});
+    if (!o.nullSection.empty())
+        args.insert(args.end(), {"--null-section", o.nullSection});
+    return args;
+}
+
+std::unique_ptr<Process> startConfigService(const ConfigServiceOptions& options, milliseconds timeout)
+{
+    auto p = std::make_unique<Process>(configservicePath(), configServiceArgs(options));
+    if (!p->waitForLine("configservice ready", timeout))
+        return nullptr;
+    return p;
+}
+
+std::vector<std::string> readRequestLog(const std::string& path)
+{
+    std::string text = readFile(path);
+    std::vector<std::string> requests;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t blank = text.find(' ', pos);
+        if (blank == std::string::npos)
+            break;
+        size_t n = std::stoul(text.substr(pos, blank - pos));
+        if (blank + 1 + n > text.size())
+            break;
+        requests.push_back(text.substr(blank + 1, n));
+        pos = blank + 1 + n + 1;
+    }
+    return requests;
+}
+
+} // namespace testsupport

@@ -1,0 +1,251 @@
+#include "configstore.h"
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+std::string compactJson(const Json::Value& value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value);
+}
+
+bool parseJson(const std::string& text, Json::Value* out, std::string* why)
+{
+    Json::CharReaderBuilder builder;
+    builder["failIfExtra"] = true;
+    builder["rejectDupKeys"] = true;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), out, &errors)) {
+        *why = errors;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+ConfigStore::Answer errorAnswer(const std::string& message)
+{
+    Json::Value root(Json::objectValue);
+    root["error"] = message;
+    return {compactJson(root), {}};
+}
+
+ConfigStore::Answer successAnswer(const Json::Value& content, std::vector<std::string> notices = {})
+{
+    Json::Value root(Json::objectValue);
+    root["success"] = content;
+    return {compactJson(root), std::move(notices)};
+}
+
+bool readJsonFile(const std::string& path, Json::Value* out, std::string* why)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *why = "cannot open " + path;
+        return false;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    Json::Value value;
+    if (!parseJson(text.str(), &value, why)) {
+        *why = path + ": " + *why;
+        return false;
+    }
+    if (!value.isObject()) {
+        *why = path + ": not a JSON object";
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+// The members a query names; a member whose query is not an object is taken whole.
+Json::Value select(const Json::Value& tree, const Json::Value& query)
+{
+    if (!query.isObject() || !tree.isObject())
+        return tree;
+    Json::Value out(Json::objectValue);
+    for (const auto& name : query.getMemberNames()) {
+        if (!tree.isMember(name))
+            continue;
+        const Json::Value& sub = query[name];
+        out[name] = (sub.isObject() && !sub.empty()) ? select(tree[name], sub) : tree[name];
+    }
+    return out;
+}
+
+void merge(Json::Value& into, const Json::Value& from)
+{
+    for (const auto& name : from.getMemberNames()) {
+        const Json::Value& v = from[name];
+        if (v.isObject() && into.isMember(name) && into[name].isObject())
+            merge(into[name], v);
+        else
+            into[name] = v;
+    }
+}
+
+// "" or null removes the member; an object descends; another text removes the
+// member of that name, or else every member holding that text.
+void remove(Json::Value& tree, const Json::Value& what)
+{
+    for (const auto& name : what.getMemberNames()) {
+        if (!tree.isMember(name))
+            continue;
+        const Json::Value& w = what[name];
+        Json::Value& node = tree[name];
+        if (w.isNull() || (w.isString() && w.asString().empty())) {
+            tree.removeMember(name);
+        } else if (w.isObject()) {
+            if (node.isObject())
+                remove(node, w);
+        } else if (node.isObject()) {
+            std::string key = w.isString() ? w.asString() : compactJson(w);
+            if (node.isMember(key)) {
+                node.removeMember(key);
+            } else {
+                for (const auto& member : node.getMemberNames())
+                    if (node[member] == w)
+                        node.removeMember(member);
+            }
+        }
+    }
+}
+
+} // namespace
+
+ConfigStore::ConfigStore(std::string configPath, std::string nullSection)
+    : configPath_(std::move(configPath)), nullSection_(std::move(nullSection))
+{
+}
+
+bool ConfigStore::loadConfig(std::string* why)
+{
+    if (configPath_.empty())
+        return true;
+    return readJsonFile(configPath_, &config_, why);
+}
+
+bool ConfigStore::loadMemory(const std::string& memoryPath, std::string* why)
+{
+    if (memoryPath.empty())
+        return true;
+    return readJsonFile(memoryPath, &memory_, why);
+}
+
+ConfigStore::Answer ConfigStore::handle(const std::string& raw)
+{
+    // Requests are C texts to every client: a NUL ends one.
+    const std::string request = raw.substr(0, raw.find('\0'));
+    if (request.empty())
+        return errorAnswer("empty request");
+    Json::Value root;
+    std::string why;
+    if (!parseJson(request, &root, &why))
+        return errorAnswer("request is not valid JSON");
+    if (!root.isObject() || root.size() != 1)
+        return errorAnswer("request must be an object with one verb");
+    const std::string verb = root.getMemberNames().front();
+    const Json::Value& arg = root[verb];
+    if (verb == "get" || verb == "getmem") {
+        if (!(arg.isNull() || arg.isObject() || (arg.isString() && arg.asString().empty())))
+            return errorAnswer(verb + " needs \"\" or an object");
+        return get(arg, verb == "get" ? config_ : memory_, verb == "get");
+    }
+    if (verb == "set" || verb == "setmem" || verb == "deletemem") {
+        if (!arg.isObject())
+            return errorAnswer(verb + " needs an object");
+        if (verb == "set")
+            return set(arg);
+        if (verb == "setmem")
+            return setmem(arg);
+        return deletemem(arg);
+    }
+    if (verb == "read")
+        return read();
+    if (verb == "write")
+        return write();
+    return errorAnswer("unknown request " + verb);
+}
+
+ConfigStore::Answer ConfigStore::get(const Json::Value& query, const Json::Value& tree, bool isConfig) const
+{
+    Json::Value content = query.isObject() ? select(tree, query) : tree;
+    if (isConfig && !nullSection_.empty() && (!query.isObject() || query.isMember(nullSection_)))
+        content[nullSection_] = Json::Value(Json::nullValue);
+    return successAnswer(content);
+}
+
+ConfigStore::Answer ConfigStore::set(const Json::Value& changes)
+{
+    std::vector<std::string> changed;
+    for (const auto& name : changes.getMemberNames()) {
+        Json::Value before = config_.get(name, Json::Value());
+        Json::Value part(Json::objectValue);
+        part[name] = changes[name];
+        merge(config_, part);
+        if (config_.get(name, Json::Value()) != before)
+            changed.push_back(name);
+    }
+    return successAnswer("ok", changed);
+}
+
+ConfigStore::Answer ConfigStore::setmem(const Json::Value& changes)
+{
+    merge(memory_, changes);
+    return successAnswer("ok", changes.getMemberNames());
+}
+
+ConfigStore::Answer ConfigStore::deletemem(const Json::Value& what)
+{
+    remove(memory_, what);
+    return successAnswer("ok", what.getMemberNames());
+}
+
+ConfigStore::Answer ConfigStore::read()
+{
+    if (configPath_.empty())
+        return errorAnswer("no configuration file");
+    Json::Value fresh;
+    std::string why;
+    if (!readJsonFile(configPath_, &fresh, &why))
+        return errorAnswer(why);
+    std::vector<std::string> changed;
+    for (const auto& name : fresh.getMemberNames())
+        if (!config_.isMember(name) || config_[name] != fresh[name])
+            changed.push_back(name);
+    for (const auto& name : config_.getMemberNames())
+        if (!fresh.isMember(name))
+            changed.push_back(name);
+    config_ = fresh;
+    return successAnswer("ok", changed);
+}
+
+ConfigStore::Answer ConfigStore::write()
+{
+    if (configPath_.empty())
+        return errorAnswer("no configuration file");
+    // Write beside the file and rename, so a crash never leaves half a configuration.
+    std::string tmp = configPath_ + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "  ";
+        out << Json::writeString(builder, config_) << '\n';
+        out.flush();
+        if (!out) {
+            std::remove(tmp.c_str());
+            return errorAnswer("cannot write " + configPath_);
+        }
+    }
+    if (std::rename(tmp.c_str(), configPath_.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return errorAnswer("cannot write " + configPath_);
+    }
+    return successAnswer("ok");
+}

@@ -1,0 +1,191 @@
+// Stand-in for the unit's configuration service: answers JSON requests on a
+// request port and announces changed sections on a notice port.
+#include "configstore.h"
+
+#include <zmq.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onStop(int)
+{
+    stopRequested = 1;
+}
+
+void usage(const char* name)
+{
+    fprintf(stderr,
+            "Use: %s [-c config.json] [-m memory.json] [-r repport] [-p pubport] [-l requestlog]\n"
+            "        [--reply nonjson|nosuccess|silent] [--null-section NAME]\n"
+            " -r request port, default 5010; -p notice port, default 5011\n"
+            " -l appends every request to a file as \"<byte count> <bytes>\\n\"\n",
+            name);
+}
+
+bool parsePort(const char* text, int* port)
+{
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535)
+        return false;
+    *port = static_cast<int>(v);
+    return true;
+}
+
+// Appends one request to the log so tests can compare exact bytes.
+void logRequest(int fd, const std::string& request)
+{
+    if (fd < 0)
+        return;
+    std::string entry = std::to_string(request.size()) + " " + request + "\n";
+    const char* p = entry.data();
+    size_t left = entry.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string configPath, memoryPath, logPath, replyMode, nullSection;
+    int repPort = 5010, pubPort = 5011;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (!hasValue) {
+            usage(argv[0]);
+            return 1;
+        }
+        const char* v = argv[++i];
+        if (a == "-c") {
+            configPath = v;
+        } else if (a == "-m") {
+            memoryPath = v;
+        } else if (a == "-l") {
+            logPath = v;
+        } else if (a == "-r" || a == "-p") {
+            if (!parsePort(v, a == "-r" ? &repPort : &pubPort)) {
+                fprintf(stderr, "configservice: bad port %s\n", v);
+                return 1;
+            }
+        } else if (a == "--reply") {
+            replyMode = v;
+            if (replyMode != "nonjson" && replyMode != "nosuccess" && replyMode != "silent") {
+                usage(argv[0]);
+                return 1;
+            }
+        } else if (a == "--null-section") {
+            nullSection = v;
+        } else {
+            usage(argv[0]);
+            return 1;
+        }
+    }
+
+    ConfigStore store(configPath, nullSection);
+    std::string why;
+    if (!store.loadConfig(&why) || !store.loadMemory(memoryPath, &why)) {
+        fprintf(stderr, "configservice: %s\n", why.c_str());
+        return 2;
+    }
+    int logFd = -1;
+    if (!logPath.empty()) {
+        logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (logFd < 0) {
+            perror(logPath.c_str());
+            return 2;
+        }
+    }
+
+    struct sigaction sa = {};
+    sa.sa_handler = onStop;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    try {
+        zmq::context_t context(1);
+        // A router behaves as a reply socket to every requester and, unlike one,
+        // can stay silent on purpose and still take the next request.
+        zmq::socket_t requests(context, zmq::socket_type::router);
+        zmq::socket_t notices(context, zmq::socket_type::pub);
+        for (zmq::socket_t* s : {&requests, &notices}) {
+            s->set(zmq::sockopt::ipv6, 1);
+            s->set(zmq::sockopt::linger, 0);
+        }
+        requests.bind("tcp://*:" + std::to_string(repPort));
+        notices.bind("tcp://*:" + std::to_string(pubPort));
+        printf("configservice ready\n");
+        fflush(stdout);
+
+        while (!stopRequested) {
+            zmq::pollitem_t item{static_cast<void*>(requests), 0, ZMQ_POLLIN, 0};
+            int n = zmq::poll(&item, 1, std::chrono::milliseconds(200));
+            if (n <= 0 || !(item.revents & ZMQ_POLLIN))
+                continue;
+            // Envelope: peer identity frames, an empty delimiter, then the request.
+            std::vector<zmq::message_t> envelope;
+            std::string request;
+            bool delimiterSeen = false;
+            while (true) {
+                zmq::message_t frame;
+                if (!requests.recv(frame, zmq::recv_flags::none))
+                    break;
+                bool more = frame.more();
+                if (!delimiterSeen) {
+                    delimiterSeen = frame.size() == 0;
+                    envelope.push_back(std::move(frame));
+                } else {
+                    // A multi-frame request is taken as the frames joined.
+                    request.append(static_cast<const char*>(frame.data()), frame.size());
+                }
+                if (!more)
+                    break;
+            }
+            if (!delimiterSeen)
+                continue;
+            logRequest(logFd, request);
+            ConfigStore::Answer answer = store.handle(request);
+            if (replyMode == "silent")
+                continue;
+            std::string reply = answer.reply;
+            if (replyMode == "nonjson")
+                reply = "this reply is not JSON";
+            else if (replyMode == "nosuccess")
+                reply = "{}";
+            for (auto& part : envelope)
+                requests.send(part, zmq::send_flags::sndmore);
+            requests.send(zmq::buffer(reply), zmq::send_flags::none);
+            for (const auto& name : answer.notices)
+                notices.send(zmq::buffer(name), zmq::send_flags::none);
+        }
+    } catch (const zmq::error_t& e) {
+        if (!stopRequested) {
+            fprintf(stderr, "configservice: %s\n", e.what());
+            return 3;
+        }
+    }
+    if (logFd >= 0)
+        close(logFd);
+    return 0;
+}
