@@ -278,9 +278,18 @@ int runBoardSim(const SimOptions& options)
     Board board(options, pty.master);
     CommandParser parser;
     std::string control;
+    // Opened for writing as well, a control FIFO never reads as ended between writers.
+    int controlFd = STDIN_FILENO;
+    if (!options.controlFile.empty()) {
+        controlFd = ::open(options.controlFile.c_str(), O_RDWR | O_CLOEXEC);
+        if (controlFd < 0) {
+            perror("board-sim: control file");
+            return 1;
+        }
+    }
     bool stdinOpen = true;
     for (;;) {
-        struct pollfd fds[2] = {{pty.master, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        struct pollfd fds[2] = {{pty.master, POLLIN, 0}, {controlFd, POLLIN, 0}};
         int r = poll(fds, stdinOpen ? 2 : 1, board.waitMs());
         if (r < 0 && errno != EINTR) {
             perror("board-sim: poll");
@@ -297,7 +306,7 @@ int runBoardSim(const SimOptions& options)
         }
         if (r > 0 && stdinOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
             char in[256];
-            ssize_t n = read(STDIN_FILENO, in, sizeof in);
+            ssize_t n = read(controlFd, in, sizeof in);
             if (n <= 0) {
                 stdinOpen = false;
             } else {

@@ -61,8 +61,9 @@ struct SimOptions {
     int stepMs = 1;        // period change per rate-word unit
     int answerBytes = 40;  // answer to the test request 'A'
     double toneCycles = 40.0;
+    std::string controlFile; // control lines from this FIFO instead of standard input
 };
 
-// Runs until a hang-up is asked for or it is signalled. Control lines on
-// standard input: garbage, badcheck, orphan, split, lineend, tick, silence, resume, hangup.
+// Runs until a hang-up is asked for or it is signalled. Control lines (standard
+// input or the control FIFO): garbage, badcheck, orphan, split, lineend, tick, silence, resume, hangup.
 int runBoardSim(const SimOptions& options);

@@ -8,9 +8,9 @@
 static void usage(const char* prog)
 {
     fprintf(stderr,
-            "USAGE: %s [-l linkfile] [-p period_ms] [-s step_ms] [-a answer_bytes] [-t tone_cycles]\n"
+            "USAGE: %s [-l linkfile] [-p period_ms] [-s step_ms] [-a answer_bytes] [-t tone_cycles] [-c control_fifo]\n"
             " writes the slave tty path to linkfile (default /tmp/board-sim.tty);\n"
-            " control lines on stdin: garbage badcheck orphan split lineend tick silence resume hangup\n",
+            " control lines on stdin or the FIFO: garbage badcheck orphan split lineend tick silence resume hangup\n",
             prog);
 }
 
@@ -18,13 +18,14 @@ int main(int argc, char** argv)
 {
     SimOptions o;
     int c;
-    while ((c = getopt(argc, argv, "l:p:s:a:t:h")) != -1) {
+    while ((c = getopt(argc, argv, "l:p:s:a:t:c:h")) != -1) {
         switch (c) {
         case 'l': o.linkFile = optarg; break;
         case 'p': o.periodMs = atoi(optarg); break;
         case 's': o.stepMs = atoi(optarg); break;
         case 'a': o.answerBytes = atoi(optarg); break;
         case 't': o.toneCycles = atof(optarg); break;
+        case 'c': o.controlFile = optarg; break;
         default: usage(argv[0]); return 1;
         }
     }
