@@ -7,12 +7,11 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <zmq.hpp>
 
 #include "configfile.h"
+#include "harness.h"
 #include "tarnix.h"
 
 namespace {
@@ -63,38 +62,6 @@ private:
     std::thread worker;
 };
 
-struct ChildResult {
-    int exitCode;
-    std::string out;
-};
-
-// Builds the front-end in a child process (failures end the process) and
-// returns its exit status and standard output.
-ChildResult constructInChild(int confport)
-{
-    int pipefd[2];
-    if (pipe(pipefd) != 0) return {-1, ""};
-    fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipefd[1], STDOUT_FILENO);
-        close(pipefd[0]);
-        ConfigFile cf(confport, 0);
-        TarnixClass t(&cf, "radar0", 1.0);
-        fflush(stdout);
-        _exit(42);
-    }
-    close(pipefd[1]);
-    std::string out;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(pipefd[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
 TEST(BoardFrontEnd, ConfigurationFailuresEndTheRadarProcess)
 {
     const struct {
@@ -114,9 +81,11 @@ TEST(BoardFrontEnd, ConfigurationFailuresEndTheRadarProcess)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
         CannedService service(c.reply);
-        ChildResult r = constructInChild(service.port());
-        EXPECT_EQ(r.exitCode, c.exitCode);
-        EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+        testsupport::Process probe(FRONTEND_PROBE_BIN, {std::to_string(service.port())});
+        ASSERT_TRUE(probe.wait(testsupport::milliseconds(10000)));
+        probe.drain(testsupport::milliseconds(100));
+        EXPECT_EQ(probe.exitCode(), c.exitCode);
+        EXPECT_EQ(probe.output().rfind(c.out, 0), 0u) << probe.output();
         EXPECT_EQ(service.lastRequest(), "{ \"get\":{\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"\"}}}}");
     }
 }
