@@ -1,0 +1,4 @@
+// vintor <configport> <subscriptionport>: the radar acquisition and processing program.
+#include "supervisor.h"
+
+int main(int argc, char** argv) { return supervisorMain(argc, argv); }

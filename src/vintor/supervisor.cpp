@@ -1,0 +1,477 @@
+#include "supervisor.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zmq.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "configfile.h"
+#include "defaults.h"
+#include "handler.h"
+#include "misc.h"
+#include "sharedmem.h"
+#include "stages.h"
+#include "timer.h"
+
+namespace {
+
+// Doppler factor of the height stage, printed with the build constants.
+constexpr float DEF_sweepSpeed_DEF_baseFrequency = 4.3516097f;
+
+char* nameOfProgram = nullptr;
+size_t sizeOfNameOfProgram = 0;
+// Set once the supervisor leads its own process group, so that signalling the
+// group reaches only its own tree.
+volatile sig_atomic_t ownGroup = 0;
+pid_t supervisorPid = 0;
+
+void setTitle(const char* title) {
+    if (nameOfProgram != nullptr) strncpy(nameOfProgram, title, sizeOfNameOfProgram);
+}
+
+struct StageRow {
+    const char* key;
+    const char* task;
+    const char* title;
+    void (*entry)(ConfigFile*);
+    const char* failure;
+    const char* startLine;
+    const char* pidLine;
+};
+
+const StageRow kStages[] = {
+    {"udp", "start udp", "vintorUDP", udpStage, "Error child FetchSerialData returned",
+     "\nStarting UDP listner", "\nUDP pid=%d"},
+    {"radars", "start radars", "VintorRadars", radarsStage, "Error child FetchSerialData returned",
+     "\nStarting Radars Class", "\nRadars pid=%d"},
+    {"fft", "start fft", "vintorFFT", fftStage, "Error child FFT class returned", "\nStarting FFT Class",
+     "\nFFT pid=%d"},
+    {"peak", "start peak", "vintorPeak", peakStage, "Error child Peak class returned",
+     "\nStarting Peak Class", "\nPeak pid=%d"},
+    {"subscriptions", "start subscriptions", "vintorSubscriptions", subscriptionsStage,
+     "Error child Subscriptions class returned", "\nStarting Subscriptions Class", "\nSubscriptions pid=%d"},
+    {"housekeeping", "start housekeeping", "vintorHousekeeping", housekeepingStage,
+     "Error child Housekeeping class returned", "\nStarting Housekeeping Class", "\nHousekeeping pid=%d"},
+    {"heave", "start heave", "vintorHeave", heaveStage, "Error child H class returned", "\nStarting H Class",
+     "\nHeave pid=%d"},
+    {"telnet", "start telnet", "vintorTelnet", telnetStage, "Error child Telnet class returned",
+     "\nStarting Telnet Class", "\nTelnet pid=%d"},
+};
+
+// Before the supervisor ends on a fatal error its stages are told to end (with
+// status 0, as on a change notice), so that none runs on without a supervisor.
+void stopGroup() {
+    if (!ownGroup) return;
+    signal(SIGUSR1, SIG_IGN);
+    kill(0, SIGUSR1);
+}
+
+// Also catches exits taken inside shared code, such as the configuration
+// client's status 3; stages inherit the registration, so it checks the pid.
+void endTreeAtExit() {
+    if (getpid() == supervisorPid) stopGroup();
+}
+
+[[noreturn]] void fatalExit(int status) {
+    fflush(stdout);
+    stopGroup();
+    exit(status);
+}
+
+[[noreturn]] void fatalError(const char* msg) {
+    perror(msg);
+    fatalExit(1);
+}
+
+void supervisorSegv(int sig) {
+    stopGroup();
+    handler(sig);
+}
+
+// Ends any process of the tree on a change notice. Only write(2) and _exit:
+// the interrupted code may hold stdio or messaging locks.
+void signal_handler(int) {
+    char line[64] = "\npid:";
+    size_t pos = strlen(line);
+    char digits[16];
+    int n = 0;
+    long pid = getpid();
+    do {
+        digits[n++] = static_cast<char>('0' + pid % 10);
+        pid /= 10;
+    } while (pid > 0 && n < 15);
+    while (n > 0) line[pos++] = digits[--n];
+    const char tail[] = " received SIGUSR1\n";
+    memcpy(line + pos, tail, sizeof tail - 1);
+    pos += sizeof tail - 1;
+    ssize_t ignored = write(STDOUT_FILENO, line, pos);
+    (void)ignored;
+    _exit(0);
+}
+
+bool parsePort(const char* text, int* port) {
+    long v = strtol(text, nullptr, 10);
+    if (v < 1 || v > 65535) return false;
+    *port = static_cast<int>(v);
+    return true;
+}
+
+[[noreturn]] void usage(const char* program) {
+    fprintf(stderr, "ERROR, No configport\n");
+    fprintf(stderr, "Use: %s <configport> <subscriptionport>\n", program);
+    fprintf(stderr, " bv: %s 5010 5011\n", program);
+    fprintf(stderr, "\n");
+    exit(1);
+}
+
+class Supervisor {
+public:
+    Supervisor(const SupervisorSettings& settings, int configport, int subscriptionport)
+        : s_(settings), cf_(configport, subscriptionport), subscriptionport_(subscriptionport) {}
+
+    int run();
+
+private:
+    void createFiles();
+    void mapRadarFiles();
+    void openNoticeFeed();
+    void checkNotice();
+    bool handleTask(const std::string& task);  // false: the program ends
+    void killall(const std::string& task);
+    void reset();
+    void setTask(const std::string& task);
+    void stopTask(const std::string& task);
+    void startTask(const std::string& task);
+    void startStage(const StageRow& row);
+    bool running(const char* key) const;
+    void reap();
+    void watchdog();
+    void killAndReap(const pidlist_st& child);
+
+    const SupervisorSettings& s_;
+    ConfigFile cf_;
+    int subscriptionport_;
+    int debug_ = 0;
+    std::vector<pidlist_st> children_;
+    SharedMem* storage_ = nullptr;
+    void* ctx_ = nullptr;
+    void* sub_ = nullptr;
+    int passes_ = 0;
+};
+
+void Supervisor::createFiles() {
+    void* map = nullptr;
+    int fd = -1;
+    switch (createSharedFile(s_.sharedDir + "/sharedmem", SHAREDMEM_FILE_SIZE, &map, &fd)) {
+    case SharedFileResult::WriteFailed:
+        fatalError("sharedmem");
+    case SharedFileResult::MapFailed:
+        printf("\nERROR: sharedmem %d\n", errno);
+        fatalExit(1);
+    case SharedFileResult::Ok:
+        break;
+    }
+    sharedmem = static_cast<sharedmem_st*>(map);
+    sharedmemFd = fd;
+    mapRadarFiles();
+}
+
+// Creates the file of every active radar that has none yet; existing files are
+// left alone, so a reset only adds the radars that have become active.
+void Supervisor::mapRadarFiles() {
+    sharedmemRadar_st** radars[3] = {&sharedmemRadar0, &sharedmemRadar1, &sharedmemRadar2};
+    for (int i = 0; i < 3; ++i) {
+        std::string section = "radar" + std::to_string(i);
+        if (!cf_.SectionExists(section) || cf_.ValueInt(section, "active") == 0 || *radars[i] != nullptr)
+            continue;
+        void* map = nullptr;
+        int fd = -1;
+        std::string path = s_.sharedDir + "/sharedmemRadar" + std::to_string(i);
+        switch (createSharedFile(path, SHAREDMEM_RADAR_FILE_SIZE, &map, &fd)) {
+        case SharedFileResult::WriteFailed: {
+            std::string msg = "error sharedmem R" + std::to_string(i);
+            fatalError(msg.c_str());
+        }
+        case SharedFileResult::MapFailed:
+            printf("\nERROR: sharedmemRadar%d %d\n", i, errno);
+            fatalExit(1);
+        case SharedFileResult::Ok:
+            break;
+        }
+        *radars[i] = static_cast<sharedmemRadar_st*>(map);
+    }
+}
+
+void Supervisor::openNoticeFeed() {
+    ctx_ = zmq_ctx_new();
+    if (ctx_ == nullptr) fatalError("zmq_ctx_new");
+    zmq_ctx_set(ctx_, ZMQ_IO_THREADS, 1);
+    zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
+    sub_ = zmq_socket(ctx_, ZMQ_SUB);
+    if (sub_ == nullptr) fatalError("zmq_socket");
+    char endpoint[64];
+    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", subscriptionport_);
+    if (zmq_connect(sub_, endpoint) != 0) fatalError("zmq_connect");
+    if (zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "radar", 5) != 0)
+        fatalError("zmq_setsockopt");
+}
+
+void Supervisor::checkNotice() {
+    zmq_msg_t msg;
+    zmq_msg_init(&msg);
+    if (zmq_msg_recv(&msg, sub_, ZMQ_DONTWAIT) < 0) {
+        int e = errno;
+        zmq_msg_close(&msg);
+        if (e == EAGAIN || e == EINTR) return;
+        errno = e;
+        perror("notice receive");
+        fatalExit(3);
+    }
+    if (debug_) {
+        printf("Subscriber received:");
+        fwrite(zmq_msg_data(&msg), 1, zmq_msg_size(&msg), stdout);
+        printf("\n");
+    }
+    zmq_msg_close(&msg);
+    fflush(stdout);
+    fflush(stderr);
+    if (ownGroup) {
+        kill(0, SIGUSR1);
+    } else {
+        for (const pidlist_st& c : children_) kill(c.pid, SIGUSR1);
+        raise(SIGUSR1);
+    }
+    // The signal ends this process too; wait for it.
+    for (;;) pause();
+}
+
+bool Supervisor::running(const char* key) const {
+    for (const pidlist_st& c : children_)
+        if (strcmp(c.name, key) == 0) return true;
+    return false;
+}
+
+void Supervisor::killAndReap(const pidlist_st& child) {
+    kill(child.pid, SIGKILL);
+    int status;
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (debug_) printf("\nStopping %s pid:%d ", child.name, child.pid);
+}
+
+void Supervisor::killall(const std::string& task) {
+    storage_->add("radartasks", const_cast<char*>(task.c_str()), static_cast<unsigned>(task.size()));
+    uSleep(s_.killallMicros);
+    for (const pidlist_st& c : children_) {
+        if (debug_) printf("\nStopping %s pid:%d ", c.name, c.pid);
+        kill(c.pid, SIGKILL);
+    }
+    fflush(stdout);
+    // Processes the stages forked themselves (radars, telnet connections) end too.
+    stopGroup();
+    zmq_close(sub_);
+    zmq_ctx_term(ctx_);
+    sub_ = ctx_ = nullptr;
+}
+
+void Supervisor::reset() {
+    storage_->add("radartasks", const_cast<char*>("killall"), 7);
+    uSleep(s_.killallMicros);
+    for (const pidlist_st& c : children_) killAndReap(c);
+    children_.clear();
+    if (debug_) printf("\nWaiting");
+    fflush(stdout);
+    uSleep(s_.resetMicros);
+    cf_.readConfig();
+    mapRadarFiles();
+    startProcesses(&cf_, storage_);
+}
+
+void Supervisor::setTask(const std::string& task) {
+    std::string rest = task.substr(4);
+    size_t blank = rest.find(' ');
+    size_t eq = blank == std::string::npos ? std::string::npos : rest.find('=', blank + 1);
+    if (eq == std::string::npos) {
+        if (debug_) printf("\nIgnoring malformed task: %s", task.c_str());
+        return;
+    }
+    cf_.setValue(rest.substr(0, blank), rest.substr(blank + 1, eq - blank - 1), rest.substr(eq + 1));
+}
+
+// The stopped stage leaves the list, so it is not restarted; it is reaped here
+// so that no zombie is left. Other stages that end are still restarted.
+void Supervisor::stopTask(const std::string& task) {
+    for (auto it = children_.begin(); it != children_.end(); ++it) {
+        if (task.find(it->name) == 5) {
+            killAndReap(*it);
+            children_.erase(it);
+            return;
+        }
+    }
+}
+
+void Supervisor::startTask(const std::string& task) {
+    for (const StageRow& row : kStages) {
+        if (task.find(row.key) != 6) continue;
+        // A second process would be a second writer of a single-writer ring.
+        if (running(row.key)) {
+            if (debug_) printf("\n%s runs already", row.key);
+            continue;
+        }
+        startStage(row);
+    }
+}
+
+void Supervisor::startStage(const StageRow& row) {
+    // Unflushed output would otherwise be written by both processes.
+    fflush(stdout);
+    fflush(stderr);
+    pid_t pid = fork();
+    if (pid < 0) fatalError("ERROR on fork");
+    if (pid == 0) {
+        // A crashing stage ends alone; only the supervisor's crash ends the tree.
+        signal(SIGSEGV, handler);
+        setTitle(row.title);
+        if (debug_) printf("%s", row.startLine);
+        row.entry(&cf_);
+        util::error(row.failure);
+    }
+    if (debug_) printf(row.pidLine, static_cast<int>(pid));
+    pidlist_st entry;
+    memset(&entry, 0, sizeof entry);
+    entry.pid = pid;
+    strncpy(entry.name, row.key, sizeof entry.name - 1);
+    children_.push_back(entry);
+}
+
+bool Supervisor::handleTask(const std::string& task) {
+    if (task.find("writeconfig") != std::string::npos) cf_.writeConfig();
+    if (task.find("killall") != std::string::npos) {
+        killall(task);
+        return false;
+    }
+    if (task.compare(0, 5, "reset") == 0) reset();
+    if (task.compare(0, 4, "set ") == 0) setTask(task);
+    if (task.compare(0, 5, "stop ") == 0) stopTask(task);
+    if (task.compare(0, 6, "start ") == 0) startTask(task);
+    return true;
+}
+
+void Supervisor::reap() {
+    for (auto it = children_.begin(); it != children_.end(); ++it) {
+        int status;
+        pid_t r;
+        while ((r = waitpid(it->pid, &status, WNOHANG)) < 0 && errno == EINTR) {
+        }
+        if (r == 0) continue;
+        if (r < 0) {
+            perror("waitpid");
+            fatalExit(122);
+        }
+        if (debug_) printf("\nStopped %s pid:%d ", it->name, it->pid);
+        std::string task = std::string("start ") + it->name;
+        children_.erase(it);
+        storage_->add("Tasks", const_cast<char*>(task.c_str()), static_cast<unsigned>(task.size()));
+        if (debug_) printf("%s", task.c_str());
+        return;
+    }
+}
+
+// Counted apart from the tasks, so that a stream of restarts cannot postpone it.
+void Supervisor::watchdog() {
+    if (++passes_ <= 30) return;
+    if (debug_) {
+        for (const pidlist_st& c : children_) {
+            double vm = 0, rss = 0;
+            util::process_mem_usage(c.pid, vm, rss);
+            printf("\nPID: %d %s; VM: %g; RSS: %g", c.pid, c.name, vm, rss);
+        }
+    }
+    fflush(stdout);
+    std::string command = "/bin/touch " + s_.watchdogFile;
+    if (system(command.c_str()) == -1) fatalError("error touch watchdogvintor");
+    passes_ = 0;
+}
+
+int Supervisor::run() {
+    printf("DEF_sweepSpeed_DEF_baseFrequency %f\n", DEF_sweepSpeed_DEF_baseFrequency);
+    printf("DEF_deltaF %f\n", DEF_deltaF);
+    printf("DEF_sampleFrequency %f\n", DEF_sampleFrequency);
+    printf("DEF_SweepTime %f\n", DEF_SweepTime);
+    printf("DEF_speedOfLight %f\n", DEF_speedOfLight);
+    printf("DEF_sweepSpeed %f\n", DEF_sweepSpeed);
+
+    cf_.readConfig();
+    createFiles();
+    debug_ = cf_.ValueInt("vintor", "debug");
+
+    SharedMem first(&cf_);
+    first.setIndex("tasks", 0);
+    startProcesses(&cf_, &first);
+
+    SharedMem storage(&cf_);
+    storage_ = &storage;
+    // The first pass touches the watchdog.
+    passes_ = 30;
+
+    openNoticeFeed();
+
+    int last = 0;
+    signal(SIGUSR1, signal_handler);
+    setpgid(0, 0);
+    ownGroup = getpgrp() == getpid();
+    supervisorPid = getpid();
+    atexit(endTreeAtExit);
+
+    char buffer[TEXT_SLOT_SIZE];
+    for (;;) {
+        checkNotice();
+
+        unsigned int length = 0;
+        int slot = storage.getNext("Tasks", last, buffer, &length);
+        if (slot != -1) {
+            buffer[length < sizeof buffer ? length : sizeof buffer - 1] = '\0';
+            std::string task(buffer);
+            if (debug_) printf("\nNEW Tasks= %s", task.c_str());
+            last = slot;
+            if (!handleTask(task)) return 0;
+        }
+
+        reap();
+        watchdog();
+        fflush(stdout);
+        uSleep(s_.passMicros);
+    }
+}
+
+}  // namespace
+
+int startProcesses(ConfigFile* cf, SharedMem* storage) {
+    for (const StageRow& row : kStages) {
+        if (cf->ValueLong("module", row.key) != 0)
+            storage->add("tasks", const_cast<char*>(row.task), static_cast<unsigned>(strlen(row.task)));
+    }
+    return 0;
+}
+
+int supervisorMain(int argc, char** argv, const SupervisorSettings& settings) {
+    nameOfProgram = argv[0];
+    sizeOfNameOfProgram = strlen(argv[0]);
+    setTitle("vintorMain");
+    signal(SIGSEGV, supervisorSegv);
+
+    int configport = 0, subscriptionport = 0;
+    if (argc < 3 || !parsePort(argv[1], &configport) || !parsePort(argv[2], &subscriptionport))
+        usage(argv[0]);
+
+    Supervisor supervisor(settings, configport, subscriptionport);
+    return supervisor.run();
+}

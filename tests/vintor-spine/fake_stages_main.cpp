@@ -1,0 +1,62 @@
+// The supervisor with fake stages, for tests: stand-ins for stages that need
+// radars and feeds which a test cannot provide. Each stage appends
+// "<key> <pid> <vintor/probe>" to $SPINE_DIR/started.log, then acts as
+// $SPINE_FAKE_<KEY> says: "sleep" (default, runs until killed), "exit"
+// (returns at once) or "crash" (SIGSEGV).
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "configfile.h"
+#include "stages.h"
+#include "supervisor.h"
+
+namespace {
+
+std::string env(const char* name, const char* fallback) {
+    const char* v = getenv(name);
+    return v ? v : fallback;
+}
+
+void fakeStage(const char* key, ConfigFile* cf) {
+    std::string probe;
+    cf->Value("vintor", "probe", &probe);
+    std::string line = std::string(key) + " " + std::to_string(getpid()) + " " + probe + "\n";
+    std::string log = env("SPINE_DIR", "/tmp") + "/started.log";
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd >= 0) {
+        ssize_t ignored = write(fd, line.data(), line.size());
+        (void)ignored;
+        close(fd);
+    }
+    std::string upper;
+    for (const char* p = key; *p; ++p) upper += static_cast<char>(*p - 'a' + 'A');
+    std::string mode = env(("SPINE_FAKE_" + upper).c_str(), "sleep");
+    if (mode == "exit") return;
+    if (mode == "crash") raise(SIGSEGV);
+    for (;;) pause();
+}
+
+}  // namespace
+
+void udpStage(ConfigFile* cf) { fakeStage("udp", cf); }
+void radarsStage(ConfigFile* cf) { fakeStage("radars", cf); }
+void fftStage(ConfigFile* cf) { fakeStage("fft", cf); }
+void peakStage(ConfigFile* cf) { fakeStage("peak", cf); }
+void subscriptionsStage(ConfigFile* cf) { fakeStage("subscriptions", cf); }
+void housekeepingStage(ConfigFile* cf) { fakeStage("housekeeping", cf); }
+void heaveStage(ConfigFile* cf) { fakeStage("heave", cf); }
+void telnetStage(ConfigFile* cf) { fakeStage("telnet", cf); }
+
+int main(int argc, char** argv) {
+    SupervisorSettings s;
+    s.sharedDir = env("SPINE_DIR", "/tmp");
+    s.watchdogFile = env("SPINE_WATCHDOG", s.watchdogFile.c_str());
+    s.passMicros = std::stol(env("SPINE_PASS_US", "1000000"));
+    s.killallMicros = std::stol(env("SPINE_KILLALL_US", "1500000"));
+    s.resetMicros = std::stol(env("SPINE_RESET_US", "9500000"));
+    return supervisorMain(argc, argv, s);
+}

@@ -1,0 +1,309 @@
+// The supervisor as a real process, with fake stages (fake_stages_main.cpp)
+// because the real ones need radars and feeds; short passes; files in a
+// temporary directory; the configuration service stand-in as a real process.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "configfile.h"
+#include "harness.h"
+#include "sharedmem.h"
+#include "supervisor.h"
+
+using namespace testsupport;
+using std::chrono::steady_clock;
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& done, milliseconds timeout) {
+    auto end = steady_clock::now() + timeout;
+    while (steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return done();
+}
+
+// Running means present and not a zombie.
+bool alive(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+bool exists(pid_t pid) { return access(("/proc/" + std::to_string(pid)).c_str(), F_OK) == 0; }
+
+off_t fileSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+struct Start {
+    std::string key;
+    pid_t pid;
+    std::string probe;
+};
+
+class Supervisor : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (sharedmem != nullptr) munmap(sharedmem, SHAREDMEM_FILE_SIZE);
+        if (sharedmemFd >= 0) close(sharedmemFd);
+        sharedmem = nullptr;
+        sharedmemFd = -1;
+        program_.reset();
+        service_.reset();
+    }
+
+    // Starts the stand-in with `sections` merged into a "vintor" section with
+    // debug on, then the supervisor with fake stages; returns after the
+    // shared-memory file exists and is mapped here.
+    void start(const std::string& module, const std::string& radars, std::vector<std::string> env = {},
+               long passMicros = 50000) {
+        std::string config = "{\"vintor\": {\"vintor\": {\"debug\": \"1\"}, \"module\": {" + module + "}}" +
+                             (radars.empty() ? "" : ", " + radars) + "}";
+        writeFile(dir_.file("config.json"), config);
+        ConfigServiceOptions o;
+        o.config = dir_.file("config.json");
+        o.repPort = freePort();
+        o.pubPort = freePort();
+        service_ = startConfigService(o);
+        ASSERT_TRUE(service_);
+        repPort_ = o.repPort;
+        env.push_back("SPINE_DIR=" + dir_.path());
+        env.push_back("SPINE_WATCHDOG=" + dir_.file("watchdog"));
+        env.push_back("SPINE_PASS_US=" + std::to_string(passMicros));
+        env.push_back("SPINE_KILLALL_US=100000");
+        env.push_back("SPINE_RESET_US=100000");
+        Process::Options po;
+        po.mergeStderr = true;
+        po.environment = env;
+        // No publisher on the notice port: these tests change the configuration without notices.
+        program_ = std::make_unique<Process>(FAKE_STAGES_BIN,
+                                             std::vector<std::string>{std::to_string(o.repPort),
+                                                                      std::to_string(freePort())},
+                                             po);
+        std::string shm = dir_.file("sharedmem");
+        ASSERT_TRUE(waitUntil([&] { return fileSize(shm) == static_cast<off_t>(SHAREDMEM_FILE_SIZE); },
+                              milliseconds(5000)));
+        int fd = open(shm.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        void* map = mmap(nullptr, SHAREDMEM_FILE_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ASSERT_NE(map, MAP_FAILED);
+        sharedmem = static_cast<sharedmem_st*>(map);
+        sharedmemFd = fd;
+    }
+
+    void task(const std::string& text) {
+        SharedMem mem(nullptr);
+        mem.add("tasks", const_cast<char*>(text.c_str()), static_cast<unsigned>(text.size()));
+    }
+
+    std::vector<Start> starts() {
+        std::vector<Start> out;
+        std::istringstream in(readFile(dir_.file("started.log")));
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream f(line);
+            Start s;
+            f >> s.key >> s.pid >> s.probe;
+            out.push_back(s);
+        }
+        return out;
+    }
+    std::vector<Start> startsOf(const std::string& key) {
+        std::vector<Start> out;
+        for (const Start& s : starts())
+            if (s.key == key) out.push_back(s);
+        return out;
+    }
+    bool waitStarts(const std::string& key, size_t n, milliseconds timeout = milliseconds(5000)) {
+        return waitUntil([&] { return startsOf(key).size() >= n; }, timeout);
+    }
+    // Lets the supervisor make a few passes.
+    void passes(int n) { std::this_thread::sleep_for(milliseconds(50 * n + 50)); }
+    std::string output() {
+        program_->drain(milliseconds(50));
+        return program_->output();
+    }
+
+    TempDir dir_;
+    int repPort_ = 0;
+    std::unique_ptr<Process> service_;
+    std::unique_ptr<Process> program_;
+};
+
+}  // namespace
+
+TEST_F(Supervisor, UsageErrorForMissingArgumentsOrAPortOutOfRange) {
+    std::vector<std::vector<std::string>> cases = {{"5010"}, {"0", "5011"}, {"5010", "70000"}, {"abc", "5011"}, {}};
+    for (const auto& args : cases) {
+        Process::Options po;
+        po.mergeStderr = true;
+        po.environment = {"SPINE_DIR=" + dir_.path()};
+        Process p(FAKE_STAGES_BIN, args, po);
+        ASSERT_TRUE(p.wait(milliseconds(5000)));
+        p.drain(milliseconds(100));
+        EXPECT_EQ(p.exitCode(), 1);
+        EXPECT_EQ(p.output(),
+                  "ERROR, No configport\nUse: vintorMain <configport> <subscriptionport>\n"
+                  " bv: vintorMain 5010 5011\n\n");
+    }
+    EXPECT_EQ(fileSize(dir_.file("sharedmem")), -1);
+
+    // The title is cut to the length of the name the program was started by.
+    ASSERT_EQ(symlink(FAKE_STAGES_BIN, dir_.file("v").c_str()), 0);
+    Process::Options po;
+    po.mergeStderr = true;
+    po.workingDirectory = dir_.path();
+    Process shortName("./v", {"5010"}, po);
+    ASSERT_TRUE(shortName.wait(milliseconds(5000)));
+    shortName.drain(milliseconds(100));
+    EXPECT_EQ(shortName.output(), "ERROR, No configport\nUse: vin <configport> <subscriptionport>\n bv: vin 5010 5011\n\n");
+}
+
+TEST_F(Supervisor, QueuesStartTasksForSwitchedOnStagesInTableOrder) {
+    void* map = nullptr;
+    ASSERT_EQ(createSharedFile(dir_.file("sharedmem"), SHAREDMEM_FILE_SIZE, &map, &sharedmemFd), SharedFileResult::Ok);
+    sharedmem = static_cast<sharedmem_st*>(map);
+    ConfigFile cf(1, 2);
+    for (const char* key : {"telnet", "fft", "udp"}) cf.setValue("module", key, 1);
+    cf.setValue("module", "housekeeping", 0);
+    SharedMem mem(&cf);
+    mem.setIndex("tasks", 0);
+    EXPECT_EQ(startProcesses(&cf, &mem), 0);
+    EXPECT_EQ(mem.getIndex("tasks"), 3);
+    EXPECT_STREQ(sharedmem->tasks[1], "start udp");
+    EXPECT_STREQ(sharedmem->tasks[2], "start fft");
+    EXPECT_STREQ(sharedmem->tasks[3], "start telnet");
+}
+
+TEST_F(Supervisor, ForksStagesInTableOrderAndRestartsThoseThatEndOrCrash) {
+    start("\"telnet\": \"1\", \"udp\": \"1\", \"fft\": \"1\", \"peak\": \"0\"", "",
+          {"SPINE_FAKE_FFT=crash", "SPINE_FAKE_TELNET=exit"});
+    ASSERT_TRUE(waitStarts("fft", 3));
+    ASSERT_TRUE(waitStarts("telnet", 3));
+    std::vector<Start> all = starts();
+    ASSERT_GE(all.size(), 3u);
+    EXPECT_EQ(all[0].key, "udp");
+    EXPECT_EQ(all[1].key, "fft");
+    EXPECT_EQ(all[2].key, "telnet");
+    std::vector<Start> udp = startsOf("udp");
+    ASSERT_EQ(udp.size(), 1u);
+    std::string cmdline = readFile("/proc/" + std::to_string(udp[0].pid) + "/cmdline");
+    EXPECT_EQ(cmdline.substr(0, 10), std::string("vintorUDP\0", 10));
+    EXPECT_TRUE(program_->running());
+
+    std::string out = output();
+    EXPECT_NE(out.find("Error child Telnet class returned"), std::string::npos);
+    EXPECT_NE(out.find("mainError: signal 11:"), std::string::npos);
+    EXPECT_NE(out.find("\nStopped fft pid:"), std::string::npos);
+    EXPECT_NE(out.find("\nUDP pid="), std::string::npos);
+    EXPECT_EQ(out.find("\npid:"), std::string::npos) << "no stage was told to end";
+}
+
+TEST_F(Supervisor, StopEndsOnlyThatStageAndStartNeverRunsASecondCopy) {
+    start("\"fft\": \"1\", \"peak\": \"1\"", "", {"SPINE_FAKE_PEAK=exit"});
+    ASSERT_TRUE(waitStarts("fft", 1));
+    ASSERT_TRUE(waitStarts("peak", 2));
+    pid_t fft = startsOf("fft")[0].pid;
+
+    task("start fft");
+    task("xstart fft");
+    EXPECT_TRUE(waitUntil([&] { return output().find("NEW Tasks= xstart fft") != std::string::npos; },
+                          milliseconds(5000)));
+    passes(1);
+    EXPECT_EQ(startsOf("fft").size(), 1u);
+    EXPECT_NE(output().find("fft runs already"), std::string::npos);
+
+    task("stop fft");
+    ASSERT_TRUE(waitUntil([&] { return !exists(fft); }, milliseconds(3000))) << "stopped stage left as a zombie";
+    size_t peaks = startsOf("peak").size();
+    EXPECT_TRUE(waitStarts("peak", peaks + 2)) << "other stages must still be restarted";
+    EXPECT_EQ(startsOf("fft").size(), 1u);
+
+    task("start fft");
+    EXPECT_TRUE(waitStarts("fft", 2));
+}
+
+TEST_F(Supervisor, SetChangesTheConfigurationOfStagesStartedLater) {
+    start("\"udp\": \"1\"", "");
+    ASSERT_TRUE(waitStarts("udp", 1));
+    task("set vintor probe=12");
+    task("set vintorprobe=13");
+    task("set vintor probe13");
+    task("start fft");
+    ASSERT_TRUE(waitStarts("fft", 1));
+    EXPECT_EQ(startsOf("fft")[0].probe, "12");
+    EXPECT_TRUE(program_->running());
+}
+
+TEST_F(Supervisor, KillallEndsEveryStageAndTheSupervisorWithStatusZero) {
+    start("\"udp\": \"1\", \"fft\": \"1\"", "");
+    ASSERT_TRUE(waitStarts("udp", 1));
+    ASSERT_TRUE(waitStarts("fft", 1));
+    task("killall");
+    ASSERT_TRUE(program_->wait(milliseconds(5000)));
+    EXPECT_EQ(program_->exitCode(), 0);
+    EXPECT_STREQ(sharedmem->radartasks[1], "killall");
+    for (const Start& s : starts()) EXPECT_TRUE(waitUntil([&] { return !alive(s.pid); }, milliseconds(2000)));
+}
+
+TEST_F(Supervisor, ResetRestartsTheStagesAndCreatesTheFileOfANewlyActiveRadar) {
+    start("\"udp\": \"1\"", "\"radar\": {\"active\": \"1\"}, \"radar2\": {\"active\": \"0\"}");
+    ASSERT_TRUE(waitStarts("udp", 1));
+    EXPECT_EQ(fileSize(dir_.file("sharedmemRadar0")), 604840);
+    EXPECT_EQ(fileSize(dir_.file("sharedmemRadar1")), -1);
+    pid_t first = startsOf("udp")[0].pid;
+
+    std::string reply;
+    ASSERT_TRUE(request("tcp://127.0.0.1:" + std::to_string(repPort_), "{\"set\":{\"radar2\":{\"active\":\"1\"}}}",
+                        &reply));
+    task("reset");
+    ASSERT_TRUE(waitStarts("udp", 2));
+    EXPECT_FALSE(exists(first)) << "killed stage must be reaped";
+    EXPECT_EQ(fileSize(dir_.file("sharedmemRadar1")), 604840);
+    EXPECT_STREQ(sharedmem->radartasks[1], "killall");
+    EXPECT_TRUE(program_->running());
+}
+
+TEST_F(Supervisor, WatchdogIsTouchedOnTheFirstPassAndEvery31PassesWhateverTheTasks) {
+    // The housekeeping stage ends at once: a restart task every other pass.
+    start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=exit"}, 20000);
+    std::string wd = dir_.file("watchdog");
+    ASSERT_TRUE(waitUntil([&] { return fileSize(wd) >= 0; }, milliseconds(3000)));
+    ASSERT_EQ(unlink(wd.c_str()), 0);
+    auto removed = steady_clock::now();
+    ASSERT_TRUE(waitUntil([&] { return fileSize(wd) >= 0; }, milliseconds(8000)));
+    auto gap = std::chrono::duration_cast<milliseconds>(steady_clock::now() - removed);
+    EXPECT_GE(gap.count(), 400) << "touched again too early";
+    EXPECT_GE(startsOf("housekeeping").size(), 5u);
+}
+
+TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
+    start("\"udp\": \"1\", \"fft\": \"1\"", "");
+    ASSERT_TRUE(waitStarts("udp", 1));
+    ASSERT_TRUE(waitStarts("fft", 1));
+    program_->signal(SIGSEGV);
+    ASSERT_TRUE(program_->wait(milliseconds(5000)));
+    EXPECT_EQ(program_->exitCode(), 1);
+    std::string out = output();
+    EXPECT_NE(out.find("mainError: signal 11:"), std::string::npos);
+    for (const Start& s : starts()) {
+        EXPECT_TRUE(waitUntil([&] { return !alive(s.pid); }, milliseconds(2000))) << s.key;
+        EXPECT_NE(out.find("\npid:" + std::to_string(s.pid) + " received SIGUSR1\n"), std::string::npos) << s.key;
+    }
+}
