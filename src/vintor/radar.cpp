@@ -1,0 +1,338 @@
+#include "radar.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "configfile.h"
+#include "misc.h"
+#include "pid.h"
+#include "sharedmem.h"
+#include "timer.h"
+
+int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
+                       double* val) {
+    int64_t difftime = measurementtime - ptime;
+    const int64_t cap = scanspeed * 2 > 1000 ? scanspeed * 2 : 1000;
+    if (difftime > cap) difftime = cap;
+    const int64_t phase = measurementtime % scanspeed;
+    if (phase > timeoffset + 1) {
+        // Far into the period with a small offset: the sweep came early for the next target.
+        if (timeoffset < 20 && phase > scanspeed / 2)
+            difftime -= 1;
+        else
+            difftime += 1;
+    }
+    if (phase < timeoffset - 1) difftime -= 1;
+    if (val != nullptr) *val = double(phase);
+    return difftime;
+}
+
+int64_t paceStep(int64_t measurementtime, int64_t scanspeed, int64_t timeoffset, Pacing* pacing, PID* pid,
+                 PaceStep* step) {
+    PaceStep s;
+    s.difftime = pacingInterval(measurementtime, pacing->ptime, scanspeed, timeoffset, &s.val);
+    s.inc = pid->calculate(double(scanspeed), double(s.difftime));
+    pacing->waittime = int64_t(double(pacing->waittime) + s.inc);
+    if (pacing->waittime < 10) pacing->waittime = 10;
+    pacing->ptime = measurementtime;
+    if (step != nullptr) *step = s;
+    return pacing->waittime;
+}
+
+long fakeSleepFor(long scanspeed, long elapsedMs) {
+    return scanspeed > elapsedMs ? scanspeed - elapsedMs : 100;
+}
+
+void fillFakeSweep(radar_st* record) {
+    record->length = 1024;
+    for (int i = 0; i < 1024; ++i) record->data.com[i] = char((i + i / 255) % 256);
+}
+
+int radarIndex(const std::string& section) {
+    if (section == "radar0") return 0;
+    if (section == "radar1") return 1;
+    return 2;
+}
+
+sharedmemRadar_st* radarBlock(const std::string& section) {
+    sharedmemRadar_st* blocks[3] = {sharedmemRadar0, sharedmemRadar1, sharedmemRadar2};
+    return blocks[radarIndex(section)];
+}
+
+namespace {
+
+void setRadarCom(int value) {
+    if (sharedmem != nullptr) sharedmem->status.radarCom = value;
+}
+
+// The section text of a record: cleared, then the name (cut to the field).
+void putSection(radar_st* r, const std::string& section) {
+    std::memset(r->section, 0, sizeof r->section);
+    std::snprintf(r->section, sizeof r->section, "%s", section.c_str());
+}
+
+void putTime(radar_st* r, long long ms) {
+    std::memset(r->time, 0, sizeof r->time);
+    std::snprintf(r->time, sizeof r->time, "%lld", ms);
+}
+
+}  // namespace
+
+RadarClass::RadarClass(ConfigFile* cfp, std::string sec, const RadarSettings& settings)
+    : cf(cfp), section(std::move(sec)), settings_(settings) {
+    std::memset(&data_radar, 0, sizeof data_radar);
+    std::memset(&board_, 0, sizeof board_);
+    uSleep(10000);
+    setRadarCom(0);
+    debug = 0;
+}
+
+RadarClass::~RadarClass() = default;
+
+int RadarClass::measure(int brand) {
+    switch (brand) {
+    case ENRAF:
+        return frontEnd_->getMeasurement(data_radar.data.com, &data_radar.length, double(Timeout));
+    case SIVERSIMA:
+        return frontEnd_->getMeasurement(data_radar.data.siv, &data_radar.length, double(Timeout));
+    case TARNIX: {
+        int r = frontEnd_->getMeasurement(&board_, &data_radar.length, double(Timeout));
+        std::memcpy(data_radar.data.tarnix, board_.tarnix_data, sizeof board_.tarnix_data);
+        return r;
+    }
+    default:
+        return frontEnd_->getMeasurement(&data_radar.data, &data_radar.length, double(Timeout));
+    }
+}
+
+// Front-end creation, opening and configuration in the order of its brand.
+// Returns 1 when the radar cannot be used.
+int RadarClass::setUp(int brand) {
+    Timeout = cf->ValueInt("vintor", "timeout");
+    // One text per key: a missing key is empty, never another key's value.
+    std::string comport, parity, filename;
+    cf->Value(section, "comport", &comport);
+    cf->Value(section, "parity", &parity);
+
+    frontEnd_.reset(newFrontEnd(brand, cf, section, double(Timeout)));
+    if (!frontEnd_) {
+        printf("\n%s: no front-end for brand %d in this program", section.c_str(), brand);
+        return 1;
+    }
+    RadarFrontEnd& fe = *frontEnd_;
+    fe.setDebug(debug);
+    switch (brand) {
+    case ENRAF:
+    case SIVERSIMA:
+        fe.Settings(comport, cf->ValueLong(section, "baudrate"), parity.c_str(),
+                    cf->ValueLong(section, "databits"), cf->ValueLong(section, "stopbits"));
+        fe.setRS485(cf->ValueInt(section, "rs485"));
+        fe.setRadId(int(cf->ValueLong(section, "radid")));
+        fe.openComm();
+        break;
+    case READFILE:
+        cf->Value(section, "filename", &filename);
+        fe.Settings(filename);
+        fe.openRadar();
+        break;
+    default:
+        fe.openRadar();
+        break;
+    }
+    setRadarCom(1);
+
+    std::string radIdText;
+    if (brand == ENRAF || brand == SIVERSIMA) {
+        uSleep(50000);
+        if (fe.reset(1000000.0) != 0 && brand == SIVERSIMA) return 1;
+        util::ToString(fe.getRadId(), &radIdText);
+        uSleep(1000000);
+        fe.getVersion();
+        uSleep(1000000);
+        fe.configRadar(double(Timeout));
+    } else if (brand == TARNIX) {
+        fe.configRadar(double(Timeout));
+        fe.getVersion();
+    }
+    printf("\n%s Waiting for the radar...", section.c_str());
+    fflush(stdout);
+    if (brand == ENRAF) {
+        fe.emptyBuffers(100000.0);
+        uSleep(5000000);
+        fe.getStatus(100000.0);
+    }
+    setRadarCom(2);
+    return 0;
+}
+
+void RadarClass::fakeLoop(long scanspeed) {
+    printf("\nNOTE!!!! FAKE RADAR Readings");
+    fflush(stdout);
+    for (;;) {
+        fillFakeSweep(&data_radar);
+        std::string now;
+        getTimeToString(&now);
+        std::memset(data_radar.time, 0, sizeof data_radar.time);
+        std::snprintf(data_radar.time, sizeof data_radar.time, "%s", now.c_str());
+        data_radar.nan = 0;
+        storage_->add(section.c_str(), &data_radar, sizeof data_radar);
+        if (debug >= 6) printf("\nGetMeasurent data length: %d %s", data_radar.length, data_radar.time);
+        double t = getTime();
+        long sleepfor = fakeSleepFor(scanspeed, long(t - previoustimer));
+        if (debug >= 4) printf("\nSleepfor: %ld-(%f-%f) = %lu", scanspeed, t, previoustimer, (unsigned long)sleepfor);
+        if (debug >= 1) printf("\nRadar time=%f sleepfor=%ld", t - previoustimer, sleepfor);
+        previoustimer = getTime();
+        uSleep(int64_t(sleepfor) * 1000);
+    }
+}
+
+int RadarClass::process() {
+    int64_t measurementtime = int64_t(getTime());
+    previoustimer = getTime();
+
+    const int fake = cf->ValueInt(section, "debugradarfake");
+    debug = cf->ValueInt(section, "debugradar");
+    std::string brandText;
+    cf->Value(section, "brand", &brandText);
+    const long sweepsize = cf->ValueLong(section, "sweepsize");
+    const long nrofsweeps = cf->ValueLong(section, "nrofsweeps");
+    const long scanspeed = cf->ValueLong(section, "scanspeed");
+    const int64_t timeoffset = cf->ValueLong(section, "timeoffset");
+    const int brand = chooseBrand(&brandText);
+    data_radar.brand = brand;
+    printf("\nBrand(%d):%s %s sweepsize:%d nrofsweeps:%d scanspeed:%ld", brand, brandText.c_str(),
+           section.c_str(), int(sweepsize), int(nrofsweeps), scanspeed);
+    fflush(stdout);
+
+    storage_.reset(new SharedMem(cf));
+    // The list of radars in use belongs to the radar manager; a radar never writes it.
+    if (fake != 0) fakeLoop(scanspeed);
+
+    if (setUp(brand) != 0) return 1;
+
+    sharedmemRadar_st* block = radarBlock(section);
+    if (block == nullptr) {
+        printf("\n%s: its shared file is not mapped", section.c_str());
+        return 1;
+    }
+    const int semid = getSemaphore(settings_.radarKeys[radarIndex(section)]);
+    if (semid < 0) {
+        printf("\nError sharedmemRadar->semafore=%d", semid);
+        fflush(stdout);
+        perror("\nUnable to obtain radar semaphore");
+        exit(0);
+    }
+    block->semafore = semid;
+    printf("\nsharedmemRadar->semafore=%d", semid);
+    const int sem_fft = getSemaphore(settings_.fftKey);
+    if (sem_fft < 0) {
+        printf("\nError sem_fft=%d", sem_fft);
+        fflush(stdout);
+        perror("\nUnable to obtain fft semaphore");
+        exit(0);
+    }
+    printf("\nsem_fft=%d", sem_fft);
+    fflush(stdout);
+    if (setSemaphore(sem_fft, 1) == -1) {
+        perror("semop fft=1");
+        exit(1);
+    }
+
+    PID pidcontrol(1.0, 100.0, -100.0, 0.45, 0.02, 0.01);
+    Pacing pacing;
+    int errorcount = 0;
+    const bool pacedBrand = brand == ENRAF || brand == SIVERSIMA || brand == READFILE;
+    if (pacedBrand && scanspeed <= 0)
+        printf("\n%s scanspeed:%ld is not a period: sweeps are not paced", section.c_str(), scanspeed);
+
+    for (;;) {
+        double t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0;
+        if (debug >= 2) t1 = getTime();
+        frontEnd_->startMeasurement();
+        if (debug >= 2) t2 = getTime();
+        // A front-end that fails without setting a length must not have the
+        // previous sweep's length judged again.
+        data_radar.length = 0;
+        const int result = measure(brand);
+        if (debug >= 2) t3 = getTime();
+
+        if (data_radar.length <= 1) {
+            if (debug >= 3) printf("\n%s NaN=%d", data_radar.section, 1);
+            putTime(&data_radar, (long long)getTime());
+            putSection(&data_radar, section);
+            data_radar.nan = 1;
+            data_radar.nrOfSweeps = 0;
+            storage_->add(section.c_str(), &data_radar, sizeof data_radar);
+            if (++errorcount > 60) return 1;
+        } else {
+            if (debug >= 1) t4 = getTime();
+            data_radar.nrOfSweeps = int(nrofsweeps);
+            switch (brand) {
+            case TARNIX:
+                putTime(&data_radar, (long long)board_.time);
+                break;
+            case READFILE:
+            case READUDP:
+                std::memset(data_radar.time, 0, sizeof data_radar.time);
+                std::memcpy(data_radar.time, data_radar.data.rf[0].time,
+                            strnlen(data_radar.data.rf[0].time, sizeof data_radar.time - 1));
+                break;
+            default:
+                measurementtime = int64_t(getTime());
+                putTime(&data_radar, (long long)measurementtime);
+                break;
+            }
+            // A replayed sweep keeps the file's time in its record, but is paced
+            // against the wall clock so a recording plays at the configured rate.
+            if (brand == READFILE) measurementtime = int64_t(getTime());
+            putSection(&data_radar, section);
+            data_radar.nan = 0;
+            int slot = storage_->add(section.c_str(), &data_radar, sizeof data_radar);
+            if (debug >= 6)
+                printf("\nt=%s GetMeasurent data length: %d %s %d %d", block->timestring, data_radar.length,
+                       data_radar.time, result, slot);
+            if (debug >= 2) t5 = getTime();
+            errorcount = 0;
+        }
+
+        if (debug >= 1) {
+            t6 = getTime();
+            printf("\n%s Send=%d sem=%d", data_radar.time, 1, getSemaphoreValue(semid));
+            printf("\nPosting for fft %d", getSemaphoreValue(sem_fft));
+        }
+        if (setSemaphore(sem_fft, 1) == -1) {
+            perror("semop fft=1");
+            exit(1);
+        }
+        if (debug >= 2) {
+            double now = getTime();
+            auto part = [](double a, double b) { return a > 0 && b > 0 ? a - b : 0.0; };
+            printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t1,
+                   part(t2, t1), part(t3, t2), part(t4, t3), part(t5, t4), part(t6, t5), part(now, t6));
+        }
+
+        if (pacedBrand && scanspeed > 0) {
+            PaceStep step;
+            int64_t waittime = paceStep(measurementtime, scanspeed, timeoffset, &pacing, &pidcontrol, &step);
+            if (debug >= 1) {
+                printf("\ntime between sweeps diff:\t%lld\ttime: %lld", (long long)step.difftime,
+                       (long long)measurementtime);
+                printf(" val:\t%7.3f timeoffset:\t%lld pidinc:\t%7.3f\n", step.val, (long long)timeoffset,
+                       step.inc);
+            }
+            uSleep(waittime * 1000);
+            if (debug >= 1)
+                printf("Sleeping for %lld msec -> %ld - (%s - %lld)\n", (long long)waittime, scanspeed,
+                       data_radar.time, (long long)previoustimer);
+        }
+
+        double now = getTime();
+        if (debug >= 4)
+            printf("\nLocaltime=%lf   sh=%lf  diff=%lf nancounter=%d vorige=%lf  diff=%lf", now, block->localtime,
+                   now - block->localtime, 0, vorige, now - vorige);
+        vorige = now;
+        if (debug >= 1) fflush(stdout);
+    }
+}

@@ -1,0 +1,87 @@
+// The acquisition loop of one radar: reads sweep pairs from the radar's
+// front-end, stores each as a record in the radar's ring, wakes the FFT stage
+// and paces the sweeps against the wall clock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "defaults.h"
+#include "frontend.h"
+#include "records.h"
+#include "tarnix.h"
+
+class ConfigFile;
+class PID;
+class SharedMem;
+
+// Semaphore keys the loop uses; tests give private ones.
+struct RadarSettings {
+    int radarKeys[3] = {KEYRADAR0, KEYRADAR1, KEYRADAR2};
+    int fftKey = KEYFFT;
+};
+
+// Pacing state that lasts from sweep to sweep (milliseconds).
+struct Pacing {
+    int64_t ptime = 0;      // measurement time of the previous paced cycle
+    int64_t waittime = 200; // pause after each sweep
+};
+
+// What one pacing step worked out, for the debug lines.
+struct PaceStep {
+    int64_t difftime = 0;   // time between sweeps after the cap and the phase nudge
+    double val = 0.0;       // phase of the sweep within the period
+    double inc = 0.0;       // controller output
+};
+
+// Time between sweeps as the controller sees it: measurementtime - ptime,
+// capped at max(1000, 2 * scanspeed) so that long periods still converge, then
+// nudged by 1 ms toward the wanted phase `timeoffset` within the period.
+// scanspeed must be above 0.
+int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
+                       double* val);
+
+// One pacing step: updates *pacing and returns the pause in ms (at least 10).
+int64_t paceStep(int64_t measurementtime, int64_t scanspeed, int64_t timeoffset, Pacing* pacing, PID* pid,
+                 PaceStep* step = nullptr);
+
+// Pause of the made-up-sweep mode: the rest of the period, or 100 ms when the
+// period has already passed.
+long fakeSleepFor(long scanspeed, long elapsedMs);
+
+// The made-up sweep of that mode: 1024 bytes (i + i / 255) % 256.
+void fillFakeSweep(radar_st* record);
+
+// Shared block and trigger semaphore index of a section: radar0 -> 0,
+// radar1 -> 1, anything else -> 2.
+int radarIndex(const std::string& section);
+sharedmemRadar_st* radarBlock(const std::string& section);
+
+class RadarClass {
+public:
+    RadarClass(ConfigFile* cf, std::string section, const RadarSettings& settings = RadarSettings());
+    ~RadarClass();
+    RadarClass(const RadarClass&) = delete;
+    RadarClass& operator=(const RadarClass&) = delete;
+
+    // Sets the radar up and loops; comes back only to give up, with 1.
+    int process();
+
+private:
+    int setUp(int brand);
+    int measure(int brand);
+    [[noreturn]] void fakeLoop(long scanspeed);
+
+    ConfigFile* cf;
+    std::string section;
+    int debug = 0;
+    RadarSettings settings_;
+    std::unique_ptr<SharedMem> storage_;
+    std::unique_ptr<RadarFrontEnd> frontEnd_;
+    int Timeout = 0;
+    double previoustimer = 0.0;
+    double vorige = 0.0;
+    radar_st data_radar;   // reused for every sweep
+    tarnix_st board_;      // brand 2 reads its pair here
+};

@@ -1,0 +1,48 @@
+// The radars stage: one radar process per active radar section, the list of
+// radars in use, start/stop/killall tasks from ring "RadarTasks", and a watch
+// that ends the stage when any radar process ends (the supervisor then starts
+// the stage again).
+#pragma once
+
+#include <list>
+#include <string>
+
+#include "radar.h"
+#include "records.h"
+
+class ConfigFile;
+class RadarClass;
+class SharedMem;
+
+struct RadarsSettings {
+    long passMicros = 1000000;  // one pass of the watch loop
+    RadarSettings radar;        // handed to every radar process
+};
+
+class RadarsClass {
+public:
+    explicit RadarsClass(ConfigFile* cf, const RadarsSettings& settings = RadarsSettings());
+    ~RadarsClass();
+    RadarsClass(const RadarsClass&) = delete;
+    RadarsClass& operator=(const RadarsClass&) = delete;
+
+    // Starts the radar process of a section; 0 in the manager, 1 when refused.
+    int addRadar(std::string section);
+    int removeRadar(RadarClass* radar);
+    // Returns 0 once a radar process has ended (the others are then stopped).
+    int process();
+
+private:
+    void writeRadarsList();
+    void stopEntry(std::list<pidlist_st>::iterator it);
+
+    ConfigFile* cf;
+    int debug;
+    RadarsSettings settings_;
+    SharedMem* storage_ = nullptr;
+    pidlist_st pl;
+    std::list<pidlist_st> pid_list;
+};
+
+// Overwrites the process title in place, cut to the room the program name had.
+void setRadarTitle(const std::string& title);

@@ -1,0 +1,110 @@
+#include "readfile.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// End of the text that belongs to the line.
+const char* lineEnd(const char* p) { return p + std::strcspn(p, "\r\n"); }
+
+void copyField(char* field, size_t size, const char* from, const char* to) {
+    size_t n = size_t(to - from);
+    if (n > size - 1) n = size - 1;
+    std::memset(field, 0, size);
+    std::memcpy(field, from, n);
+}
+
+}  // namespace
+
+int extractData(const char* line, readfile_raw_data_t* data) {
+    const char* p = std::strstr(line, "raw=");
+    if (p == nullptr) return 1;
+    p += 4;
+    const char* end = lineEnd(p);
+    const char* sep[4] = {nullptr, nullptr, nullptr, nullptr};
+    int found = 0;
+    for (const char* q = p; q < end && found < 4; ++q) {
+        if (*q == ';') sep[found++] = q;
+    }
+    if (found < 3) return 1;
+    const char* samplesEnd = found == 4 ? sep[3] : end;
+
+    copyField(data->sensorname, sizeof data->sensorname, p, sep[0]);
+    copyField(data->time, sizeof data->time, sep[0] + 1, sep[1]);
+    data->sweepnr = int(std::strtol(sep[1] + 1, nullptr, 10));
+
+    int n = 0;
+    const char* q = sep[2] + 1;
+    while (q < samplesEnd && n < REPLAY_MAX_SAMPLES) {
+        const char* comma = static_cast<const char*>(std::memchr(q, ',', size_t(samplesEnd - q)));
+        const char* pieceEnd = comma != nullptr ? comma : samplesEnd;
+        if (pieceEnd > q) {
+            // Blanks are skipped here, inside the piece, so that strtol never
+            // reads across the line end; a piece without digits converts to 0.
+            const char* digits = q;
+            while (digits < pieceEnd && (*digits == ' ' || *digits == '\t')) ++digits;
+            long v = digits < pieceEnd ? std::strtol(digits, nullptr, 10) : 0;
+            data->data[n++] = int16_t(uint16_t(static_cast<unsigned long>(v) & 0xFFFFu));
+        }
+        q = pieceEnd + 1;
+    }
+    return 0;
+}
+
+ReadfileClass::ReadfileClass(ConfigFile* cfp, std::string Sec, double timeout)
+    : RadarFrontEnd(cfp, std::move(Sec), timeout) {
+    sweepSize = cf->ValueLong(section, "sweepsize");
+    nrOfSweeps = cf->ValueLong(section, "nrofsweeps");
+}
+
+ReadfileClass::~ReadfileClass() {
+    if (in_stream.is_open()) in_stream.close();
+}
+
+int ReadfileClass::Settings(std::string fname) {
+    filename = std::move(fname);
+    return 0;
+}
+
+int ReadfileClass::openRadar() {
+    // A file that does not open shows up as "end of file" at the first sweep.
+    if (!filename.empty()) in_stream.open(filename);
+    return 0;
+}
+
+int ReadfileClass::getVersion() {
+    printf("\nReadfile version");
+    return 0;
+}
+
+bool ReadfileClass::isAvailable() { return in_stream.is_open() && !in_stream.eof(); }
+
+bool ReadfileClass::readLine() {
+    return in_stream.is_open() && static_cast<bool>(std::getline(in_stream, line_));
+}
+
+int ReadfileClass::getMeasurement(u_radar_data* data, int* length, double) {
+    *length = 0;
+    if (!readLine()) {
+        perror("end of file");
+        return 1;
+    }
+    if (debug > 4) printf("\nReadfile:%s", line_.c_str());
+    int r = extractData(line_, &data->rf[0]);
+    // A pair with a missing or broken line is a failed measurement: pairing its
+    // up sweep with an older down sweep would pass off old data as new.
+    if (!readLine()) return 1;
+    if (debug > 4) printf("\nReadfile:%s", line_.c_str());
+    r |= extractData(line_, &data->rf[1]);
+    if (r != 0) return 1;
+    *length = REPLAY_SWEEP_LENGTH;
+    if (debug) {
+        printf("\n1Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[0].sensorname,
+               data->rf[0].time, data->rf[0].sweepnr, data->rf[0].data[0]);
+        printf("\n2Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[1].sensorname,
+               data->rf[1].time, data->rf[1].sweepnr, data->rf[1].data[0]);
+    }
+    return 0;
+}

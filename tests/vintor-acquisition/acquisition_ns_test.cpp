@@ -1,0 +1,143 @@
+// The real program on its fixed ports, files and semaphore keys, inside the
+// private namespace of tests/ns-run: the radars stage replays the bundled
+// recording into ring radar0 at the configured pace, and a radar process that
+// dies takes its manager with it, after which the supervisor starts the stage
+// again.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/sem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "defaults.h"
+#include "harness.h"
+#include "records.h"
+
+using namespace testsupport;
+
+namespace {
+
+std::string config() {
+    return R"({
+  "vintor": {"vintor": {"debug": "1", "timeout": "5", "debugradars": "0"},
+             "module": {"radars": "1"}},
+  "radar": {"active": "1", "brand": "readfile", "filename": ")" +
+           sourcePath("data/recording.txt") + R"(",
+            "sweepsize": "256", "nrofsweeps": "2", "scanspeed": "200", "timeoffset": "20",
+            "comport": "/dev/ttyS0"},
+  "radar2": {"active": "0"},
+  "radar3": {"active": "0"}
+})";
+}
+
+template <typename T>
+const T* mapReadOnly(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && size_t(st.st_size) == sizeof(T)) {
+            int fd = open(path.c_str(), O_RDONLY);
+            void* m = mmap(nullptr, sizeof(T), PROT_READ, MAP_SHARED, fd, 0);
+            close(fd);
+            return m == MAP_FAILED ? nullptr : static_cast<const T*>(m);
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    return nullptr;
+}
+
+std::vector<pid_t> childrenOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::vector<pid_t> out;
+    for (pid_t c; in >> c;) out.push_back(c);
+    return out;
+}
+
+// The first child of `parent` whose title starts with `title`, or 0.
+pid_t childTitled(pid_t parent, const std::string& title) {
+    for (pid_t c : childrenOf(parent)) {
+        if (readFile("/proc/" + std::to_string(c) + "/cmdline").rfind(title, 0) == 0) return c;
+    }
+    return 0;
+}
+
+pid_t waitForChild(pid_t parent, const std::string& title, Process& drainFrom) {
+    for (int i = 0; i < 100; ++i) {
+        pid_t c = childTitled(parent, title);
+        if (c != 0) return c;
+        drainFrom.drain(milliseconds(50));
+    }
+    return 0;
+}
+
+int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
+
+}  // namespace
+
+TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) {
+    TempDir dir;
+    writeFile(dir.file("config.json"), config());
+    ConfigServiceOptions o;
+    o.config = dir.file("config.json");
+    auto service = startConfigService(o);
+    ASSERT_TRUE(service);
+
+    Process::Options po;
+    po.mergeStderr = true;
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    ASSERT_TRUE(vintor.waitForLine("Radars pid=", milliseconds(5000))) << vintor.output();
+    const sharedmem_st* shm = mapReadOnly<sharedmem_st>("/tmp/sharedmem");
+    const sharedmemRadar_st* radar0 = mapReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    ASSERT_TRUE(shm && radar0);
+
+    pid_t manager = waitForChild(vintor.pid(), "VintorRadars", vintor);
+    ASSERT_NE(manager, 0) << vintor.output();
+    pid_t radar = waitForChild(manager, "vintorradar0", vintor);
+    ASSERT_NE(radar, 0) << vintor.output();
+
+    for (int i = 0; i < 100 && index0(shm) < 1; ++i) vintor.drain(milliseconds(50));
+    ASSERT_GE(index0(shm), 1);
+    // Paced to 200 ms: about five records a second, each with the recording's time.
+    const int first = index0(shm);
+    vintor.drain(milliseconds(3000));
+    const int stored = index0(shm) - first;
+    EXPECT_GE(stored, 9) << vintor.output();
+    EXPECT_LE(stored, 18) << vintor.output();
+    const radar_st& r = radar0->radar[1];
+    EXPECT_STREQ(r.time, "1700000000000");
+    EXPECT_STREQ(r.section, "radar0");
+    EXPECT_EQ(r.brand, READFILE);
+    EXPECT_EQ(r.length, 256);
+    EXPECT_EQ(r.nan, 0);
+    EXPECT_EQ(r.nrOfSweeps, 2);
+    EXPECT_STREQ(shm->key.radars, "radar0");
+    EXPECT_EQ(semctl(semget(KEYFFT, 1, 0), 0, GETVAL), 1);
+    EXPECT_EQ(radar0->semafore, semget(KEYRADAR0, 1, 0));
+    EXPECT_EQ(shm->status.radarCom, 2);
+
+    // A radar process that dies ends its manager; the supervisor starts the
+    // radars stage again, which starts the radar again.
+    ASSERT_EQ(kill(radar, SIGKILL), 0);
+    ASSERT_TRUE(vintor.waitForLine("Error child FetchSerialData returned", milliseconds(4000)))
+        << vintor.output();
+    pid_t manager2 = 0;
+    for (int i = 0; i < 100 && (manager2 == 0 || manager2 == manager); ++i) {
+        manager2 = childTitled(vintor.pid(), "VintorRadars");
+        vintor.drain(milliseconds(50));
+    }
+    ASSERT_NE(manager2, 0);
+    ASSERT_NE(manager2, manager);
+    pid_t radar2 = waitForChild(manager2, "vintorradar0", vintor);
+    ASSERT_NE(radar2, 0);
+    EXPECT_NE(radar2, radar);
+    const int before = index0(shm);
+    vintor.drain(milliseconds(1500));
+    EXPECT_NE(index0(shm), before) << "records flow again";
+}

@@ -1,0 +1,301 @@
+// Replay front-ends: the line parser, file replay and network replay against
+// a replay peer (a test thread, and the replay-peer tool as a real process).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "configfile.h"
+#include "acquisition_support.h"
+#include "harness.h"
+#include "readfile.h"
+#include "readudp.h"
+
+using namespace testsupport;
+
+namespace {
+
+using acq::expectEntry;
+using acq::parseIndependently;
+using acq::recordingLines;
+
+ConfigFile* replayConfig(int port = 0) {
+    auto* cf = new ConfigFile();
+    cf->setValue("radar0", "sweepsize", std::string("256"));
+    cf->setValue("radar0", "nrofsweeps", std::string("2"));
+    cf->setValue("radar0", "portnumber", std::to_string(port));
+    return cf;
+}
+
+}  // namespace
+
+TEST(ExtractData, ParsesFieldsAndSamplesOfAReplayLine) {
+    auto e = std::make_unique<readfile_raw_data_t>();
+    for (auto& d : e->data) d = 1234;
+    ASSERT_EQ(extractData("x;raw=sensor0;999;7;10,-20,,30;tail", e.get()), 0);
+    EXPECT_STREQ(e->sensorname, "sensor0");
+    EXPECT_STREQ(e->time, "999");
+    EXPECT_EQ(e->sweepnr, 7);
+    EXPECT_EQ(e->data[0], 10);
+    EXPECT_EQ(e->data[1], -20);
+    EXPECT_EQ(e->data[2], 30);
+    EXPECT_EQ(e->data[3], 1234);  // later samples keep their values
+
+    struct Case {
+        const char* line;
+        int sweepnr;
+        std::vector<int> samples;
+    } cases[] = {
+        {"raw=a;1;  -3x;40000,-40000,65535", -3, {-25536, 25536, -1}},  // low 16 bits
+        {"raw=a;1;;5, 6 ,7\r", 0, {5, 6, 7}},                            // CR ends the line
+        {"raw=a;1;2;,,8,,", 2, {8}},                                      // empty pieces skipped
+        {"raw=a;1;2;9,x,10", 2, {9, 0, 10}},                              // no digits: 0
+        {"raw=a;1;2;", 2, {}},
+    };
+    for (const auto& c : cases) {
+        for (auto& d : e->data) d = 77;
+        ASSERT_EQ(extractData(c.line, e.get()), 0) << c.line;
+        EXPECT_EQ(e->sweepnr, c.sweepnr) << c.line;
+        for (size_t i = 0; i < c.samples.size(); ++i) EXPECT_EQ(e->data[i], c.samples[i]) << c.line;
+        EXPECT_EQ(e->data[c.samples.size()], 77) << c.line;
+    }
+}
+
+TEST(ExtractData, CutsOversizedFieldsAndRejectsShortLines) {
+    auto e = std::make_unique<readfile_raw_data_t>();
+    std::string name(60, 'n'), time(30, '1');
+    std::string line = "raw=" + name + ";" + time + ";1;";
+    for (int i = 0; i < 400; ++i) line += std::to_string(i) + ",";
+    ASSERT_EQ(extractData(line, e.get()), 0);
+    EXPECT_EQ(std::string(e->sensorname), std::string(39, 'n'));
+    EXPECT_EQ(std::string(e->time), std::string(19, '1'));
+    EXPECT_EQ(e->data[299], 299);
+
+    // A shorter name after a longer one leaves no trace of the longer one.
+    ASSERT_EQ(extractData("raw=ab;5;1;1", e.get()), 0);
+    EXPECT_EQ(std::memcmp(e->sensorname, "ab\0\0\0\0\0\0", 8), 0);
+    EXPECT_EQ(std::memcmp(e->time, "5\0\0\0\0\0\0\0", 8), 0);
+
+    readfile_raw_data_t before;
+    std::memcpy(&before, e.get(), sizeof before);
+    for (const char* bad : {"raw=a;b", "raw=a;b;c", "no marker;1;2;3,4", "", "ra w=a;1;2;3"}) {
+        EXPECT_EQ(extractData(bad, e.get()), 1) << bad;
+        EXPECT_EQ(std::memcmp(&before, e.get(), sizeof before), 0) << bad;
+    }
+}
+
+TEST(ReadfileClass, ReplaysTheBundledRecordingPairByPair) {
+    std::vector<std::string> lines = recordingLines();
+    ASSERT_EQ(lines.size() % 2, 0u);
+    ASSERT_GE(lines.size(), 2u);
+    std::unique_ptr<ConfigFile> cf(replayConfig());
+    ReadfileClass rf(cf.get(), "radar0", 1.0);
+    rf.Settings(sourcePath("data/recording.txt"));
+    ASSERT_EQ(rf.openRadar(), 0);
+    auto data = std::make_unique<u_radar_data>();
+    for (size_t p = 0; p < lines.size() / 2; ++p) {
+        int length = -7;
+        ASSERT_EQ(rf.getMeasurement(data.get(), &length, 1.0), 0);
+        ASSERT_EQ(length, 256);
+        expectEntry(data->rf[0], parseIndependently(lines[2 * p]), "up " + std::to_string(p));
+        expectEntry(data->rf[1], parseIndependently(lines[2 * p + 1]), "down " + std::to_string(p));
+    }
+    int length = 256;
+    EXPECT_EQ(rf.getMeasurement(data.get(), &length, 1.0), 1);
+    EXPECT_EQ(length, 0);
+    EXPECT_FALSE(rf.isAvailable());
+}
+
+TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
+    TempDir dir;
+    writeFile(dir.file("rec.txt"),
+              "raw=a;100;1;1,2\n"
+              "raw=a;101;2;3,4\n"
+              "no marker here\n"
+              "raw=a;103;4;7,8\n"
+              "raw=a;104;5;9\n"
+              "raw=a;105;6;10\n"
+              "raw=a;106;7;11\n");
+    std::unique_ptr<ConfigFile> cf(replayConfig());
+    ReadfileClass rf(cf.get(), "radar0", 1.0);
+    rf.Settings(dir.file("rec.txt"));
+    rf.openRadar();
+    auto data = std::make_unique<u_radar_data>();
+    struct Step {
+        int result, length;
+        const char* upTime;
+    } steps[] = {
+        {0, 256, "100"},  // a good pair
+        {1, 0, nullptr},  // up line without "raw=": not a mix of old and new
+        {0, 256, "104"},  // the pairs stay aligned
+        {1, 0, nullptr},  // a last, lone up line
+        {1, 0, nullptr},  // end of file
+        {1, 0, nullptr},
+    };
+    for (const auto& s : steps) {
+        int length = 256;
+        EXPECT_EQ(rf.getMeasurement(data.get(), &length, 1.0), s.result);
+        EXPECT_EQ(length, s.length);
+        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
+    }
+
+    ReadfileClass missing(cf.get(), "radar0", 1.0);
+    missing.Settings(dir.file("does-not-exist"));
+    EXPECT_EQ(missing.openRadar(), 0);
+    int length = 256;
+    EXPECT_EQ(missing.getMeasurement(data.get(), &length, 1.0), 1);
+    EXPECT_EQ(length, 0);
+}
+
+namespace {
+
+using acq::ThreadPeer;
+using acq::sendText;
+
+std::string pairLine(int n) {
+    return "raw=peer;" + std::to_string(1000 + n) + ";" + std::to_string(n) + ";" + std::to_string(n) +
+           "," + std::to_string(-n) + "\n";
+}
+
+}  // namespace
+
+TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
+    int port = freePort();
+    std::unique_ptr<ConfigFile> cf(replayConfig(port));
+    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    ThreadPeer peer(port, [](int fd, int r) {
+        switch (r) {
+        case 0: sendText(fd, pairLine(1)); usleep(20000); sendText(fd, pairLine(2)); break;
+        case 1: sendText(fd, pairLine(3) + pairLine(4)); break;  // both lines in one write
+        case 2: sendText(fd, "no marker\n"); usleep(20000); sendText(fd, pairLine(6)); break;
+        case 3: sendText(fd, pairLine(7)); usleep(20000); sendText(fd, pairLine(8)); break;
+        case 4: {
+            // The longest line a receive takes, without a line end.
+            std::string up = "raw=big;42;9;";
+            while (up.size() + 2 <= size_t(REPLAY_MAX_LINE)) up += "5,";
+            up.resize(REPLAY_MAX_LINE, '5');
+            sendText(fd, up);
+            usleep(50000);
+            sendText(fd, pairLine(10));
+            break;
+        }
+        default: return false;  // the peer leaves
+        }
+        return true;
+    });
+    ASSERT_EQ(fe.openRadar(), 0);
+    auto data = std::make_unique<u_radar_data>();
+    struct Step {
+        int result, length;
+        const char* upTime;
+        const char* downTime;
+    } steps[] = {
+        {0, 256, "1001", "1002"},
+        {0, 256, "1003", "1004"},
+        {1, 0, nullptr, nullptr},   // up line without "raw=": no second line read
+        {0, 256, "1006", "1007"},   // so the pending down line is taken as the next up line
+        {0, 256, "1008", "42"},     // down line of request 3, then the 12020-byte line
+    };
+    for (const auto& s : steps) {
+        int length = 256;
+        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), s.result);
+        EXPECT_EQ(length, s.length);
+        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
+        if (s.downTime) { EXPECT_STREQ(data->rf[1].time, s.downTime); }
+    }
+    EXPECT_STREQ(data->rf[1].sensorname, "big");
+    EXPECT_EQ(data->rf[1].data[299], 5);
+}
+
+TEST(ReadUdpClass, AClosedPeerFailsOneMeasurementAndANewPeerIsAccepted) {
+    int port = freePort();
+    std::unique_ptr<ConfigFile> cf(replayConfig(port));
+    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    auto data = std::make_unique<u_radar_data>();
+    {
+        ThreadPeer first(port, [](int fd, int r) {
+            if (r > 0) return false;
+            sendText(fd, pairLine(1) + pairLine(2));
+            return true;
+        });
+        ASSERT_EQ(fe.openRadar(), 0);
+        int length = 0;
+        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
+        EXPECT_EQ(length, 256);
+        length = 256;
+        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 1);  // the peer closed
+        EXPECT_EQ(length, 0);
+    }
+    // The send to a gone peer must not raise SIGPIPE; the next call waits for a new peer.
+    ThreadPeer second(port, [](int fd, int) {
+        sendText(fd, pairLine(5) + pairLine(6));
+        return true;
+    });
+    int length = 0;
+    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
+    EXPECT_EQ(length, 256);
+    EXPECT_STREQ(data->rf[0].time, "1005");
+}
+
+TEST(ReadUdpClassDeathTest, APortInUseEndsTheProcessWithStatusOne) {
+    int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::unique_ptr<ConfigFile> cf(replayConfig(ntohs(a.sin_port)));
+    testing::GTEST_FLAG(death_test_style) = "threadsafe";
+    EXPECT_EXIT(
+        {
+            ReadUdpClass fe(cf.get(), "radar0", 1.0);
+            fe.openRadar();
+        },
+        testing::ExitedWithCode(1), "ERROR on binding");
+    close(holder);
+}
+
+TEST(ReadUdpClass, ReplayPeerToolServesTheRecordingLoopingAndReconnecting) {
+    std::vector<std::string> lines = recordingLines();
+    const size_t pairs = lines.size() / 2;
+    int port = freePort();
+    std::unique_ptr<ConfigFile> cf(replayConfig(port));
+    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    auto peer = std::make_unique<Process>(REPLAY_PEER_BIN,
+                                          std::vector<std::string>{"-p", std::to_string(port), "-l", "-g", "0",
+                                                                   sourcePath("data/recording.txt")});
+    ASSERT_EQ(fe.openRadar(), 0);
+    auto data = std::make_unique<u_radar_data>();
+    // Once round the recording and into the second round.
+    for (size_t p = 0; p < pairs + 2; ++p) {
+        int length = 0;
+        ASSERT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0) << p;
+        ASSERT_EQ(length, 256);
+        size_t q = p % pairs;
+        expectEntry(data->rf[0], parseIndependently(lines[2 * q]), "up " + std::to_string(p));
+        expectEntry(data->rf[1], parseIndependently(lines[2 * q + 1]), "down " + std::to_string(p));
+    }
+    // The peer goes away: one failed measurement; a new peer is then served.
+    peer.reset();
+    int length = 256;
+    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 1);
+    EXPECT_EQ(length, 0);
+    peer = std::make_unique<Process>(REPLAY_PEER_BIN, std::vector<std::string>{"-p", std::to_string(port),
+                                                                               sourcePath("data/recording.txt")});
+    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
+    expectEntry(data->rf[0], parseIndependently(lines[0]), "after reconnect");
+}
