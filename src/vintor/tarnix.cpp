@@ -1,4 +1,4 @@
-#include "tarnix.h"
+#include "tarnixclass.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,8 +27,7 @@ const Json::Value* objectMember(const Json::Value& v, const char* name)
 } // namespace
 
 TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
-    : connection(0), radId(0), sweepSpeed(0), sweepSize(0), nrOfSweeps(0), debug(0), Timeout(0), cf(nullptr), sockfd(-1),
-      server(), serverinfo(nullptr), jcf(Json::nullValue), context(nullptr), subscriber(nullptr)
+    : RadarFrontEnd(cfp, Sec, timeout), jcf(Json::nullValue)
 {
     context = new zmq::context_t(1, 1023);
     std::string reply;
@@ -146,20 +145,6 @@ int TarnixClass::getMeasurement(tarnix_st* data, int* length, double)
     return 0;
 }
 
-int TarnixClass::setDebug(int level)
-{
-    debug = level;
-    return 0;
-}
-
-int TarnixClass::setRadId(int id)
-{
-    radId = id;
-    return 0;
-}
-
-int TarnixClass::getRadId() { return radId; }
-
 int TarnixClass::getVersion()
 {
     printf("\nGetting version");
@@ -172,10 +157,7 @@ int TarnixClass::getStatus(double)
     return 0;
 }
 
-int TarnixClass::isAvailable() { return connection != 0; }
-int TarnixClass::Settings(std::string, long, const char*, long, long) { return 0; }
-int TarnixClass::openRadar() { return 0; }
-int TarnixClass::configRadar(double) { return 0; }
-int TarnixClass::reset(double) { return 0; }
-int TarnixClass::emptyBuffers(double) { return 0; }
-int TarnixClass::startMeasurement() { return 0; }
+RadarFrontEnd* newTarnixClass(ConfigFile* cf, const std::string& section, double timeout)
+{
+    return new TarnixClass(cf, section, timeout);
+}

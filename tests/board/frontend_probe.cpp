@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "configfile.h"
-#include "tarnix.h"
+#include "tarnixclass.h"
 
 int main(int argc, char** argv)
 {

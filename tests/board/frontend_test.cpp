@@ -12,7 +12,7 @@
 
 #include "configfile.h"
 #include "harness.h"
-#include "tarnix.h"
+#include "tarnixclass.h"
 
 namespace {
 
