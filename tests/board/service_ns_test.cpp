@@ -176,6 +176,17 @@ TEST(BoardReaderProgram, BadSettingsAreReported)
     Process reader(TARNIX_BIN, {"-q"});
     ASSERT_TRUE(reader.wait(milliseconds(5000)));
     EXPECT_EQ(reader.exitCode(), 1) << "no detection script";
+    service.reset();
+
+    testsupport::ConfigServiceOptions garbled;
+    garbled.reply = "nonjson";
+    service = testsupport::startConfigService(garbled);
+    ASSERT_TRUE(service);
+    Process unparsed(TARNIX_BIN, {"-q"});
+    ASSERT_TRUE(unparsed.wait(milliseconds(5000)));
+    EXPECT_EQ(unparsed.exitCode(), 3);
+    unparsed.drain(milliseconds(100));
+    EXPECT_EQ(unparsed.output().rfind("Failed to parse JSON\r\n", 0), 0u) << unparsed.output();
 }
 
 TEST(BoardReaderProgram, DaemonKeepsPublishing)
