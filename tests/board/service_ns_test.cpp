@@ -59,14 +59,29 @@ void expectRealPair(const tarnix_st& r)
     EXPECT_EQ(r.tarnix_data[1].id, r.tarnix_data[0].id + 1) << "both sweeps of one pair";
 }
 
+// Configuration stand-in, board simulator and a subscriber on the feed, started
+// before the reader so no record is missed.
+struct Bench {
+    TempDir d;
+    std::unique_ptr<Process> service;
+    std::unique_ptr<Sim> sim;
+    std::unique_ptr<testsupport::Subscriber> feed;
+
+    explicit Bench(const std::string& speed = "200", const std::string& offset = "0")
+    {
+        service = configService(d, speed, offset);
+        sim.reset(new Sim(d, {"-p", "200"}, LINK));
+        feed.reset(new testsupport::Subscriber(FEED));
+    }
+    bool ready() const { return service && sim->ready; }
+};
+
 TEST(BoardReaderProgram, PublishesRealPairsAndSetsTheSemaphore)
 {
-    TempDir d;
-    auto service = configService(d, "200", "0");
-    ASSERT_TRUE(service);
-    Sim sim(d, {"-p", "200"}, LINK);
-    ASSERT_TRUE(sim.ready);
-    testsupport::Subscriber feed(FEED);
+    Bench b;
+    ASSERT_TRUE(b.ready());
+    Sim& sim = *b.sim;
+    testsupport::Subscriber& feed = *b.feed;
     Process reader(TARNIX_BIN, {"-q"});
 
     std::string line;
@@ -118,16 +133,12 @@ TEST(BoardReaderProgram, PublishesRealPairsAndSetsTheSemaphore)
 
 TEST(BoardReaderProgram, UnpluggedBoardEndsTheReader)
 {
-    TempDir d;
-    auto service = configService(d, "200", "0");
-    ASSERT_TRUE(service);
-    Sim sim(d, {"-p", "200"}, LINK);
-    ASSERT_TRUE(sim.ready);
-    testsupport::Subscriber feed(FEED);
+    Bench b;
+    ASSERT_TRUE(b.ready());
     Process reader(TARNIX_BIN, {"-q"});
     tarnix_st r{};
-    ASSERT_TRUE(receiveRecord(feed, &r));
-    sim.control("hangup");
+    ASSERT_TRUE(receiveRecord(*b.feed, &r));
+    b.sim->control("hangup");
     ASSERT_TRUE(reader.wait(milliseconds(8000)));
     EXPECT_EQ(reader.exitCode(), 1);
     reader.drain(milliseconds(100));
@@ -150,17 +161,14 @@ TEST(BoardReaderProgram, BadSettingsAreReported)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.speed) + " " + c.offset);
-        TempDir d;
-        auto service = configService(d, c.speed, c.offset);
-        ASSERT_TRUE(service);
-        Sim sim(d, {"-p", "200"}, LINK);
-        ASSERT_TRUE(sim.ready);
+        Bench b(c.speed, c.offset);
+        ASSERT_TRUE(b.ready());
         Process reader(TARNIX_BIN, {c.arg}, {true, "", {}});
         if (c.exitCode >= 0) {
             ASSERT_TRUE(reader.wait(milliseconds(5000)));
             EXPECT_EQ(reader.exitCode(), c.exitCode);
         } else {
-            EXPECT_TRUE(sim.proc->waitForLine("cmd start", milliseconds(5000))) << "goes on with offset 0";
+            EXPECT_TRUE(b.sim->proc->waitForLine("cmd start", milliseconds(5000))) << "goes on with offset 0";
             notice("tarnix-pic32");
             ASSERT_TRUE(reader.wait(milliseconds(5000)));
             EXPECT_EQ(reader.exitCode(), 0);
@@ -191,17 +199,13 @@ TEST(BoardReaderProgram, BadSettingsAreReported)
 
 TEST(BoardReaderProgram, DaemonKeepsPublishing)
 {
-    TempDir d;
-    auto service = configService(d, "200", "0");
-    ASSERT_TRUE(service);
-    Sim sim(d, {"-p", "200"}, LINK);
-    ASSERT_TRUE(sim.ready);
-    testsupport::Subscriber feed(FEED);
+    Bench b;
+    ASSERT_TRUE(b.ready());
     Process parent(TARNIX_BIN, {"-d"});
     ASSERT_TRUE(parent.wait(milliseconds(5000)));
     EXPECT_EQ(parent.exitCode(), 0);
     tarnix_st r{};
-    ASSERT_TRUE(receiveRecord(feed, &r)) << "the daemon publishes after the fork";
+    ASSERT_TRUE(receiveRecord(*b.feed, &r)) << "the daemon publishes after the fork";
     expectRealPair(r);
     notice("tarnix-pic32");
 }
