@@ -1,0 +1,448 @@
+// FFT stage: sample conversion per front-end, window, fixed-point transform,
+// normalised power, and the drain loop over the radar rings.
+#include "fft.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <zmq.hpp>
+
+#include "configfile.h"
+#include "misc.h"
+#include "sharedmem.h"
+#include "stages.h"
+#include "timer.h"
+
+namespace {
+
+// Samples a record member can hold for one sweep.
+constexpr int SIVERS_MAX_SAMPLES = 3005;
+constexpr int BOARD_MAX_SAMPLES = 1024; // data[1..1024]; word 0 is not a sample
+constexpr int REPLAY_MAX_SAMPLES = 300;
+constexpr int SERIAL_PAYLOAD_BYTES = 8292;
+
+int clampCount(long long n, int limit)
+{
+    if (n <= 0)
+        return 0;
+    return n < limit ? static_cast<int>(n) : limit;
+}
+
+// 64-bit sums and products that saturate instead of wrapping: only 32-bit
+// samples can reach the limit; every 16-bit sweep keeps its exact values.
+int64_t satAdd(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_add_overflow(a, b, &r))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return r;
+}
+
+// Mean of squared 32-bit samples: the sum needs up to 74 bits, so it is kept
+// in two words and divided limb by limb (no 128-bit type on 32-bit targets).
+int64_t meanOfSquares(const int32_t* v, int n)
+{
+    if (n <= 0)
+        return 0;
+    uint64_t lo = 0, hi = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint64_t sq = static_cast<uint64_t>(static_cast<int64_t>(v[i]) * v[i]);
+        lo += sq;
+        hi += lo < sq ? 1 : 0;
+    }
+    const uint32_t limbs[4] = {static_cast<uint32_t>(hi >> 32), static_cast<uint32_t>(hi),
+        static_cast<uint32_t>(lo >> 32), static_cast<uint32_t>(lo)};
+    uint64_t rem = 0, q = 0;
+    for (uint32_t limb : limbs) {
+        const uint64_t cur = (rem << 32) | limb;
+        q = (q << 32) | (cur / static_cast<uint64_t>(n));
+        rem = cur % static_cast<uint64_t>(n);
+    }
+    return static_cast<int64_t>(q);
+}
+
+int64_t satMul(int64_t a, int64_t b)
+{
+    int64_t r;
+    if (__builtin_mul_overflow(a, b, &r))
+        return (a < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
+    return r;
+}
+
+// On x86 the power row is also built for AVX2 and chosen at run time; the results are the same.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define POWER_TARGETS __attribute__((target_clones("avx2", "default")))
+#else
+#define POWER_TARGETS
+#endif
+
+// Normalised power of bins 0 ... bins-1, (fr^2 + fi^2) * 4^scale / n^2, as the
+// float of the 64-bit power divided in float: worked out in double, where
+// these sums are exact, four bins at a time. False when some sum would not be
+// exact: the caller then writes the row from the 64-bit powers.
+POWER_TARGETS bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins, int scale, float norm, float* row)
+{
+    typedef int64_t v4l __attribute__((vector_size(32)));
+    typedef double v4d __attribute__((vector_size(32)));
+    typedef float v4f __attribute__((vector_size(16)));
+    // x + 2^52 + 2^51 read as a double is that double plus x, for |x| < 2^51.
+    const int64_t magicBits = 0x4338000000000000LL;
+    const double magic = 6755399441055744.0;
+    const double factor = std::ldexp(1.0, scale > 0 ? 2 * scale : 0);
+    const int whole = bins & ~3;
+    v4d largest = {0, 0, 0, 0};
+    for (int i = 0; i < whole; i += 4) {
+        v4l r, q;
+        std::memcpy(&r, fr + i, sizeof r);
+        std::memcpy(&q, fi + i, sizeof q);
+        const v4d dr = (v4d)(r + magicBits) - magic; // the casts reinterpret the bits
+        const v4d di = (v4d)(q + magicBits) - magic;
+        const v4d sum = dr * dr + di * di;
+        largest = sum > largest ? sum : largest;
+        const v4f p = __builtin_convertvector(sum * factor, v4f) / norm;
+        std::memcpy(row + i, &p, sizeof p);
+    }
+    double top = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+    for (int i = whole; i < bins; ++i) {
+        const double dr = static_cast<double>(fr[i]), di = static_cast<double>(fi[i]);
+        const double sum = dr * dr + di * di;
+        top = std::max(top, sum);
+        row[i] = static_cast<float>(sum * factor) / norm;
+    }
+    // Exact below 2^53, and the 64-bit power below 2^62 (values of 16-bit sweeps stay below 2^36).
+    return top < 9007199254740992.0 && top * factor < 4611686018427387904.0;
+}
+
+std::string sectionOf(const char* section, size_t size) { return std::string(section, strnlen(section, size)); }
+
+} // namespace
+
+FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp), rl{}, list_it(radar_list.end())
+{
+    std::memset(fft_real, 0, sizeof fft_real);
+    std::memset(fft_imag, 0, sizeof fft_imag);
+    std::memset(f_pow, 0, sizeof f_pow);
+}
+
+int FFTClass::convertSweep(const radar_st& in, int s, int64_t* meanSquare)
+{
+    int64_t sum = 0;
+    int length = 0;
+    narrowSamples = true;
+    switch (in.brand) {
+    case SIVERSIMA: {
+        length = clampCount(in.length, std::min(SIVERS_MAX_SAMPLES, MAX_FFT_BUFFER_SIZE));
+        narrowSamples = false;
+        for (int i = 0; i < length; ++i)
+            fft_real[i] = in.data.siv[i];
+        std::fill(fft_imag, fft_imag + length, 0);
+        *meanSquare = meanOfSquares(in.data.siv, length);
+        return length;
+    }
+    case TARNIX: {
+        length = clampCount(in.length, BOARD_MAX_SAMPLES);
+        const uint16_t* words = in.data.tarnix[s].data;
+        if (debug != 0)
+            printf("\nfft Tarnix sweepnr:%d time=%s tarnixVersion: %d", s, timeText, in.data.tarnix[s].version);
+        for (int i = 0; i < length; ++i) {
+            const fixed v = static_cast<int16_t>(words[i + 1]);
+            fft_real[i] = v;
+            sum += v * v;
+        }
+        break;
+    }
+    case READFILE:
+    case READUDP: {
+        length = clampCount(in.length, REPLAY_MAX_SAMPLES);
+        const int16_t* samples = in.data.rf[s].data;
+        for (int i = 0; i < length; ++i) {
+            const fixed v = samples[i];
+            fft_real[i] = v;
+            sum += v * v;
+        }
+        break;
+    }
+    default: {
+        // Serial radar: little-endian words; the sweeps share the payload.
+        const long long q = in.nrOfSweeps > 0 ? in.length / in.nrOfSweeps : 0;
+        const long long start = static_cast<long long>(s) * in.length / 2;
+        if (q <= 0 || start < 0 || start >= SERIAL_PAYLOAD_BYTES)
+            break;
+        const int fits = static_cast<int>((SERIAL_PAYLOAD_BYTES - start) / 2);
+        length = clampCount((q - 1) / 2 + 1, std::min(fits, MAX_FFT_BUFFER_SIZE));
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in.data.com) + start;
+        for (int i = 0; i < length; ++i) {
+            const fixed v = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+            fft_real[i] = v;
+            sum += v * v;
+        }
+        break;
+    }
+    }
+    std::fill(fft_imag, fft_imag + length, 0);
+    *meanSquare = length > 0 ? sum / length : 0;
+    return length;
+}
+
+void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out)
+{
+    float* row = out.data[s];
+    if (length <= 0) {
+        // Nothing measured: no energy and no spectrum, rather than a division by zero.
+        out.energy[s] = 0.0;
+        std::fill(row, row + MAX_FFT_BUFFER_SIZE, 0.0f);
+        stamp(2);
+        stamp(3);
+        stamp(4);
+        return;
+    }
+    if (debug > 4) {
+        printf("\nt=%s Org Data: ", timeText);
+        for (int i = 0; i < length; ++i)
+            printf("%d ", static_cast<int32_t>(fft_real[i]));
+    }
+
+    setN_WAVE(length);
+    if (cf->ValueInt(sectionOf(in.section, sizeof in.section), "henn") != 0) {
+        if (debug > 2)
+            printf("\nwindow length=%d", length);
+        window(fft_real, length);
+        if (debug > 6) {
+            printf("\nt=%s Hanning Data: ", timeText);
+            for (int i = 0; i < length; ++i)
+                printf("%d ", static_cast<int32_t>(fft_real[i]));
+        }
+    }
+    const int m = util::isPowerOfTwo(length);
+    const int scale = fix_fft(fft_real, fft_imag, m, 1);
+    stamp(2);
+    if (debug > 2)
+        printf("\nfft-Scale: %d", scale);
+    if (debug > 3)
+        printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
+
+    const int square = length * length;
+    const float norm = static_cast<float>(square);
+    const int bins = length / 2;
+    // The 64-bit powers themselves are read only by the debug lines; without
+    // them the row comes straight from the transform.
+    const bool rowDone = debug <= 3 && narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
+    if (!rowDone) {
+        const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
+        const int powers = debug > 3 ? length : bins;
+        if (narrowSamples) {
+            // 16-bit samples: every power stays far below 2^63.
+            for (int i = 0; i < powers; ++i)
+                f_pow[i] = (fft_real[i] * fft_real[i] + fft_imag[i] * fft_imag[i]) * factor;
+        } else {
+            for (int i = 0; i < powers; ++i)
+                f_pow[i] = satMul(satAdd(satMul(fft_real[i], fft_real[i]), satMul(fft_imag[i], fft_imag[i])), factor);
+        }
+        for (int i = 0; i < bins; ++i)
+            row[i] = static_cast<float>(f_pow[i]) / norm;
+    }
+    stamp(3);
+    if (debug > 3) {
+        int64_t energyOut = 0;
+        for (int i = 0; i < length; ++i)
+            energyOut = satAdd(energyOut, f_pow[i]);
+        energyOut /= square;
+        const double correction = energyOut == 0 ? 0.0 : static_cast<float>(energyIn / energyOut);
+        printf("\nt=%s Org:%lld Calc:%lld Correction=%lf", timeText, static_cast<long long>(energyIn),
+            static_cast<long long>(energyOut), correction);
+    }
+    if (debug > 7) {
+        for (int i = 0; i < length; ++i)
+            printf("%lld ", static_cast<long long>(f_pow[i]));
+    }
+
+    out.energy[s] = static_cast<double>(energyIn);
+    // The rest of the row would otherwise show another record's spectrum.
+    std::fill(row + bins, row + MAX_FFT_BUFFER_SIZE, 0.0f);
+    stamp(4);
+    if (debug > 5) {
+        printf("\nt=%s fft data: ", timeText);
+        for (int i = 0; i < bins; ++i)
+            printf("%f ", row[i]);
+    }
+}
+
+void FFTClass::printRaw(const radar_st& in)
+{
+    printf("\nt=%s Radardata Data: ", timeText);
+    switch (in.brand) {
+    case SIVERSIMA:
+    case READFILE:
+    case READUDP:
+        // The payload as 32-bit words, whatever member the front-end filled.
+        for (int i = 0; i < clampCount(in.length, SIVERS_MAX_SAMPLES); ++i)
+            printf("%ld ", static_cast<long>(in.data.siv[i]));
+        break;
+    case TARNIX:
+        for (int s = 0; s < MAX_NR_OF_SWEEPS; ++s)
+            for (int i = 0; i <= clampCount(in.length, BOARD_MAX_SAMPLES); ++i)
+                printf("%d ", in.data.tarnix[s].data[i]);
+        break;
+    default:
+        for (int i = 0; i < clampCount(in.length, SERIAL_PAYLOAD_BYTES); ++i)
+            printf("%2X ", static_cast<unsigned char>(in.data.com[i]));
+        break;
+    }
+}
+
+void FFTClass::processRecord(const radar_st& in, fft_st& out)
+{
+    char time[TIMESTRSIZE + 1];
+    std::memcpy(time, in.time, TIMESTRSIZE);
+    time[TIMESTRSIZE] = '\0';
+    timeText = time;
+    if (debug != 0)
+        printf("\nfft NoOfsweeps:%d", in.nrOfSweeps);
+    if (debug > 6)
+        printRaw(in);
+
+    // A record holds two sweep rows; a larger count must not reach past them.
+    const int sweeps = std::max(0, std::min(in.nrOfSweeps, MAX_NR_OF_SWEEPS));
+    for (int s = 0; s < sweeps; ++s) {
+        stamp(0);
+        int64_t meanSquare = 0;
+        const int length = convertSweep(in, s, &meanSquare);
+        stamp(1);
+        spectrumOfSweep(in, s, length, meanSquare, out);
+        out.length = length;
+        if (debug != 0)
+            fflush(stdout);
+    }
+
+    std::memcpy(out.time, in.time, TIMESTRSIZE);
+    out.nrOfSweeps = sweeps;
+    out.radnr = in.radnr;
+    out.nan = in.nan;
+    std::memcpy(out.section, in.section, sizeof out.section);
+    timeText = "";
+}
+
+void FFTClass::buildRadarList(const char* text)
+{
+    radar_list.clear();
+    for (const std::string& name : util::explode(",", text)) {
+        // Only the three radar rings exist; an unknown or empty name (a trailing
+        // comma) would be asked for and reported on every cycle.
+        if (name != "radar0" && name != "radar1" && name != "radar2")
+            continue;
+        std::memset(&rl, 0, sizeof rl);
+        std::memcpy(rl.name, name.c_str(), name.size());
+        radar_list.push_back(rl);
+    }
+    list_it = radar_list.begin();
+}
+
+int FFTClass::generateFFT()
+{
+    const int sem_peak = getSemaphore(semPeakKey);
+    const int sem_fft = getSemaphore(semFftKey);
+    if (sem_peak < 0 || sem_fft < 0)
+        util::error("semget fft");
+    if (setSemaphore(sem_peak, 0) < 0)
+        util::error("semop error peak+1");
+
+    debug = cf->ValueInt("vintor", "debugfft");
+    const int port = cf->ValueInt("publishers", "fft");
+
+    zmq::context_t context(1, 1023);
+    zmq::socket_t publisher(context, zmq::socket_type::pub);
+    char address[64];
+    snprintf(address, sizeof address, "tcp://*:%d", port);
+    if (debug == 0)
+        printf("Starting fft publisher: %s\n", address);
+    publisher.bind(address);
+
+    SharedMem sm(cf);
+    // The radar manager owns the list; an empty one means a single radar0.
+    char text[RADARS_TEXT_SIZE + 1];
+    unsigned int len = 0;
+    std::memset(text, 0, sizeof text);
+    sm.get("radars", text, &len, 0);
+    if (text[0] == '\0') {
+        char first[] = "radar0";
+        sm.set("radars", first, 6);
+    }
+    for (;;) {
+        std::memset(text, 0, sizeof text);
+        len = 0;
+        const int rc = sm.get("radars", text, &len, 0);
+        if (text[0] != '\0' && rc == 0)
+            break;
+        if (text[0] == '\0')
+            printf("\nfft radars=empty");
+        uSleep(4000000);
+    }
+    printf("\nstr: %s", text);
+    fflush(stdout); // the start-up lines reach a log even while the stage waits
+    buildRadarList(text);
+    for (radarlist_st& r : radar_list)
+        r.index = sm.getIndex(r.name);
+
+    // Working records live outside the stack: together they exceed 29 KB.
+    std::unique_ptr<radar_st> record(new radar_st());
+    std::unique_ptr<fft_st> spectrum(new fft_st());
+    for (;;) {
+        for (list_it = radar_list.begin(); list_it != radar_list.end(); ++list_it) {
+            for (;;) {
+                unsigned int size = 0;
+                const int k = sm.getNext(list_it->name, list_it->index, record.get(), &size);
+                if (debug > 1)
+                    printf("\nFFT ->getNext %s,index=%d, j=%d", list_it->name, list_it->index, k);
+                if (k < 0)
+                    break;
+                list_it->index = k;
+                char time[TIMESTRSIZE + 1];
+                std::memcpy(time, record->time, TIMESTRSIZE);
+                time[TIMESTRSIZE] = '\0';
+                if (debug > 3)
+                    printf("\nfft k=%d length=%d time=%s", k, record->length, time);
+                const double start = debug != 0 ? getTime() : 0;
+                processRecord(*record, *spectrum);
+                for (int s = 0; s < spectrum->nrOfSweeps; ++s)
+                    uSleep(10);
+                const int added = sm.add("f", spectrum.get(), sizeof(fft_st));
+                const double stored = debug != 0 ? getTime() : 0;
+                if (debug > 3)
+                    printf("\nfft t=%s ret=%d added length=%d time=%s", time, added, spectrum->length, time);
+                publisher.send(zmq::const_buffer(spectrum.get(), sizeof(fft_st)), zmq::send_flags::none);
+                if (debug != 0) {
+                    const double sent = getTime();
+                    printf("\nfft total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - start,
+                        stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
+                        stored - stamps[4], sent - stored);
+                }
+                if (sharedmem != nullptr) // after 2^31 records the count wraps rather than overflowing
+                    sharedmem->status.fft = static_cast<int32_t>(static_cast<uint32_t>(sharedmem->status.fft) + 1u);
+            }
+        }
+        if (setSemaphore(sem_peak, 1) < 0) {
+            perror("semop error peak+1");
+            exit(1);
+        }
+        if (debug != 0) {
+            printf("\nPosting for peak sem_peak=%d\n", getSemaphoreValue(sem_peak));
+            printf("\nWaiting for fft %d\n", getSemaphoreValue(sem_fft));
+        }
+        if (waitSemaphore(sem_fft) < 0) {
+            perror("semop error fft wait");
+            exit(1);
+        }
+    }
+}
+
+void fftStage(ConfigFile* cf)
+{
+    // Large working storage: keep it off the stack.
+    std::unique_ptr<FFTClass> stage(new FFTClass(cf));
+    stage->generateFFT();
+}

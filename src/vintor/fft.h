@@ -1,0 +1,70 @@
+// FFT stage: every new sweep record of every listed radar becomes a spectrum
+// record in ring "f" and on feed "fft".
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "defaults.h"
+#include "integer_fft.h"
+#include "records.h"
+#include "timer.h"
+
+class ConfigFile;
+
+struct radarlist_st {
+    int index;     // slot of the last record taken from the ring
+    char name[20]; // ring and configuration section
+};
+
+// Room for the samples of one sweep: the largest serial payload.
+constexpr int FFT_WORK_SIZE = 8292;
+
+class FFTClass : public FixedFft {
+public:
+    ConfigFile* cf;
+    radarlist_st rl;
+    radarlist_st* rlp = nullptr;
+    std::vector<radarlist_st> radar_list;
+    std::vector<radarlist_st>::iterator list_it;
+
+    int debug = 0;
+    // Semaphore keys of the hand-over; tests give private ones.
+    int semFftKey = KEYFFT;
+    int semPeakKey = KEYPEAK;
+
+    explicit FFTClass(ConfigFile* cfp);
+
+    // The stage's loop; returns only if it cannot run.
+    int generateFFT();
+
+    // Turns one sweep record into the spectrum record `out`. Fields that the
+    // record does not set (rows of a record without sweeps) keep what `out` held.
+    void processRecord(const radar_st& in, fft_st& out);
+
+    // Builds the radar list from the shared "radars" text.
+    void buildRadarList(const char* text);
+
+    fixed fft_real[FFT_WORK_SIZE];
+    fixed fft_imag[FFT_WORK_SIZE];
+    int64_t f_pow[MAX_FFT_BUFFER_SIZE];
+
+private:
+    // Fills fft_real/fft_imag with sweep s; returns its sample count and the mean of its squared samples.
+    int convertSweep(const radar_st& in, int s, int64_t* meanSquare);
+    void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out);
+    void printRaw(const radar_st& in);
+
+    // Time stamps of the last sweep for the debug timing line: start,
+    // conversion, transform, powers, spectrum.
+    void stamp(int i)
+    {
+        if (debug != 0)
+            stamps[i] = getTime();
+    }
+    double stamps[5] = {0, 0, 0, 0, 0};
+
+    // Set while the samples of the sweep being converted fit 16 bits, so no power can overflow.
+    bool narrowSamples = true;
+    const char* timeText = "";
+};

@@ -1,0 +1,271 @@
+// Peak stage: derived radar settings, the five-point peak detector and the drain loop over ring "f".
+#include "peak.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <zmq.hpp>
+
+#include "configfile.h"
+#include "misc.h"
+#include "sharedmem.h"
+#include "stages.h"
+#include "timer.h"
+
+namespace {
+
+// Bin numbers come from settings; a NaN or out-of-range value must not make
+// the conversion undefined. The margin keeps windowdown/windowup (bin +-1) in range.
+int toBin(float v)
+{
+    if (std::isnan(v))
+        return 0;
+    if (v >= static_cast<float>(INT_MAX - 128))
+        return INT_MAX - 128;
+    if (v <= static_cast<float>(INT_MIN + 128))
+        return INT_MIN + 128;
+    return static_cast<int>(v);
+}
+
+int toInt(long v)
+{
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+} // namespace
+
+PeakClass::PeakClass(ConfigFile* cfp) : cf(cfp)
+{
+    // Room for the most peaks a row can hold, so the list never grows per record.
+    plist.reserve(MAX_FFT_BUFFER_SIZE / 3 + 1);
+}
+
+int PeakClass::setVars(const char* sectionText)
+{
+    const std::string section(sectionText);
+    minimumheight = cf->ValueFloat(section, "minimumheight");
+    maximumheight = cf->ValueFloat(section, "maximumheight");
+    sweepsize = toInt(cf->ValueLong(section, "sweepsize"));
+    mountingAngle = cf->ValueFloat(section, "mountingangle");
+    std::string radarType;
+    cf->ValueString(section, "radarType", &radarType);
+    isFreeSpaceRadar = radarType == "F" ? 1 : 0;
+    pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
+
+    if (cf->ValueInt(section, "calculated") == 0) {
+        const float t = cf->ValueFloat(section, "threshold");
+        const float tenth = t / 10.0f;
+        thresholdInv = static_cast<float>(std::pow(10.0, static_cast<double>(tenth)));
+        cf->setValue(section, "thresholdinv", thresholdInv);
+        cf->setValue(section, "calculated", 1);
+        cosAngle = static_cast<float>(std::cos(static_cast<double>(mountingAngle) * M_PI / 180.0));
+        cf->setValue(section, "cosangle", cosAngle);
+        fourierDistanceCm = util::getFourierDistance(sweepsize);
+        cf->setValue(section, "fourierdistancecm", fourierDistanceCm);
+        if (fourierDistanceCm == 0.0f) {
+            minimumbin = 1;
+            maximumbin = 2;
+        } else {
+            const float w = fourierDistanceCm / 100.0f;
+            minimumbin = toBin(std::floor(minimumheight / w));
+            const float r = cf->ValueFloat(section, "radaroffset");
+            maximumbin = toBin(std::ceil((maximumheight + r) / w));
+        }
+        cf->setValue(section, "minimumbin", minimumbin);
+        cf->setValue(section, "maximumbin", maximumbin);
+    } else {
+        fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
+        minimumbin = toBin(cf->ValueFloat(section, "minimumbin"));
+        maximumbin = toBin(cf->ValueFloat(section, "maximumbin"));
+        cosAngle = cf->ValueFloat(section, "cosangle");
+        thresholdInv = cf->ValueFloat(section, "thresholdinv");
+    }
+    return 0;
+}
+
+int PeakClass::peakDetect(float* data, int size, int start, int end, int blockSize, int noiseLevel,
+    std::vector<peak_struct>* plist, float thresholdInv)
+{
+    if (debug > 5) {
+        printf("\npeakdata len:%d data:", size);
+        for (int i = 0; i < std::min(size, MAX_FFT_BUFFER_SIZE); ++i)
+            printf("%f ", data[i]);
+    }
+    if (start < 2)
+        start = 2;
+    if (end >= size - 1)
+        end = size - 2;
+    if (debug > 2)
+        printf("\nnoiseLevel:%d size:%d start:%d end:%d blockSize:%d thresholdInv:%f\n", noiseLevel, size, start, end,
+            blockSize, thresholdInv);
+    for (int i = start; i < end; ++i) {
+        const float d = data[i];
+        if (thresholdInv < d && d > data[i - 1] && d > data[i + 1] && d > data[i - 2] && d > data[i + 2]) {
+            if (debug > 5)
+                printf("\nPeak found: %f>%f>%f>%f>%f", data[i - 2], data[i - 1], d, data[i + 1], data[i + 2]);
+            peak_struct p;
+            p.bin = i;
+            p.height = d;
+            const float sum = (((data[i + 2] + data[i + 1]) + d) + data[i - 1]) + data[i - 2];
+            p.correction = sum != 0.0f ? (((2 * data[i + 2] + data[i + 1]) - data[i - 1]) - 2 * data[i - 2]) / sum : 0.0f;
+            plist->push_back(p);
+        }
+    }
+    return 0;
+}
+
+float PeakClass::meanValue(float* data, int size)
+{
+    if (size <= 0)
+        return 0.0f;
+    double sum = 0;
+    for (int i = 0; i < size; ++i)
+        sum += data[i];
+    return static_cast<float>(sum / size);
+}
+
+float PeakClass::standardDeviation(float* data, int size)
+{
+    if (size <= 0)
+        return 0.0f;
+    const float mean = meanValue(data, size);
+    double o = 0;
+    for (int i = 0; i < size; ++i)
+        o += (data[i] - mean) * static_cast<double>(data[i] - mean);
+    return static_cast<float>(std::sqrt(o / size));
+}
+
+void PeakClass::processRecord(const fft_st& in, int slot, peak_st& out)
+{
+    char time[TIMESTRSIZE + 1];
+    std::memcpy(time, in.time, TIMESTRSIZE);
+    time[TIMESTRSIZE] = '\0';
+    char section[sizeof in.section + 1];
+    std::memcpy(section, in.section, sizeof in.section);
+    section[sizeof in.section] = '\0';
+
+    stamps[0] = debug > 2 ? getTime() : 0;
+    setVars(section);
+    if (debug > 3)
+        printf("\npeak t=%s k=%d length=%d time=%s", time, slot, in.length, time);
+    stamps[1] = debug > 2 ? getTime() : 0;
+    if (debug > 5)
+        printf("\npeak fourierDistanceCm=%f minimumbin=%d maximumbin=%d", fourierDistanceCm, minimumbin, maximumbin);
+    stamps[2] = debug > 2 ? getTime() : 0;
+
+    // Two sweep rows of 2148 bins: larger counts from a corrupt slot stay inside them.
+    const int sweeps = std::max(0, std::min(in.nrOfSweeps, MAX_NR_OF_SWEEPS));
+    const int size = std::min(in.length, MAX_FFT_BUFFER_SIZE);
+    for (int s = 0; s < sweeps; ++s) {
+        peakDetect(const_cast<float*>(in.data[s]), size, minimumbin, maximumbin, blockSize, noiseLevel, &plist,
+            thresholdInv);
+        stamps[3] = debug > 2 ? getTime() : 0;
+        const int count = std::min(static_cast<int>(plist.size()), MAX_NR_OF_PEAKS);
+        for (int p = 0; p < count; ++p) {
+            out.data[s][p] = plist[p];
+            if (debug > 3)
+                std::cout << std::endl
+                          << "Peak Values: (bin=" << plist[p].bin << ", Correction=" << plist[p].correction
+                          << ", value=" << plist[p].height << ")";
+        }
+        plist.clear();
+        out.nrOfPeaks[s] = count;
+        out.energy[s] = in.energy[s];
+        stamps[4] = debug > 2 ? getTime() : 0;
+    }
+
+    std::memcpy(out.time, in.time, TIMESTRSIZE);
+    out.radnr = in.radnr;
+    std::memcpy(out.section, in.section, sizeof out.section);
+    out.nrOfSweeps = sweeps;
+    out.fft_key = slot;
+    out.minimumbin = minimumbin;
+    out.maximumbin = maximumbin;
+    out.windowdown = minimumbin + 1;
+    out.windowup = maximumbin - 1;
+    out.nan = in.nan;
+}
+
+int PeakClass::generatePeak()
+{
+    const int sem_peak = getSemaphore(semPeakKey);
+    const int sem_h = getSemaphore(semHKey);
+    if (sem_peak < 0 || sem_h < 0)
+        util::error("semget peak");
+    if (setSemaphore(sem_h, 0) < 0)
+        util::error("semop h+1");
+
+    debug = cf->ValueInt("vintor", "debugpeak");
+    noiseLevel = cf->ValueInt("vintor", "peaknoiselevel");
+    blockSize = cf->ValueInt("vintor", "peakblocksize");
+    const int port = cf->ValueInt("publishers", "peak");
+
+    zmq::context_t context(1, 1023);
+    zmq::socket_t publisher(context, zmq::socket_type::pub);
+    char address[64];
+    snprintf(address, sizeof address, "tcp://*:%d", port);
+    if (debug == 0)
+        printf("Starting peak publisher: %s\n", address);
+    publisher.bind(address);
+
+    fflush(stdout); // the start-up line reaches a log even while the stage waits
+    SharedMem sm(cf);
+    int k = sm.getIndex("f");
+    // Working records live outside the stack; the peak record starts cleared.
+    std::unique_ptr<fft_st> spectrum(new fft_st());
+    std::unique_ptr<peak_st> peaks(new peak_st());
+    for (;;) {
+        unsigned int size = 0;
+        const int j = sm.getNext("f", k, spectrum.get(), &size);
+        if (debug > 1)
+            printf("\nPeak ->getNext ,k=%d, j=%d", k, j);
+        if (j < 0) {
+            if (setSemaphore(sem_h, 1) < 0) {
+                perror("semop h+1");
+                exit(1);
+            }
+            if (debug != 0)
+                printf("\nPosting for h sem_h=%d", getSemaphoreValue(sem_h));
+            if (waitSemaphore(sem_peak) < 0) {
+                perror("semop peak wait");
+                exit(1);
+            }
+            continue;
+        }
+        processRecord(*spectrum, j, *peaks);
+        const double beforeStore = debug > 2 ? getTime() : 0;
+        const int rc = sm.add("p", peaks.get(), sizeof(peak_st));
+        if (debug > 5) {
+            char time[TIMESTRSIZE + 1];
+            std::memcpy(time, peaks->time, TIMESTRSIZE);
+            time[TIMESTRSIZE] = '\0';
+            const int last = peaks->nrOfSweeps > 0 ? peaks->nrOfPeaks[peaks->nrOfSweeps - 1] : 0;
+            printf("\npeak rc=%d nrof peaks: %d time: %s nrOfSweeps:%d\n", rc, last, time, peaks->nrOfSweeps);
+        }
+        publisher.send(zmq::const_buffer(peaks.get(), sizeof(peak_st)), zmq::send_flags::none);
+        if (debug > 2) {
+            const double sent = getTime();
+            printf("\npeak total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - stamps[0],
+                stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
+                beforeStore - stamps[4], sent - beforeStore);
+        }
+        k = j;
+    }
+}
+
+void peakStage(ConfigFile* cf)
+{
+    PeakClass stage(cf);
+    stage.generatePeak();
+}

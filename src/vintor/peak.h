@@ -1,0 +1,59 @@
+// Peak stage: finds the reflection peaks of every spectrum record of ring "f"
+// and stores them as a peak record in ring "p" and on feed "peak".
+#pragma once
+
+#include <vector>
+
+#include "defaults.h"
+#include "records.h"
+
+class ConfigFile;
+
+class PeakClass {
+public:
+    ConfigFile* cf;
+    int debug = 0;
+    int sweepsize = 0;
+    int nrofsweeps = 0;
+    float mountingHeight = 0;
+    float mountingAngle = 0;
+    float radarOffset = 0;
+    float cosAngle = 0;
+    float fourierDistanceCm = 0;
+    float minimumheight = 0;
+    float maximumheight = 0;
+    float thresholdInv = 0;
+    int minimumbin = 0;
+    int maximumbin = 0;
+    int isFreeSpaceRadar = 0;
+    float pipeDiameter = 0;
+
+    // Settings of the stage, read at start.
+    int noiseLevel = 0;
+    int blockSize = 0;
+    // Semaphore keys of the hand-over; tests give private ones.
+    int semPeakKey = KEYPEAK;
+    int semHKey = KEYH;
+
+    explicit PeakClass(ConfigFile* cfp);
+
+    // The stage's loop; returns only if it cannot run.
+    int generatePeak();
+
+    // Loads the settings of a radar section, deriving and caching them on first use.
+    int setVars(const char* section);
+    // Appends the peaks of one spectrum row to plist, lowest bin first.
+    int peakDetect(float* data, int size, int start, int end, int blockSize, int noiseLevel,
+        std::vector<peak_struct>* plist, float thresholdInv);
+    float meanValue(float* data, int size);
+    float standardDeviation(float* data, int size);
+
+    // Fills the peak record `out` from the spectrum record in slot `slot` of ring "f".
+    // Rows of sweeps the record does not have keep what `out` held.
+    void processRecord(const fft_st& in, int slot, peak_st& out);
+
+private:
+    std::vector<peak_struct> plist;
+    // Time stamps of the last record for the debug timing line.
+    double stamps[5] = {0, 0, 0, 0, 0};
+};
