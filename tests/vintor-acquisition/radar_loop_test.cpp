@@ -235,3 +235,17 @@ TEST(RadarLoop, ARadarWithoutItsSharedFileGivesUpInsteadOfWritingThroughNothing)
     EXPECT_EQ(radar.wait(milliseconds(5000)), 1);
     EXPECT_NE(radar.output().find("radar2: its shared file is not mapped"), std::string::npos) << radar.output();
 }
+
+TEST(RadarLoop, AFileReplayWithoutScanspeedRunsUnpacedAndGivesUpAtItsEnd) {
+    SharedFiles files;
+    PrivateKeys keys;
+    std::unique_ptr<ConfigFile> cf(radarConfig("radar0", "readfile"));
+    cf->setValue("radar0", "filename", sourcePath("data/recording.txt"));
+    Child radar([&] { return RadarClass(cf.get(), "radar0", keys.settings).process(); });
+    // 300 pairs, then 61 failed reads in a row, all unpaced: no division by a
+    // zero period, and done in well under the 300 * 10 ms a floor pause would take.
+    EXPECT_EQ(radar.wait(milliseconds(2500)), 1);
+    EXPECT_EQ(ringIndex(0), (300 + 61) % MEMCACHE_MAX_INDEX);
+    EXPECT_NE(radar.output().find("radar0 scanspeed:0 is not a period: sweeps are not paced"), std::string::npos)
+        << radar.output();
+}
