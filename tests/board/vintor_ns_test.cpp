@@ -83,11 +83,12 @@ TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
             wait = milliseconds(0);
         }
     };
-    for (int i = 0; i < 100 && index0(shm) < 3; ++i) {
+    for (int i = 0; i < 300 && index0(shm) < 3; ++i) {
         take(milliseconds(50));
         vintor.drain(milliseconds(50));
     }
-    ASSERT_GE(index0(shm), 3) << vintor.output();
+    reader.drain(milliseconds(10));
+    ASSERT_GE(index0(shm), 3) << "published " << published.size() << "\nreader:\n" << reader.output() << "\nvintor:\n" << vintor.output();
     take(milliseconds(300));
 
     radar_st rec;
