@@ -1,0 +1,163 @@
+#include "tarnixclass.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <json/json.h>
+#include <zmq.hpp>
+
+#include "configfile.h"
+
+namespace {
+
+const char* const PUBLISHER_REQUEST = "{ \"get\":{\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"\"}}}}";
+constexpr int DEFAULT_CONFIG_PORT = 5010;
+// A board sweep holds 1025 samples; the FFT stage reads one past the length.
+constexpr int MAX_BOARD_SWEEP = 1024;
+
+const Json::Value* objectMember(const Json::Value& v, const char* name)
+{
+    if (!v.isObject() || !v.isMember(name)) return nullptr;
+    return &v[name];
+}
+
+} // namespace
+
+TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
+    : RadarFrontEnd(cfp, Sec, timeout), jcf(Json::nullValue)
+{
+    context = new zmq::context_t(1, 1023);
+    std::string reply;
+    {
+        zmq::socket_t req(*context, zmq::socket_type::req);
+        req.set(zmq::sockopt::ipv6, 1);
+        req.set(zmq::sockopt::linger, 0);
+        // The service vintor was started with, not a fixed port: another port would hang here for ever.
+        const int port = (cfp != nullptr && cfp->confport > 0) ? cfp->confport : DEFAULT_CONFIG_PORT;
+        req.connect("tcp://127.0.0.1:" + std::to_string(port));
+        try {
+            if (!req.send(zmq::buffer(PUBLISHER_REQUEST, strlen(PUBLISHER_REQUEST)), zmq::send_flags::none)) exit(3);
+            zmq::message_t msg;
+            if (!req.recv(msg, zmq::recv_flags::none)) exit(3);
+            reply.assign(static_cast<const char*>(msg.data()), strnlen(static_cast<const char*>(msg.data()), msg.size()));
+        } catch (const zmq::error_t&) {
+            exit(3);
+        }
+    }
+
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errs;
+    if (!reader->parse(reply.data(), reply.data() + reply.size(), &jcf, &errs)) {
+        printf("Errormgs: %s\n", ("Failed to parse JSON\r\n" + errs).c_str());
+        fflush(stdout);
+        exit(3);
+    }
+    const Json::Value* success = objectMember(jcf, "success");
+    const Json::Value* own = success ? objectMember(*success, "tarnix-pic32") : nullptr;
+    const Json::Value* publishers = own ? objectMember(*own, "publishers") : nullptr;
+    if (publishers == nullptr || !publishers->isObject()) {
+        printf("Errormgs: no publishers object\n");
+        fflush(stdout);
+        exit(1);
+    }
+    std::string portText = "5020";
+    const Json::Value* pub = objectMember(*publishers, "rawdata-pub");
+    if (pub != nullptr && !pub->isObject() && !pub->isArray() && !pub->isNull()) portText = pub->asString();
+    char endpoint[100];
+    snprintf(endpoint, sizeof endpoint, "tcp://127.0.0.1:%s", portText.c_str());
+
+    subscriber = new zmq::socket_t(*context, zmq::socket_type::sub);
+    subscriber->set(zmq::sockopt::ipv6, 1);
+    try {
+        subscriber->connect(endpoint);
+    } catch (const zmq::error_t& e) {
+        printf("Errormgs: rawdata-pub %s: %s\n", endpoint, e.what());
+        fflush(stdout);
+        exit(1);
+    }
+    subscriber->set(zmq::sockopt::subscribe, "");
+
+    Timeout = timeout;
+    debug = 0;
+    cf = cfp;
+    section = Sec;
+    if (cf != nullptr) {
+        sweepSize = static_cast<int>(cf->ValueLong(section, "sweepsize"));
+        nrOfSweeps = static_cast<int>(cf->ValueLong(section, "nrofsweeps"));
+    }
+}
+
+TarnixClass::~TarnixClass()
+{
+    if (subscriber != nullptr) {
+        subscriber->set(zmq::sockopt::linger, 0);
+        delete subscriber;
+    }
+    delete context;
+}
+
+int TarnixClass::getMeasurement(tarnix_st* data, int* length, double)
+{
+    zmq::message_t msg;
+    try {
+        if (!subscriber->recv(msg, zmq::recv_flags::none)) {
+            printf("ZMQTarnix error:%d %d\n", -1, EAGAIN);
+            *length = 0;
+            return 1;
+        }
+    } catch (const zmq::error_t& e) {
+        printf("ZMQTarnix error:%d %d\n", -1, e.num());
+        *length = 0;
+        return 1;
+    }
+    if (msg.size() != sizeof(tarnix_st)) {
+        // Part new, part old would be a record of two pairs: take none of it.
+        printf("ZMQTarnix error: message of %zu bytes, not %zu\n", msg.size(), sizeof(tarnix_st));
+        *length = 0;
+        return 1;
+    }
+    memcpy(data, msg.data(), sizeof(tarnix_st));
+    *length = data->sweepsize;
+    if (*length > MAX_BOARD_SWEEP) {
+        if (cappedFrom != *length) printf("\nTarnix: sweepsize %d above %d, using %d\n", *length, MAX_BOARD_SWEEP, MAX_BOARD_SWEEP);
+        cappedFrom = *length;
+        *length = MAX_BOARD_SWEEP;
+    }
+    if (debug != 0) {
+        for (int i = 0; i < 2; i++) {
+            const beagle_raw_data_t& f = data->tarnix_data[i];
+            printf("\nTarnix%d: v=%d temperature=%d time=%u id=%u gain:%d freq:%f bw:%f SyncTime=%lld", i, f.version, f.temperature, f.time,
+                   f.id, f.gain, static_cast<double>(static_cast<float>(f.start_freq)), static_cast<double>(static_cast<float>(f.bandwidth)),
+                   static_cast<long long>(data->time));
+        }
+    }
+    if (debug > 4) {
+        for (int i = 0; i < 2; i++) {
+            printf("\ndata: ");
+            for (int n = 0; n < 1024; n++) printf("%d ", static_cast<int16_t>(data->tarnix_data[i].data[n]));
+        }
+        printf("\n");
+    }
+    return 0;
+}
+
+int TarnixClass::getVersion()
+{
+    printf("\nGetting version");
+    return 0;
+}
+
+int TarnixClass::getStatus(double)
+{
+    if (debug > 4) printf("\ngetStatus: ");
+    return 0;
+}
+
+RadarFrontEnd* newTarnixClass(ConfigFile* cf, const std::string& section, double timeout)
+{
+    return new TarnixClass(cf, section, timeout);
+}
