@@ -143,6 +143,7 @@ private:
     void createFiles();
     void mapRadarFiles();
     void openNoticeFeed();
+    void closeNoticeFeed();
     void checkNotice();
     bool handleTask(const std::string& task);  // false: the program ends
     void killall(const std::string& task);
@@ -217,11 +218,23 @@ void Supervisor::openNoticeFeed() {
     zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
     sub_ = zmq_socket(ctx_, ZMQ_SUB);
     if (sub_ == nullptr) fatalError("zmq_socket");
+    // Nothing of a subscriber's is worth waiting for when the feed closes.
+    int linger = 0;
+    zmq_setsockopt(sub_, ZMQ_LINGER, &linger, sizeof linger);
     char endpoint[64];
     snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", subscriptionport_);
     if (zmq_connect(sub_, endpoint) != 0) fatalError("zmq_connect");
     if (zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "radar", 5) != 0)
         fatalError("zmq_setsockopt");
+}
+
+// Ends the messaging threads too: a stage is forked only while the supervisor
+// has no other thread, since the fork copies a lock such a thread holds (in the
+// allocator, say) as held for ever.
+void Supervisor::closeNoticeFeed() {
+    if (sub_ != nullptr) zmq_close(sub_);
+    if (ctx_ != nullptr) zmq_ctx_term(ctx_);
+    sub_ = ctx_ = nullptr;
 }
 
 void Supervisor::checkNotice() {
@@ -277,9 +290,7 @@ void Supervisor::killall(const std::string& task) {
     fflush(stdout);
     // Processes the stages forked themselves (radars, telnet connections) end too.
     stopGroup();
-    zmq_close(sub_);
-    zmq_ctx_term(ctx_);
-    sub_ = ctx_ = nullptr;
+    closeNoticeFeed();
 }
 
 void Supervisor::reset() {
@@ -331,6 +342,9 @@ void Supervisor::startTask(const std::string& task) {
 }
 
 void Supervisor::startStage(const StageRow& row) {
+    // A notice that has arrived would go with the closed socket.
+    if (sub_ != nullptr) checkNotice();
+    closeNoticeFeed();
     // Unflushed output would otherwise be written by both processes.
     fflush(stdout);
     fflush(stderr);
@@ -344,6 +358,7 @@ void Supervisor::startStage(const StageRow& row) {
         row.entry(&cf_);
         util::error(row.failure);
     }
+    openNoticeFeed();
     if (debug_) printf(row.pidLine, static_cast<int>(pid));
     pidlist_st entry;
     memset(&entry, 0, sizeof entry);

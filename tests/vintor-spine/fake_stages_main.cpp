@@ -1,9 +1,12 @@
 // The supervisor with fake stages, for tests: stand-ins for stages that need
 // radars and feeds which a test cannot provide. Each stage appends
-// "<key> <pid> <vintor/probe>" to $SPINE_DIR/started.log, then acts as
+// "<key> <pid> <threads> <vintor/probe>" to $SPINE_DIR/started.log, <threads>
+// being how many threads the supervisor had when it forked the stage, then acts as
 // $SPINE_FAKE_<KEY> says: "sleep" (default, runs until killed), "exit"
 // (returns at once) or "crash" (SIGSEGV).
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,6 +19,20 @@
 
 namespace {
 
+// Set in the forking process just before each fork, so the child holds the
+// supervisor's count of that moment.
+int threadsAtFork = -1;
+
+void countThreads() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') ++n;
+        closedir(d);
+    }
+    threadsAtFork = n;
+}
+
 std::string env(const char* name, const char* fallback) {
     const char* v = getenv(name);
     return v ? v : fallback;
@@ -24,7 +41,8 @@ std::string env(const char* name, const char* fallback) {
 void fakeStage(const char* key, ConfigFile* cf) {
     std::string probe;
     cf->Value("vintor", "probe", &probe);
-    std::string line = std::string(key) + " " + std::to_string(getpid()) + " " + probe + "\n";
+    std::string line = std::string(key) + " " + std::to_string(getpid()) + " " + std::to_string(threadsAtFork) + " " +
+                       probe + "\n";
     std::string log = env("SPINE_DIR", "/tmp") + "/started.log";
     int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd >= 0) {
@@ -52,6 +70,7 @@ void heaveStage(ConfigFile* cf) { fakeStage("heave", cf); }
 void telnetStage(ConfigFile* cf) { fakeStage("telnet", cf); }
 
 int main(int argc, char** argv) {
+    pthread_atfork(countThreads, nullptr, nullptr);
     SupervisorSettings s;
     s.sharedDir = env("SPINE_DIR", "/tmp");
     s.watchdogFile = env("SPINE_WATCHDOG", s.watchdogFile.c_str());

@@ -56,6 +56,7 @@ off_t fileSize(const std::string& path) {
 struct Start {
     std::string key;
     pid_t pid;
+    int threadsAtFork;
     std::string probe;
 };
 
@@ -139,7 +140,7 @@ protected:
         while (std::getline(in, line)) {
             std::istringstream f(line);
             Start s;
-            f >> s.key >> s.pid >> s.probe;
+            f >> s.key >> s.pid >> s.threadsAtFork >> s.probe;
             out.push_back(s);
         }
         return out;
@@ -234,6 +235,16 @@ TEST_F(Supervisor, ForksStagesInTableOrderAndRestartsThoseThatEndOrCrash) {
     EXPECT_NE(out.find("\nStopped fft pid:"), std::string::npos);
     EXPECT_NE(out.find("\nUDP pid="), std::string::npos);
     EXPECT_EQ(out.find("\npid:"), std::string::npos) << "no stage was told to end";
+}
+
+// A fork copies only the forking thread; a lock another thread held at that
+// moment (the allocator's, say) would stay held in the stage for ever.
+TEST_F(Supervisor, ForksEveryStageAndRestartWhileItRunsNoOtherThread) {
+    start("\"udp\": \"1\", \"fft\": \"1\", \"peak\": \"1\"", "", {"SPINE_FAKE_PEAK=exit"});
+    ASSERT_TRUE(waitStarts("peak", 4));
+    ASSERT_TRUE(waitStarts("fft", 1));
+    ASSERT_TRUE(waitStarts("udp", 1));
+    for (const Start& s : starts()) EXPECT_EQ(s.threadsAtFork, 1) << s.key << " " << s.pid;
 }
 
 TEST_F(Supervisor, StopEndsOnlyThatStageAndStartNeverRunsASecondCopy) {
