@@ -115,11 +115,15 @@ TEST(RadarManager, TakesStartStopAndKillallTasks) {
     SharedFiles files(true, true, false);
     PrivateKeys keys;
     std::unique_ptr<ConfigFile> cf(managerConfig({{"radar0", "1"}, {"radar1", "0"}, {"radar2", "1"}}));
+    // The manager sets the task ring back to 0 once its radars run; a task added
+    // before that would be lost, so the test waits to see the ring set back.
+    sharedmem->key.radartasks = 5;
     Child manager([&] { return RadarsClass(cf.get(), fast(keys)).process(); });
     // radar2 is active but has no shared file: refused, not started.
     ASSERT_TRUE(titlesBecome(manager.pid(), {"vintorradar0"})) << manager.output();
     ASSERT_TRUE(eventually([] { return radarsField() == "radar0"; }, milliseconds(2000))) << radarsField();
-    usleep(100000);  // the manager sets the task ring back to 0 right after the list
+    ASSERT_TRUE(eventually([] { return __atomic_load_n(&sharedmem->key.radartasks, __ATOMIC_ACQUIRE) == 0; },
+                           milliseconds(2000)));
 
     task("radar1start");
     ASSERT_TRUE(titlesBecome(manager.pid(), {"vintorradar0", "vintorradar1"})) << manager.output();
