@@ -291,10 +291,14 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
 TEST(ServiceStart, StopsCleanlyOnTerm)
 {
     ConfigServiceOptions o;
-    auto ports = freePorts(2);
-    o.repPort = ports[0];
-    o.pubPort = ports[1];
-    auto svc = startConfigService(o);
+    std::unique_ptr<Process> svc;
+    // Another test may take a port between the probe and the bind: try afresh.
+    for (int attempt = 0; attempt < 3 && !svc; attempt++) {
+        auto ports = freePorts(2);
+        o.repPort = ports[0];
+        o.pubPort = ports[1];
+        svc = startConfigService(o);
+    }
     ASSERT_TRUE(svc);
     svc->signal(SIGTERM);
     ASSERT_TRUE(svc->wait(milliseconds(3000)));

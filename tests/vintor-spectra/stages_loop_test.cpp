@@ -144,9 +144,12 @@ struct StageRig {
         writeFile(files.dir.file("station.json"), stationConfig(fftPort, peakPort));
         ConfigServiceOptions o;
         o.config = files.dir.file("station.json");
-        o.repPort = freePort();
-        o.pubPort = freePort();
-        service = startConfigService(o);
+        // Another test may take a port between the probe and the bind: try afresh.
+        for (int attempt = 0; attempt < 3 && !service; attempt++) {
+            o.repPort = freePort();
+            o.pubPort = freePort();
+            service = startConfigService(o);
+        }
         EXPECT_TRUE(service);
         cf = ConfigFile(o.repPort, o.pubPort);
         EXPECT_EQ(cf.readConfig(), 0);

@@ -96,12 +96,15 @@ protected:
         writeFile(dir_.file("config.json"), config);
         ConfigServiceOptions o;
         o.config = dir_.file("config.json");
-        std::vector<int> ports = freePorts(2);
-        o.repPort = ports[0];
-        o.pubPort = ports[1];
         int noticePort = quietNoticePort();
         ASSERT_GT(noticePort, 0);
-        service_ = startConfigService(o);
+        // Another test may take a port between the probe and the bind: try afresh.
+        for (int attempt = 0; attempt < 3 && !service_; attempt++) {
+            std::vector<int> ports = freePorts(2);
+            o.repPort = ports[0];
+            o.pubPort = ports[1];
+            service_ = startConfigService(o);
+        }
         ASSERT_TRUE(service_);
         repPort_ = o.repPort;
         env.push_back("SPINE_DIR=" + dir_.path());
