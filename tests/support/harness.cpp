@@ -8,11 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,29 +34,62 @@ std::string configservicePath()
     return CONFIGSERVICE_BIN;
 }
 
+namespace {
+
+// First port of the kernel's ephemeral range, from which it takes the local
+// ports of outgoing connections and the ports of binds to port 0.
+int ephemeralLow()
+{
+    std::ifstream in("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 0;
+    return (in >> low) ? low : 32768;
+}
+
+// A socket bound to the port on every address, or -1.
+int holdPort(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
 std::vector<int> freePorts(size_t count)
 {
-    // All sockets stay bound until every port is known, so no port comes twice.
+    // Picked at random below the ephemeral range: there no connection of any
+    // test and no bind to port 0 can take a port between this probe and the
+    // bind of the program under test. All sockets stay bound until every port
+    // is known, so no port comes twice.
+    static std::mt19937 rng(std::random_device{}());
+    const int low = 20000;
+    const int high = std::min(ephemeralLow(), 32768) - 1;
     std::vector<int> fds, ports;
-    for (size_t i = 0; i < count; i++) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-            if (fd >= 0)
-                close(fd);
-            for (int f : fds)
-                close(f);
-            throw std::runtime_error("no free port");
+    for (size_t i = 0; i < count && high > low; i++) {
+        std::uniform_int_distribution<int> pick(low, high);
+        for (int attempt = 0; attempt < 200; attempt++) {
+            int port = pick(rng);
+            int fd = holdPort(port);
+            if (fd >= 0) {
+                fds.push_back(fd);
+                ports.push_back(port);
+                break;
+            }
         }
-        fds.push_back(fd);
-        ports.push_back(ntohs(addr.sin_port));
     }
     for (int f : fds)
         close(f);
+    if (ports.size() != count)
+        throw std::runtime_error("no free port");
     return ports;
 }
 

@@ -22,7 +22,8 @@ std::string sourcePath(const std::string& relative);
 // Path of the built configuration service stand-in.
 std::string configservicePath();
 
-// TCP ports that were free on the loopback interface a moment ago, all distinct.
+// TCP ports that were free on every address a moment ago, all distinct, from
+// outside the kernel's ephemeral range.
 int freePort();
 std::vector<int> freePorts(size_t count);
 

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <set>
 
 using namespace testsupport;
 using std::chrono::milliseconds;
@@ -75,4 +79,29 @@ TEST(Harness, ReportsExitCodesAndSignals)
     Process missing("/nonexistent/program", {});
     ASSERT_TRUE(missing.wait(milliseconds(5000)));
     EXPECT_EQ(missing.exitCode(), 127);
+}
+
+// Ports of the ephemeral range can be taken by any outgoing connection of a
+// parallel test between the probe and the bind of the program under test.
+TEST(Harness, FreePortsAreDistinctBindableAndBelowTheEphemeralRange)
+{
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 32768;
+    range >> low;
+    std::vector<int> ports = freePorts(20);
+    ASSERT_EQ(ports.size(), 20u);
+    std::set<int> distinct(ports.begin(), ports.end());
+    EXPECT_EQ(distinct.size(), ports.size());
+    for (int port : ports) {
+        EXPECT_GE(port, 1024);
+        EXPECT_LT(port, low);
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << port;
+        close(fd);
+    }
 }
