@@ -52,14 +52,6 @@ void fillRecord(radar_st& r, const char* section, long long time) {
     }
 }
 
-void* mapExisting(const char* path, std::size_t size) {
-    const int fd = open(path, O_RDWR);
-    if (fd < 0) return nullptr;
-    void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    return m == MAP_FAILED ? nullptr : m;
-}
-
 struct ProcStat {
     std::string name;
     double cpuSeconds = 0;
@@ -168,11 +160,10 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 5000 && access(lastFile.c_str(), F_OK) != 0; ++k)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-    sharedmem = static_cast<sharedmem_st*>(mapExisting("/tmp/sharedmem", sizeof(sharedmem_st)));
+    sharedmem = mapShared<sharedmem_st>("/tmp/sharedmem");
     sharedmemRadar_st** rings[3] = {&sharedmemRadar0, &sharedmemRadar1, &sharedmemRadar2};
     for (int k = 0; k < radars; ++k)
-        *rings[k] = static_cast<sharedmemRadar_st*>(
-            mapExisting(("/tmp/sharedmemRadar" + std::to_string(k)).c_str(), sizeof(sharedmemRadar_st)));
+        *rings[k] = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar" + std::to_string(k), milliseconds(0));
     if (!sharedmem || !sharedmemRadar0) {
         std::fprintf(stderr, "vintor did not create its shared memory:\n%s\n", vintor.output().c_str());
         return 1;

@@ -35,22 +35,6 @@ std::string config()
 })";
 }
 
-template <typename T>
-const T* mapReadOnly(const std::string& path)
-{
-    for (int i = 0; i < 500; ++i) {
-        struct stat st;
-        if (stat(path.c_str(), &st) == 0 && size_t(st.st_size) == sizeof(T)) {
-            int fd = open(path.c_str(), O_RDONLY);
-            void* m = mmap(nullptr, sizeof(T), PROT_READ, MAP_SHARED, fd, 0);
-            close(fd);
-            return m == MAP_FAILED ? nullptr : static_cast<const T*>(m);
-        }
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return nullptr;
-}
-
 int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
 
 TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
@@ -67,8 +51,8 @@ TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
     Process reader(TARNIX_BIN, {"-q"});
     Process vintor(VINTOR_BIN, {"5010", "5011"}, {true, "", {}});
 
-    const sharedmem_st* shm = mapReadOnly<sharedmem_st>("/tmp/sharedmem");
-    const sharedmemRadar_st* radar0 = mapReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    const sharedmem_st* shm = testsupport::mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+    const sharedmemRadar_st* radar0 = testsupport::mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_TRUE(shm && radar0) << vintor.output();
 
     // Every record published, by its time.

@@ -4,7 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -405,6 +408,25 @@ std::vector<std::string> readRequestLog(const std::string& path)
         pos = blank + 1 + n + 1;
     }
     return requests;
+}
+
+void* mapSharedFile(const std::string& path, std::size_t size, bool writable, milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && static_cast<std::size_t>(st.st_size) >= size) {
+            const int fd = open(path.c_str(), writable ? O_RDWR : O_RDONLY);
+            if (fd < 0)
+                return nullptr;
+            void* m = mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+            close(fd);
+            return m == MAP_FAILED ? nullptr : m;
+        }
+        if (Clock::now() >= deadline)
+            return nullptr;
+        std::this_thread::sleep_for(milliseconds(10));
+    }
 }
 
 } // namespace testsupport

@@ -136,4 +136,20 @@ std::vector<std::string> configServiceArgs(const ConfigServiceOptions& options);
 // The requests of a stand-in's request log, byte for byte, in arrival order.
 std::vector<std::string> readRequestLog(const std::string& path);
 
+// Maps a file that a program under test creates, once it has reached `size`
+// bytes (waiting up to `timeout`); null when it never did. The mapping stays
+// for the life of the test process.
+void* mapSharedFile(const std::string& path, std::size_t size, bool writable,
+                    milliseconds timeout = milliseconds(5000));
+template <typename T>
+T* mapShared(const std::string& path, milliseconds timeout = milliseconds(5000))
+{
+    return static_cast<T*>(mapSharedFile(path, sizeof(T), true, timeout));
+}
+template <typename T>
+const T* mapSharedReadOnly(const std::string& path, milliseconds timeout = milliseconds(5000))
+{
+    return static_cast<const T*>(mapSharedFile(path, sizeof(T), false, timeout));
+}
+
 } // namespace testsupport

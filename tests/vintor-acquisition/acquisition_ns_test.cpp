@@ -38,21 +38,6 @@ std::string config() {
 })";
 }
 
-template <typename T>
-const T* mapReadOnly(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-        struct stat st;
-        if (stat(path.c_str(), &st) == 0 && size_t(st.st_size) == sizeof(T)) {
-            int fd = open(path.c_str(), O_RDONLY);
-            void* m = mmap(nullptr, sizeof(T), PROT_READ, MAP_SHARED, fd, 0);
-            close(fd);
-            return m == MAP_FAILED ? nullptr : static_cast<const T*>(m);
-        }
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return nullptr;
-}
-
 std::vector<pid_t> childrenOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
     std::vector<pid_t> out;
@@ -93,8 +78,8 @@ TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) 
     po.mergeStderr = true;
     Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
     ASSERT_TRUE(vintor.waitForLine("Radars pid=", milliseconds(5000))) << vintor.output();
-    const sharedmem_st* shm = mapReadOnly<sharedmem_st>("/tmp/sharedmem");
-    const sharedmemRadar_st* radar0 = mapReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+    const sharedmemRadar_st* radar0 = mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_TRUE(shm && radar0);
 
     pid_t manager = waitForChild(vintor.pid(), "VintorRadars", vintor);

@@ -32,17 +32,6 @@ const char* kConfig = R"({
   "radar3": {"active": "0"}
 })";
 
-template <class T>
-T* mapExisting(const char* path)
-{
-    const int fd = open(path, O_RDWR);
-    if (fd < 0)
-        return nullptr;
-    void* m = mmap(nullptr, sizeof(T), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    return m == MAP_FAILED ? nullptr : static_cast<T*>(m);
-}
-
 } // namespace
 
 TEST(VintorSpectra, SweepRecordOfRadar0BecomesSpectrumAndPeaksOnTheFeeds)
@@ -60,8 +49,8 @@ TEST(VintorSpectra, SweepRecordOfRadar0BecomesSpectrumAndPeaksOnTheFeeds)
     ASSERT_TRUE(vintor.waitForLine("Starting fft publisher: tcp://*:5030", milliseconds(8000))) << vintor.output();
     ASSERT_TRUE(vintor.waitForLine("Starting peak publisher: tcp://*:5031", milliseconds(8000))) << vintor.output();
 
-    sharedmem = mapExisting<sharedmem_st>("/tmp/sharedmem");
-    sharedmemRadar0 = mapExisting<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    sharedmem = mapShared<sharedmem_st>("/tmp/sharedmem");
+    sharedmemRadar0 = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_NE(sharedmem, nullptr);
     ASSERT_NE(sharedmemRadar0, nullptr);
     SharedMem sm(nullptr);
