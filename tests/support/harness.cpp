@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "exchange.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -351,20 +353,7 @@ bool Subscriber::receiveAfter(const std::function<void()>& trigger, std::string*
 
 bool request(const std::string& endpoint, const std::string& text, std::string* reply, milliseconds timeout)
 {
-    zmq::context_t context(1);
-    zmq::socket_t socket(context, zmq::socket_type::req);
-    socket.set(zmq::sockopt::linger, 0);
-    socket.set(zmq::sockopt::ipv6, 1);
-    socket.connect(endpoint);
-    socket.send(zmq::buffer(text), zmq::send_flags::none);
-    zmq::pollitem_t item{static_cast<void*>(socket), 0, ZMQ_POLLIN, 0};
-    if (zmq::poll(&item, 1, timeout) <= 0)
-        return false;
-    zmq::message_t m;
-    if (!socket.recv(m, zmq::recv_flags::dontwait))
-        return false;
-    *reply = m.to_string();
-    return true;
+    return requestReply(endpoint, text, reply, timeout);
 }
 
 std::vector<std::string> configServiceArgs(const ConfigServiceOptions& o)

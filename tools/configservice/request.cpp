@@ -1,5 +1,7 @@
 // Sends one request to the configuration service and prints the reply: for the
 // demo and for a person checking what the service serves.
+#include "exchange.h"
+
 #include <zmq.hpp>
 
 #include <cstdio>
@@ -31,21 +33,12 @@ int main(int argc, char** argv)
         return 1;
     }
     try {
-        zmq::context_t context(1);
-        zmq::socket_t socket(context, zmq::socket_type::req);
-        socket.set(zmq::sockopt::linger, 0);
-        socket.set(zmq::sockopt::ipv6, 1);
-        socket.connect(endpoint);
-        socket.send(zmq::buffer(text), zmq::send_flags::none);
-        zmq::pollitem_t item{static_cast<void*>(socket), 0, ZMQ_POLLIN, 0};
-        if (zmq::poll(&item, 1, std::chrono::milliseconds(timeoutMs)) <= 0) {
+        std::string reply;
+        if (!requestReply(endpoint, text, &reply, std::chrono::milliseconds(timeoutMs))) {
             fprintf(stderr, "no reply from %s within %ld ms\n", endpoint.c_str(), timeoutMs);
             return 2;
         }
-        zmq::message_t reply;
-        if (!socket.recv(reply, zmq::recv_flags::none))
-            return 2;
-        printf("%s\n", reply.to_string().c_str());
+        printf("%s\n", reply.c_str());
     } catch (const zmq::error_t& e) {
         fprintf(stderr, "%s: %s\n", endpoint.c_str(), e.what());
         return 3;
