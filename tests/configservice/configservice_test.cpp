@@ -37,14 +37,8 @@ protected:
             o.config = dir.file("station.json");
         if (o.requestLog.empty())
             o.requestLog = dir.file("requests.log");
-        // Another test may take a port between the probe and the bind: try afresh.
-        for (int attempt = 0; attempt < 3 && !service; attempt++) {
-            auto ports = freePorts(2);
-            o.repPort = ports[0];
-            o.pubPort = ports[1];
-            options = o;
-            service = startConfigService(o);
-        }
+        options = o;
+        service = startConfigServiceOnFreePorts(&options);
         ASSERT_TRUE(service) << "stand-in did not get ready";
     }
     std::string endpoint() const { return "tcp://127.0.0.1:" + std::to_string(options.repPort); }
@@ -291,14 +285,7 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
 TEST(ServiceStart, StopsCleanlyOnTerm)
 {
     ConfigServiceOptions o;
-    std::unique_ptr<Process> svc;
-    // Another test may take a port between the probe and the bind: try afresh.
-    for (int attempt = 0; attempt < 3 && !svc; attempt++) {
-        auto ports = freePorts(2);
-        o.repPort = ports[0];
-        o.pubPort = ports[1];
-        svc = startConfigService(o);
-    }
+    auto svc = startConfigServiceOnFreePorts(&o);
     ASSERT_TRUE(svc);
     svc->signal(SIGTERM);
     ASSERT_TRUE(svc->wait(milliseconds(3000)));

@@ -381,6 +381,18 @@ std::unique_ptr<Process> startConfigService(const ConfigServiceOptions& options,
     return p;
 }
 
+std::unique_ptr<Process> startConfigServiceOnFreePorts(ConfigServiceOptions* options, int attempts)
+{
+    std::unique_ptr<Process> p;
+    for (int attempt = 0; attempt < attempts && !p; attempt++) {
+        std::vector<int> ports = freePorts(2);
+        options->repPort = ports[0];
+        options->pubPort = ports[1];
+        p = startConfigService(*options);
+    }
+    return p;
+}
+
 std::vector<std::string> readRequestLog(const std::string& path)
 {
     std::string text = readFile(path);

@@ -132,6 +132,9 @@ struct ConfigServiceOptions {
 std::unique_ptr<Process> startConfigService(const ConfigServiceOptions& options,
                                             milliseconds timeout = milliseconds(10000));
 std::vector<std::string> configServiceArgs(const ConfigServiceOptions& options);
+// Starts the stand-in on probed free ports, probing afresh when another test took
+// a port between the probe and the bind; the ports used are left in *options.
+std::unique_ptr<Process> startConfigServiceOnFreePorts(ConfigServiceOptions* options, int attempts = 3);
 
 // The requests of a stand-in's request log, byte for byte, in arrival order.
 std::vector<std::string> readRequestLog(const std::string& path);
