@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,28 +106,20 @@ int hexToBin(const char* p, char* buffer, int* size)
 
 void floatToString(float argument, std::string* T)
 {
-    std::ostringstream os;
-    os.setf(std::ios::fixed, std::ios::floatfield);
-    os.precision(5);
-    os << argument;
-    std::string text = os.str();
-    if (text == "-inf")
-        text = "0";
-    *T = text;
+    // Called per bin and per peak when records are formatted: no stream per
+    // call. to_chars with a precision prints as printf "%.5f" in the C locale.
+    char buf[64]; // the largest float is 39 digits before the point
+    std::to_chars_result r =
+        std::to_chars(buf, buf + sizeof buf, static_cast<double>(argument), std::chars_format::fixed, 5);
+    T->assign(buf, r.ptr);
+    if (*T == "-inf")
+        *T = "0";
 }
 
-template <typename N>
-static void toText(N argument, std::string* T)
-{
-    std::ostringstream os;
-    os << argument;
-    *T = os.str();
-}
-
-void ToString(int argument, std::string* T) { toText(argument, T); }
-void ToString(long argument, std::string* T) { toText(argument, T); }
-void ToString(long long argument, std::string* T) { toText(argument, T); }
-void ToString(unsigned long long argument, std::string* T) { toText(argument, T); }
+void ToString(int argument, std::string* T) { *T = std::to_string(argument); }
+void ToString(long argument, std::string* T) { *T = std::to_string(argument); }
+void ToString(long long argument, std::string* T) { *T = std::to_string(argument); }
+void ToString(unsigned long long argument, std::string* T) { *T = std::to_string(argument); }
 
 void doubleToString(double ref, std::string* S)
 {

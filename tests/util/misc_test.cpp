@@ -149,6 +149,24 @@ TEST(Text, NumberTexts)
     EXPECT_EQ(t.size(), 1 + 301 + 7u) << "large values are not cut short";
 }
 
+TEST(Text, FloatTextIsPrintfFixedFiveEverywhere)
+{
+    // Halfway cases, the extremes and a spread of magnitudes, each against the C library.
+    std::vector<float> values = {0.000005f, -0.000005f, 0.000015f, 1.000005f, 2.675e-3f, -0.0f,
+                                 std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
+                                 std::numeric_limits<float>::denorm_min()};
+    for (int e = -20; e <= 37; e++)
+        for (float m : {1.0f, 1.2345678f, -7.654321f})
+            values.push_back(m * std::pow(10.0f, static_cast<float>(e)));
+    std::string t;
+    char expected[80];
+    for (float v : values) {
+        snprintf(expected, sizeof expected, "%.5f", static_cast<double>(v));
+        floatToString(v, &t);
+        EXPECT_EQ(t, expected) << v;
+    }
+}
+
 TEST(Text, ExplodeKeepsEmptyPieces)
 {
     using V = std::vector<std::string>;
