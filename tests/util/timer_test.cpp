@@ -36,15 +36,21 @@ TEST(Timer, SleepsBothForms)
 
 static void ignoreAlarm(int) {}
 
-TEST(Timer, SignalCutsTheSleepShort)
+// One SIGALRM after usec, caught without effect so that it only interrupts.
+static void armAlarm(long usec)
 {
     struct sigaction sa = {};
     sa.sa_handler = ignoreAlarm;
     sigaction(SIGALRM, &sa, nullptr);
     struct itimerval it = {};
-    it.it_value.tv_usec = 50000;
+    it.it_value.tv_usec = usec;
+    setitimer(ITIMER_REAL, &it, nullptr);
+}
+
+TEST(Timer, SignalCutsTheSleepShort)
+{
     for (int form = 0; form < 2; form++) {
-        setitimer(ITIMER_REAL, &it, nullptr);
+        armAlarm(50000);
         double t0 = getTime();
         int rc = form == 0 ? uSleep(5000000) : uSleep(5L, 0L);
         double elapsed = getTime() - t0;
@@ -57,12 +63,7 @@ TEST(Timer, SignalCutsTheSleepShort)
 TEST(Timer, LongPausesDoNotOverflow)
 {
     // Forty minutes in microseconds does not fit 32 bits; an interrupt ends it at once.
-    struct sigaction sa = {};
-    sa.sa_handler = ignoreAlarm;
-    sigaction(SIGALRM, &sa, nullptr);
-    struct itimerval it = {};
-    it.it_value.tv_usec = 20000;
-    setitimer(ITIMER_REAL, &it, nullptr);
+    armAlarm(20000);
     double t0 = getTime();
     EXPECT_EQ(uSleep(static_cast<std::int64_t>(40) * 60 * 1000000), -1);
     EXPECT_GE(getTime() - t0, 15.0) << "a wrapped count would not have slept";
