@@ -13,6 +13,8 @@
 #include <memory>
 #include <sstream>
 
+#include "misc.h"
+
 namespace {
 
 // One REQ connection to the service; closed when the exchange ends.
@@ -287,19 +289,8 @@ int ConfigFile::setValue(const std::string& section, const std::string& entry, s
     return 0;
 }
 
+// Unlike the shared splitter, an empty delimiter gives no parts at all.
 std::vector<std::string> ConfigFile::explode(const std::string& delimiter, const std::string& str) {
-    std::vector<std::string> parts;
-    if (delimiter.empty()) return parts;
-    size_t i = 0, k = 0;
-    while (i < str.size()) {
-        if (str.compare(i, delimiter.size(), delimiter) == 0) {
-            parts.push_back(str.substr(k, i - k));
-            i += delimiter.size();
-            k = i;
-        } else {
-            ++i;
-        }
-    }
-    parts.push_back(str.substr(k));
-    return parts;
+    if (delimiter.empty()) return {};
+    return util::explode(delimiter, str);
 }
