@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "misc.h"
 
@@ -86,6 +87,15 @@ std::string valueText(const Json::Value& v) {
     return trimTail(out);
 }
 
+// Keeps every member of `group` as text under "section/key" and reports it.
+void storeGroup(const std::string& section, const Json::Value& group, std::map<std::string, std::string>* content) {
+    for (const std::string& k : group.getMemberNames()) {
+        std::string text = valueText(group[k]);
+        printf("Keys: %s/%s=%s\n", section.c_str(), k.c_str(), text.c_str());
+        (*content)[section + "/" + k] = std::move(text);
+    }
+}
+
 bool parse(const std::string& text, Json::Value* root) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
@@ -150,11 +160,7 @@ int ConfigFile::readConfig() {
                 continue;
             }
             sectionList_[section] = "1";
-            for (const std::string& k : m.getMemberNames()) {
-                std::string text = valueText(m[k]);
-                content_[std::string(section) + "/" + k] = text;
-                printf("Keys: %s/%s=%s\n", section, k.c_str(), text.c_str());
-            }
+            storeGroup(section, m, &content_);
         } else if (name == "read-only") {
             printf("readonly: \n");
             if (!m.isObject()) continue;
@@ -176,11 +182,7 @@ int ConfigFile::readConfig() {
                 const Json::Value& g = m[group];
                 if (!g.isObject()) continue;
                 sectionList_[group] = "1";
-                for (const std::string& k : g.getMemberNames()) {
-                    std::string text = valueText(g[k]);
-                    content_[group + "/" + k] = text;
-                    printf("Keys: %s/%s=%s\n", group.c_str(), k.c_str(), text.c_str());
-                }
+                storeGroup(group, g, &content_);
             }
         }
     }
