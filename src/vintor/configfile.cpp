@@ -22,15 +22,7 @@ namespace {
 class ServiceLink {
 public:
     explicit ServiceLink(int port) {
-        ctx_ = zmq_ctx_new();
-        if (ctx_ == nullptr) fail("zmq_ctx_new");
-        zmq_ctx_set(ctx_, ZMQ_IO_THREADS, 1);
-        zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
-        sock_ = zmq_socket(ctx_, ZMQ_REQ);
-        if (sock_ == nullptr) fail("zmq_socket");
-        char endpoint[64];
-        snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
-        if (zmq_connect(sock_, endpoint) != 0) fail("zmq_connect");
+        if (const char* failed = openLocalSocket(ZMQ_REQ, port, nullptr, &ctx_, &sock_)) fail(failed);
     }
     ~ServiceLink() {
         if (sock_ != nullptr) zmq_close(sock_);
@@ -124,6 +116,20 @@ std::string streamText(T value) {
 }
 
 }  // namespace
+
+const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock) {
+    *ctx = zmq_ctx_new();
+    if (*ctx == nullptr) return "zmq_ctx_new";
+    zmq_ctx_set(*ctx, ZMQ_IO_THREADS, 1);
+    zmq_ctx_set(*ctx, ZMQ_MAX_SOCKETS, 1023);
+    *sock = zmq_socket(*ctx, type);
+    if (*sock == nullptr) return "zmq_socket";
+    if (linger != nullptr) zmq_setsockopt(*sock, ZMQ_LINGER, linger, sizeof *linger);
+    char endpoint[64];
+    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
+    if (zmq_connect(*sock, endpoint) != 0) return "zmq_connect";
+    return nullptr;
+}
 
 ConfigFile::ConfigFile() : usingMemcache(1), confport(0), subscport(0) {}
 

@@ -212,18 +212,10 @@ void Supervisor::mapRadarFiles() {
 }
 
 void Supervisor::openNoticeFeed() {
-    ctx_ = zmq_ctx_new();
-    if (ctx_ == nullptr) fatalError("zmq_ctx_new");
-    zmq_ctx_set(ctx_, ZMQ_IO_THREADS, 1);
-    zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
-    sub_ = zmq_socket(ctx_, ZMQ_SUB);
-    if (sub_ == nullptr) fatalError("zmq_socket");
     // Nothing of a subscriber's is worth waiting for when the feed closes.
-    int linger = 0;
-    zmq_setsockopt(sub_, ZMQ_LINGER, &linger, sizeof linger);
-    char endpoint[64];
-    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", subscriptionport_);
-    if (zmq_connect(sub_, endpoint) != 0) fatalError("zmq_connect");
+    const int linger = 0;
+    if (const char* failed = openLocalSocket(ZMQ_SUB, subscriptionport_, &linger, &ctx_, &sub_))
+        fatalError(failed);
     if (zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "radar", 5) != 0)
         fatalError("zmq_setsockopt");
 }
