@@ -140,6 +140,7 @@ public:
     int run();
 
 private:
+    void* createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd);
     void createFiles();
     void mapRadarFiles();
     void openNoticeFeed();
@@ -168,20 +169,24 @@ private:
     int passes_ = 0;
 };
 
-void Supervisor::createFiles() {
+// Ends the program when the file cannot be made: perror(writeFailure) when it
+// cannot be written, a line with its name and errno when it cannot be mapped.
+void* Supervisor::createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd) {
     void* map = nullptr;
-    int fd = -1;
-    switch (createSharedFile(s_.sharedDir + "/sharedmem", SHAREDMEM_FILE_SIZE, &map, &fd)) {
+    switch (createSharedFile(s_.sharedDir + "/" + name, size, &map, fd)) {
     case SharedFileResult::WriteFailed:
-        fatalError("sharedmem");
+        fatalError(writeFailure.c_str());
     case SharedFileResult::MapFailed:
-        printf("\nERROR: sharedmem %d\n", errno);
+        printf("\nERROR: %s %d\n", name.c_str(), errno);
         fatalExit(1);
     case SharedFileResult::Ok:
         break;
     }
-    sharedmem = static_cast<sharedmem_st*>(map);
-    sharedmemFd = fd;
+    return map;
+}
+
+void Supervisor::createFiles() {
+    sharedmem = static_cast<sharedmem_st*>(createFile("sharedmem", SHAREDMEM_FILE_SIZE, "sharedmem", &sharedmemFd));
     mapRadarFiles();
 }
 
@@ -193,20 +198,9 @@ void Supervisor::mapRadarFiles() {
         std::string section = "radar" + std::to_string(i);
         if (!cf_.SectionExists(section) || cf_.ValueInt(section, "active") == 0 || *radars[i] != nullptr)
             continue;
-        void* map = nullptr;
         int fd = -1;
-        std::string path = s_.sharedDir + "/sharedmemRadar" + std::to_string(i);
-        switch (createSharedFile(path, SHAREDMEM_RADAR_FILE_SIZE, &map, &fd)) {
-        case SharedFileResult::WriteFailed: {
-            std::string msg = "error sharedmem R" + std::to_string(i);
-            fatalError(msg.c_str());
-        }
-        case SharedFileResult::MapFailed:
-            printf("\nERROR: sharedmemRadar%d %d\n", i, errno);
-            fatalExit(1);
-        case SharedFileResult::Ok:
-            break;
-        }
+        void* map = createFile("sharedmemRadar" + std::to_string(i), SHAREDMEM_RADAR_FILE_SIZE,
+                               "error sharedmem R" + std::to_string(i), &fd);
         *radars[i] = static_cast<sharedmemRadar_st*>(map);
     }
 }
