@@ -414,12 +414,10 @@ int Supervisor::run() {
     createFiles();
     debug_ = cf_.ValueInt("vintor", "debug");
 
-    SharedMem first(&cf_);
-    first.setIndex("tasks", 0);
-    startProcesses(&cf_, &first);
-
     SharedMem storage(&cf_);
     storage_ = &storage;
+    storage.setIndex("tasks", 0);
+    startProcesses(&cf_, &storage);
     // The first pass touches the watchdog.
     passes_ = 30;
 
