@@ -12,6 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <utility>
+
+#include "misc.h"
 
 namespace {
 
@@ -19,15 +22,7 @@ namespace {
 class ServiceLink {
 public:
     explicit ServiceLink(int port) {
-        ctx_ = zmq_ctx_new();
-        if (ctx_ == nullptr) fail("zmq_ctx_new");
-        zmq_ctx_set(ctx_, ZMQ_IO_THREADS, 1);
-        zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
-        sock_ = zmq_socket(ctx_, ZMQ_REQ);
-        if (sock_ == nullptr) fail("zmq_socket");
-        char endpoint[64];
-        snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
-        if (zmq_connect(sock_, endpoint) != 0) fail("zmq_connect");
+        if (const char* failed = openLocalSocket(ZMQ_REQ, port, nullptr, &ctx_, &sock_)) fail(failed);
     }
     ~ServiceLink() {
         if (sock_ != nullptr) zmq_close(sock_);
@@ -84,6 +79,15 @@ std::string valueText(const Json::Value& v) {
     return trimTail(out);
 }
 
+// Keeps every member of `group` as text under "section/key" and reports it.
+void storeGroup(const std::string& section, const Json::Value& group, std::map<std::string, std::string>* content) {
+    for (const std::string& k : group.getMemberNames()) {
+        std::string text = valueText(group[k]);
+        printf("Keys: %s/%s=%s\n", section.c_str(), k.c_str(), text.c_str());
+        (*content)[section + "/" + k] = std::move(text);
+    }
+}
+
 bool parse(const std::string& text, Json::Value* root) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
@@ -112,6 +116,20 @@ std::string streamText(T value) {
 }
 
 }  // namespace
+
+const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock) {
+    *ctx = zmq_ctx_new();
+    if (*ctx == nullptr) return "zmq_ctx_new";
+    zmq_ctx_set(*ctx, ZMQ_IO_THREADS, 1);
+    zmq_ctx_set(*ctx, ZMQ_MAX_SOCKETS, 1023);
+    *sock = zmq_socket(*ctx, type);
+    if (*sock == nullptr) return "zmq_socket";
+    if (linger != nullptr) zmq_setsockopt(*sock, ZMQ_LINGER, linger, sizeof *linger);
+    char endpoint[64];
+    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
+    if (zmq_connect(*sock, endpoint) != 0) return "zmq_connect";
+    return nullptr;
+}
 
 ConfigFile::ConfigFile() : usingMemcache(1), confport(0), subscport(0) {}
 
@@ -148,11 +166,7 @@ int ConfigFile::readConfig() {
                 continue;
             }
             sectionList_[section] = "1";
-            for (const std::string& k : m.getMemberNames()) {
-                std::string text = valueText(m[k]);
-                content_[std::string(section) + "/" + k] = text;
-                printf("Keys: %s/%s=%s\n", section, k.c_str(), text.c_str());
-            }
+            storeGroup(section, m, &content_);
         } else if (name == "read-only") {
             printf("readonly: \n");
             if (!m.isObject()) continue;
@@ -174,11 +188,7 @@ int ConfigFile::readConfig() {
                 const Json::Value& g = m[group];
                 if (!g.isObject()) continue;
                 sectionList_[group] = "1";
-                for (const std::string& k : g.getMemberNames()) {
-                    std::string text = valueText(g[k]);
-                    content_[group + "/" + k] = text;
-                    printf("Keys: %s/%s=%s\n", group.c_str(), k.c_str(), text.c_str());
-                }
+                storeGroup(group, g, &content_);
             }
         }
     }
@@ -287,19 +297,8 @@ int ConfigFile::setValue(const std::string& section, const std::string& entry, s
     return 0;
 }
 
+// Unlike the shared splitter, an empty delimiter gives no parts at all.
 std::vector<std::string> ConfigFile::explode(const std::string& delimiter, const std::string& str) {
-    std::vector<std::string> parts;
-    if (delimiter.empty()) return parts;
-    size_t i = 0, k = 0;
-    while (i < str.size()) {
-        if (str.compare(i, delimiter.size(), delimiter) == 0) {
-            parts.push_back(str.substr(k, i - k));
-            i += delimiter.size();
-            k = i;
-        } else {
-            ++i;
-        }
-    }
-    parts.push_back(str.substr(k));
-    return parts;
+    if (delimiter.empty()) return {};
+    return util::explode(delimiter, str);
 }

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "configfile.h"
-
 sharedmem_st* sharedmem = nullptr;
 sharedmemRadar_st* sharedmemRadar0 = nullptr;
 sharedmemRadar_st* sharedmemRadar1 = nullptr;
@@ -139,11 +137,8 @@ private:
 
 }  // namespace
 
-SharedMem::SharedMem(ConfigFile* lcf) : cf(lcf), debug(0), sockfd(0), serv_addr{}, address{}, hostip(nullptr) {
-    if (cf != nullptr) debug = cf->ValueInt("vintor", "debugsharedmem");
-    // The ring operations stay silent whatever the key holds.
-    debug = 0;
-}
+// The ring operations stay silent whatever "debugsharedmem" holds, so it is not read.
+SharedMem::SharedMem(ConfigFile* lcf) : cf(lcf), debug(0), sockfd(0), serv_addr{}, address{}, hostip(nullptr) {}
 
 SharedMem::~SharedMem() {}
 

@@ -24,11 +24,6 @@ extern sharedmemRadar_st* sharedmemRadar2;
 // ring "tasks". -1 when nothing is mapped.
 extern int sharedmemFd;
 
-// The system's file names.
-constexpr const char* SHAREDMEM_PATH = "/tmp/sharedmem";
-constexpr const char* SHAREDMEM_RADAR_PATH[3] = {"/tmp/sharedmemRadar0", "/tmp/sharedmemRadar1",
-                                                 "/tmp/sharedmemRadar2"};
-
 enum class SharedFileResult { Ok, WriteFailed, MapFailed };
 
 // Creates or truncates the regular file at `path` (a symlink or anything that is

@@ -140,6 +140,7 @@ public:
     int run();
 
 private:
+    void* createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd);
     void createFiles();
     void mapRadarFiles();
     void openNoticeFeed();
@@ -168,20 +169,24 @@ private:
     int passes_ = 0;
 };
 
-void Supervisor::createFiles() {
+// Ends the program when the file cannot be made: perror(writeFailure) when it
+// cannot be written, a line with its name and errno when it cannot be mapped.
+void* Supervisor::createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd) {
     void* map = nullptr;
-    int fd = -1;
-    switch (createSharedFile(s_.sharedDir + "/sharedmem", SHAREDMEM_FILE_SIZE, &map, &fd)) {
+    switch (createSharedFile(s_.sharedDir + "/" + name, size, &map, fd)) {
     case SharedFileResult::WriteFailed:
-        fatalError("sharedmem");
+        fatalError(writeFailure.c_str());
     case SharedFileResult::MapFailed:
-        printf("\nERROR: sharedmem %d\n", errno);
+        printf("\nERROR: %s %d\n", name.c_str(), errno);
         fatalExit(1);
     case SharedFileResult::Ok:
         break;
     }
-    sharedmem = static_cast<sharedmem_st*>(map);
-    sharedmemFd = fd;
+    return map;
+}
+
+void Supervisor::createFiles() {
+    sharedmem = static_cast<sharedmem_st*>(createFile("sharedmem", SHAREDMEM_FILE_SIZE, "sharedmem", &sharedmemFd));
     mapRadarFiles();
 }
 
@@ -193,37 +198,18 @@ void Supervisor::mapRadarFiles() {
         std::string section = "radar" + std::to_string(i);
         if (!cf_.SectionExists(section) || cf_.ValueInt(section, "active") == 0 || *radars[i] != nullptr)
             continue;
-        void* map = nullptr;
         int fd = -1;
-        std::string path = s_.sharedDir + "/sharedmemRadar" + std::to_string(i);
-        switch (createSharedFile(path, SHAREDMEM_RADAR_FILE_SIZE, &map, &fd)) {
-        case SharedFileResult::WriteFailed: {
-            std::string msg = "error sharedmem R" + std::to_string(i);
-            fatalError(msg.c_str());
-        }
-        case SharedFileResult::MapFailed:
-            printf("\nERROR: sharedmemRadar%d %d\n", i, errno);
-            fatalExit(1);
-        case SharedFileResult::Ok:
-            break;
-        }
+        void* map = createFile("sharedmemRadar" + std::to_string(i), SHAREDMEM_RADAR_FILE_SIZE,
+                               "error sharedmem R" + std::to_string(i), &fd);
         *radars[i] = static_cast<sharedmemRadar_st*>(map);
     }
 }
 
 void Supervisor::openNoticeFeed() {
-    ctx_ = zmq_ctx_new();
-    if (ctx_ == nullptr) fatalError("zmq_ctx_new");
-    zmq_ctx_set(ctx_, ZMQ_IO_THREADS, 1);
-    zmq_ctx_set(ctx_, ZMQ_MAX_SOCKETS, 1023);
-    sub_ = zmq_socket(ctx_, ZMQ_SUB);
-    if (sub_ == nullptr) fatalError("zmq_socket");
     // Nothing of a subscriber's is worth waiting for when the feed closes.
-    int linger = 0;
-    zmq_setsockopt(sub_, ZMQ_LINGER, &linger, sizeof linger);
-    char endpoint[64];
-    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", subscriptionport_);
-    if (zmq_connect(sub_, endpoint) != 0) fatalError("zmq_connect");
+    const int linger = 0;
+    if (const char* failed = openLocalSocket(ZMQ_SUB, subscriptionport_, &linger, &ctx_, &sub_))
+        fatalError(failed);
     if (zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "radar", 5) != 0)
         fatalError("zmq_setsockopt");
 }
@@ -428,12 +414,10 @@ int Supervisor::run() {
     createFiles();
     debug_ = cf_.ValueInt("vintor", "debug");
 
-    SharedMem first(&cf_);
-    first.setIndex("tasks", 0);
-    startProcesses(&cf_, &first);
-
     SharedMem storage(&cf_);
     storage_ = &storage;
+    storage.setIndex("tasks", 0);
+    startProcesses(&cf_, &storage);
     // The first pass touches the watchdog.
     passes_ = 30;
 
