@@ -53,6 +53,14 @@ int extractData(const char* line, readfile_raw_data_t* data) {
     return 0;
 }
 
+void printReplayPair(const u_radar_data& data) {
+    for (int i = 0; i < 2; ++i) {
+        const readfile_raw_data_t& e = data.rf[i];
+        printf("\n%dReadfile: name=%s time=%s sweep=%d data[0]=%d", i + 1, e.sensorname, e.time, e.sweepnr,
+               e.data[0]);
+    }
+}
+
 ReadfileClass::ReadfileClass(ConfigFile* cfp, std::string Sec, double timeout)
     : RadarFrontEnd(cfp, std::move(Sec), timeout) {
     sweepSize = cf->ValueLong(section, "sweepsize");
@@ -100,11 +108,6 @@ int ReadfileClass::getMeasurement(u_radar_data* data, int* length, double) {
     r |= extractData(line_, &data->rf[1]);
     if (r != 0) return 1;
     *length = REPLAY_SWEEP_LENGTH;
-    if (debug) {
-        printf("\n1Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[0].sensorname,
-               data->rf[0].time, data->rf[0].sweepnr, data->rf[0].data[0]);
-        printf("\n2Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[1].sensorname,
-               data->rf[1].time, data->rf[1].sweepnr, data->rf[1].data[0]);
-    }
+    if (debug) printReplayPair(*data);
     return 0;
 }

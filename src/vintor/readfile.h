@@ -21,6 +21,9 @@ inline int extractData(const std::string& line, readfile_raw_data_t* data) {
     return extractData(line.c_str(), data);
 }
 
+// The debug lines of a replayed pair, the same for both replay front-ends.
+void printReplayPair(const u_radar_data& data);
+
 class ReadfileClass : public RadarFrontEnd {
 public:
     ReadfileClass(ConfigFile* cfp, std::string Sec, double timeout);

@@ -139,11 +139,6 @@ int ReadUdpClass::getMeasurement(u_radar_data* data, int* length, double) {
     if (debug > 4) printf("\nReadUdp1:%s", line);
     int r = extractData(line, &data->rf[1]);
     *length = r != 0 ? 0 : REPLAY_SWEEP_LENGTH;
-    if (debug) {
-        printf("\n1Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[0].sensorname,
-               data->rf[0].time, data->rf[0].sweepnr, data->rf[0].data[0]);
-        printf("\n2Readfile: name=%s time=%s sweep=%d data[0]=%d", data->rf[1].sensorname,
-               data->rf[1].time, data->rf[1].sweepnr, data->rf[1].data[0]);
-    }
+    if (debug) printReplayPair(*data);
     return r;
 }

@@ -18,10 +18,12 @@
 #include <gtest/gtest.h>
 
 #include "defaults.h"
+#include "acquisition_support.h"
 #include "harness.h"
 #include "records.h"
 
 using namespace testsupport;
+using acq::childrenOf;
 
 namespace {
 
@@ -36,13 +38,6 @@ std::string config() {
   "radar2": {"active": "0"},
   "radar3": {"active": "0"}
 })";
-}
-
-std::vector<pid_t> childrenOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    std::vector<pid_t> out;
-    for (pid_t c; in >> c;) out.push_back(c);
-    return out;
 }
 
 // The first child of `parent` whose title starts with `title`, or 0.

@@ -220,6 +220,14 @@ inline void expectEntry(const readfile_raw_data_t& e, const Sweep& s, const std:
         ASSERT_EQ(e.data[i], s.samples[i]) << where << " sample " << i;
 }
 
+// The direct children of a process, as the kernel lists them.
+inline std::vector<pid_t> childrenOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::vector<pid_t> out;
+    for (pid_t c; in >> c;) out.push_back(c);
+    return out;
+}
+
 // Polls until pred holds or the deadline passes.
 inline bool eventually(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     auto end = std::chrono::steady_clock::now() + timeout;

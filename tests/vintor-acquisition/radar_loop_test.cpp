@@ -32,6 +32,13 @@ ConfigFile* radarConfig(const std::string& section, const std::string& brand) {
     return cf;
 }
 
+// Radar0 as a network replay front-end listening on `port`.
+ConfigFile* udpRadarConfig(int port) {
+    ConfigFile* cf = radarConfig("radar0", "readudp");
+    cf->setValue("radar0", "portnumber", std::to_string(port));
+    return cf;
+}
+
 int ringIndex(int radar) {
     const int* idx[3] = {&sharedmem->key.radar0, &sharedmem->key.radar1, &sharedmem->key.radar2};
     return __atomic_load_n(idx[radar], __ATOMIC_ACQUIRE);
@@ -56,8 +63,7 @@ TEST(RadarLoop, StoresReplayedPairsAndFailedOnesAsRecordsAndWakesTheFft) {
     SharedFiles files;
     PrivateKeys keys;
     int port = freePort();
-    std::unique_ptr<ConfigFile> cf(radarConfig("radar0", "readudp"));
-    cf->setValue("radar0", "portnumber", std::to_string(port));
+    std::unique_ptr<ConfigFile> cf(udpRadarConfig(port));
     cf->setValue("radar0", "comport", std::string("/dev/ttyS1"));
     semctl(keys.id(keys.settings.fftKey), 0, SETVAL, 0);
     const double before = getTime();
@@ -126,8 +132,7 @@ TEST(RadarLoop, SixtyFailedSweepsAreToleratedTheSixtyFirstEndsTheLoopUnposted) {
     SharedFiles files;
     PrivateKeys keys;
     int port = freePort();
-    std::unique_ptr<ConfigFile> cf(radarConfig("radar0", "readudp"));
-    cf->setValue("radar0", "portnumber", std::to_string(port));
+    std::unique_ptr<ConfigFile> cf(udpRadarConfig(port));
     const int fftKey = keys.settings.fftKey;
     Child radar([&] { return RadarClass(cf.get(), "radar0", keys.settings).process(); });
     ThreadPeer peer(port, [fftKey](int fd, int r) {

@@ -19,6 +19,7 @@
 
 using namespace testsupport;
 using acq::Child;
+using acq::childrenOf;
 using acq::eventually;
 using acq::PrivateKeys;
 using acq::SharedFiles;
@@ -36,13 +37,6 @@ ConfigFile* managerConfig(std::initializer_list<std::pair<const char*, const cha
         cf->setValue(r.first, "scanspeed", std::string("50"));
     }
     return cf;
-}
-
-std::vector<pid_t> childrenOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    std::vector<pid_t> out;
-    for (pid_t c; in >> c;) out.push_back(c);
-    return out;
 }
 
 std::string titleOf(pid_t pid) {
