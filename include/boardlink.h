@@ -69,15 +69,18 @@ public:
     int held() const { return count; }
 
 private:
+    // Held bytes start at most FILL_LIMIT in, so a frame's worth past them stays inside.
     enum { BUFFER_SIZE = 16384, FILL_LIMIT = 8192 };
     // Returns a result, or -2 when more bytes are needed.
     int decide(beagle_raw_data_t* frame);
     uint16_t word(int i) const;
     void drop(int bytes);
+    void compact();
     void dumpWords(const char* head, int from, int words) const;
 
     bool quiet;
     int waitMs;
+    int start = 0;  // held bytes are buf[start, start + count)
     int count = 0;
     uint8_t buf[BUFFER_SIZE];
 };
