@@ -179,6 +179,11 @@ uint32_t swapHalves(uint32_t v)
     return (v << 16) | (v >> 16);
 }
 
+void printWords(const uint8_t* bytes, int words)
+{
+    for (int i = 0; i < words; i++) printf("%04X ", static_cast<unsigned>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+}
+
 SweepReader::SweepReader(bool q, int wait) : quiet(q), waitMs(wait)
 {
     memset(buf, 0, sizeof buf);
@@ -218,9 +223,8 @@ void SweepReader::compact()
 // `from` counts bytes from the first held one.
 void SweepReader::dumpWords(const char* head, int from, int words) const
 {
-    const uint8_t* p = buf + start + from;
     fputs(head, stdout);
-    for (int i = 0; i < words; i++) printf("%04X ", static_cast<unsigned>(p[2 * i] | (p[2 * i + 1] << 8)));
+    printWords(buf + start + from, words);
     putchar('\n');
 }
 

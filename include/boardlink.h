@@ -57,6 +57,10 @@ uint16_t sweepFrameCRC(const beagle_raw_data_t& frame);
 // The board sends each 32-bit field as two units, most significant unit first.
 uint32_t swapHalves(uint32_t v);
 
+// Prints `words` words of `bytes`, low byte first, each as "%04X ": how the board's
+// traffic is dumped.
+void printWords(const uint8_t* bytes, int words);
+
 // Reads board messages. Bytes that follow a recognised message are kept for the
 // next call, so a tick and the start of a frame in one read lose neither.
 class SweepReader {
