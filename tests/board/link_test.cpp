@@ -53,13 +53,6 @@ Bytes unitFrame(const uint16_t units[8], uint16_t gain, bool zeroCheck = false)
     return b;
 }
 
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 Bytes part(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + long(from), b.begin() + long(to)); }
 
 const uint16_t kUnits[8] = {0x0001, 0x0002, 0x0003, 0x0004, 0x0000, 0x0007, 0x1234, 0x5678};
@@ -163,20 +156,20 @@ TEST(BoardLink, ReadsBoardMessagesOutOfTheByteStream)
         std::vector<Chunk> chunks;
         std::vector<int> results;
     } cases[] = {
-        {"tick", {{0, cat({FF, TICK})}}, {SWEEP_TICK}},
-        {"line end", {{0, cat({FF, END})}}, {SWEEP_LINE_END}},
-        {"frame then the next sync word", {{0, cat({FF, good, FF})}}, {SWEEP_FRAME}},
-        {"garbage before a sync word", {{0, cat({Bytes{0x12, 0x34, 0x56, 0x78}, FF, TICK})}}, {SWEEP_TICK}},
+        {"tick", {{0, join({FF, TICK})}}, {SWEEP_TICK}},
+        {"line end", {{0, join({FF, END})}}, {SWEEP_LINE_END}},
+        {"frame then the next sync word", {{0, join({FF, good, FF})}}, {SWEEP_FRAME}},
+        {"garbage before a sync word", {{0, join({Bytes{0x12, 0x34, 0x56, 0x78}, FF, TICK})}}, {SWEEP_TICK}},
         {"garbage without a sync word", {{0, Bytes{0x34, 0x12, 0x56, 0x78}}}, {SWEEP_UNKNOWN}},
-        {"repeated sync words", {{0, cat({FF, FF, FF, TICK})}}, {SWEEP_TICK}},
-        {"zero check word never accepted", {{0, cat({FF, unitFrame(zeroUnits, 0, true), FF, TICK})}}, {SWEEP_TICK}},
-        {"bad check dropped up to the next sync word", {{0, cat({FF, badFrame(), FF, TICK, FF, good})}}, {SWEEP_TICK, SWEEP_FRAME}},
-        {"tick and the start of a frame in one read", {{0, cat({FF, TICK, FF, part(good, 0, 1000)})}, {150, part(good, 1000, good.size())}},
+        {"repeated sync words", {{0, join({FF, FF, FF, TICK})}}, {SWEEP_TICK}},
+        {"zero check word never accepted", {{0, join({FF, unitFrame(zeroUnits, 0, true), FF, TICK})}}, {SWEEP_TICK}},
+        {"bad check dropped up to the next sync word", {{0, join({FF, badFrame(), FF, TICK, FF, good})}}, {SWEEP_TICK, SWEEP_FRAME}},
+        {"tick and the start of a frame in one read", {{0, join({FF, TICK, FF, part(good, 0, 1000)})}, {150, part(good, 1000, good.size())}},
          {SWEEP_TICK, SWEEP_FRAME}},
-        {"frame in three parts", {{0, cat({FF, part(good, 0, 700)})}, {120, part(good, 700, 1500)}, {120, part(good, 1500, good.size())}},
+        {"frame in three parts", {{0, join({FF, part(good, 0, 700)})}, {120, part(good, 700, 1500)}, {120, part(good, 1500, good.size())}},
          {SWEEP_FRAME}},
-        {"frame and a tick in one read", {{0, cat({FF, good, FF, TICK})}}, {SWEEP_FRAME, SWEEP_TICK}},
-        {"interrupted frame gives way to what follows", {{0, cat({FF, part(good, 0, 300)})}, {120, cat({FF, TICK, FF, good})}},
+        {"frame and a tick in one read", {{0, join({FF, good, FF, TICK})}}, {SWEEP_FRAME, SWEEP_TICK}},
+        {"interrupted frame gives way to what follows", {{0, join({FF, part(good, 0, 300)})}, {120, join({FF, TICK, FF, good})}},
          {SWEEP_TICK, SWEEP_FRAME}},
         {"a single byte waits for its pair", {{0, Bytes{0xFF}}, {120, Bytes{0xFF, 0x55, 0x55}}}, {SWEEP_TICK}},
     };
@@ -217,7 +210,7 @@ TEST(BoardLink, FrameStillArrivingIsReportedAndNotAccepted)
     SweepReader reader(false, 100);
     const Bytes good = goodFrame();
     std::thread writer([&] {
-        board.send(cat({syncWire(), part(good, 0, 1200)}));
+        board.send(join({syncWire(), part(good, 0, 1200)}));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         board.send(part(good, 1200, good.size()));
     });
@@ -245,7 +238,7 @@ TEST(BoardLink, SilenceEndsAfterSixEmptyWaitsOnly)
     // Four and a half empty waits, then data: read on as usual.
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(270));
-        board.send(cat({syncWire(), tickWire()}));
+        board.send(join({syncWire(), tickWire()}));
     });
     EXPECT_EQ(reader.readSweep(board.fd, &frame), SWEEP_TICK);
     writer.join();
@@ -255,7 +248,7 @@ TEST(BoardLink, HangUpIsAFailureAtOnce)
 {
     Board board;
     SweepReader reader(true, 2000);
-    board.send(cat({syncWire(), part(goodFrame(), 0, 500)}));
+    board.send(join({syncWire(), part(goodFrame(), 0, 500)}));
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         board.pty.close();
