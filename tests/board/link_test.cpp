@@ -6,13 +6,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <termios.h>
 #include <unistd.h>
 
 #include "boardlink.h"
 #include "boardsim.h"
+#include "harness.h"
 
 namespace {
 
@@ -309,23 +309,17 @@ TEST(BoardLink, OpensTheTtyRawSoBinaryBytesPassUnchanged)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nerror 2 opening /nonexistent/tty: No such file or directory\n");
 }
 
-class ScriptDir {
+// A scratch directory of detection scripts.
+class ScriptDir : public testsupport::TempDir {
 public:
-    ScriptDir()
+    std::string add(const std::string& name, const std::string& body, bool executable = true) const
     {
-        char tmpl[] = "/tmp/boardlink-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    ~ScriptDir() { fs::remove_all(dir); }
-    std::string add(const std::string& name, const std::string& body, bool executable = true)
-    {
-        fs::path p = fs::path(dir) / name;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << body;
+        const std::string p = file(name);
+        fs::create_directories(fs::path(p).parent_path());
+        testsupport::writeFile(p, body);
         fs::permissions(p, executable ? fs::perms::owner_all : fs::perms::owner_read);
-        return p.string();
+        return p;
     }
-    std::string dir;
 };
 
 TEST(BoardLink, DetectionScriptGivesTheDevicePath)
@@ -360,8 +354,8 @@ TEST(BoardLink, DetectionScriptGivesTheDevicePath)
 
     char device[DEVICE_PATH_SIZE] = "";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(detectUSBDevice(d.dir + "/missing.sh", "kestrom_tarnix", device, false), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nError can't find script: " + d.dir + "/missing.sh \n");
+    EXPECT_EQ(detectUSBDevice(d.path() + "/missing.sh", "kestrom_tarnix", device, false), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nError can't find script: " + d.path() + "/missing.sh \n");
 }
 
 TEST(BoardLink, DetectionScriptPathIsNeverShellText)
@@ -369,13 +363,13 @@ TEST(BoardLink, DetectionScriptPathIsNeverShellText)
     ScriptDir d;
     const std::string path = d.add("x;touch pwned;/find.sh", "#!/bin/sh\necho /dev/ttyACM0\n");
     const fs::path before = fs::current_path();
-    fs::current_path(d.dir);
+    fs::current_path(d.path());
     char device[DEVICE_PATH_SIZE] = "";
     const int rc = detectUSBDevice(path, "kestrom_tarnix", device, true);
     fs::current_path(before);
     EXPECT_EQ(rc, 0);
     EXPECT_STREQ(device, "/dev/ttyACM0");
-    EXPECT_FALSE(fs::exists(fs::path(d.dir) / "pwned"));
+    EXPECT_FALSE(fs::exists(fs::path(d.path()) / "pwned"));
 }
 
 } // namespace
