@@ -46,9 +46,7 @@ int runBoardSerialTest(int argc, char** argv)
         fprintf(stderr, " /dev/ttyACM0\n");
         return 1;
     }
-    char path[DEVICE_PATH_SIZE];
-    snprintf(path, sizeof path, "%s", argv[1]);
-    const int fd = openSerial(path, false);
+    const int fd = openSerial(argv[1], false);
     if (fd < 0) {
         printf("\nError opening serial port %d", fd);
         return 1;
