@@ -179,6 +179,11 @@ uint32_t swapHalves(uint32_t v)
     return (v << 16) | (v >> 16);
 }
 
+void printWords(const uint8_t* bytes, int words)
+{
+    for (int i = 0; i < words; i++) printf("%04X ", static_cast<unsigned>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+}
+
 SweepReader::SweepReader(bool q, int wait) : quiet(q), waitMs(wait)
 {
     memset(buf, 0, sizeof buf);
@@ -187,27 +192,39 @@ SweepReader::SweepReader(bool q, int wait) : quiet(q), waitMs(wait)
 void SweepReader::reset()
 {
     memset(buf, 0, sizeof buf);
+    start = 0;
     count = 0;
 }
 
 uint16_t SweepReader::word(int i) const
 {
-    return static_cast<uint16_t>(buf[2 * i] | (buf[2 * i + 1] << 8));
+    return static_cast<uint16_t>(buf[start + 2 * i] | (buf[start + 2 * i + 1] << 8));
 }
 
+// Taking bytes only moves the start: sync words and messages are consumed a few
+// bytes at a time, and moving the rest each time would copy the buffer per word.
 void SweepReader::drop(int bytes)
 {
     if (bytes > count) bytes = count;
-    memmove(buf, buf + bytes, count - bytes);
-    // Bytes beyond the held ones stay zero, so a frame still arriving has a zero check word.
-    memset(buf + count - bytes, 0, bytes);
+    start += bytes;
     count -= bytes;
 }
 
+// Once per read: held bytes to the front, the space they leave zeroed, so bytes
+// beyond the held ones stay zero and a frame still arriving has a zero check word.
+void SweepReader::compact()
+{
+    if (start == 0) return;
+    memmove(buf, buf + start, count);
+    memset(buf + count, 0, start);
+    start = 0;
+}
+
+// `from` counts bytes from the first held one.
 void SweepReader::dumpWords(const char* head, int from, int words) const
 {
     fputs(head, stdout);
-    for (int i = 0; i < words; i++) printf("%04X ", static_cast<unsigned>(buf[from + 2 * i] | (buf[from + 2 * i + 1] << 8)));
+    printWords(buf + start + from, words);
     putchar('\n');
 }
 
@@ -236,12 +253,13 @@ int SweepReader::decide(beagle_raw_data_t* frame)
             if (count < BOARD_FRAME_SIZE) {
                 // Not whole yet: it cannot pass; report and wait for the rest.
                 if (!quiet) {
-                    uint16_t crcWord = static_cast<uint16_t>(buf[2074] | (buf[2075] << 8));
-                    printf(" CRC=%d -> sweepDataCRC=%d\n", crc16Buffer(buf, 2074, 0xFFFF), crcWord);
+                    const uint8_t* p = buf + start;
+                    uint16_t crcWord = static_cast<uint16_t>(p[2074] | (p[2075] << 8));
+                    printf(" CRC=%d -> sweepDataCRC=%d\n", crc16Buffer(p, 2074, 0xFFFF), crcWord);
                 }
                 return NEED_MORE;
             }
-            memcpy(frame, buf, BOARD_FRAME_SIZE);
+            memcpy(frame, buf + start, BOARD_FRAME_SIZE);
             const uint16_t check = sweepFrameCRC(*frame);
             if (check == frame->crc && frame->crc != 0) {
                 frame->start_freq = swapHalves(frame->start_freq);
@@ -314,6 +332,7 @@ int SweepReader::readSweep(int fd, beagle_raw_data_t* frame)
             emptyWaits++;
             continue;
         }
+        compact();
         const int want = FILL_LIMIT - count;
         ssize_t n = read(fd, buf + count, want);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;

@@ -57,6 +57,10 @@ uint16_t sweepFrameCRC(const beagle_raw_data_t& frame);
 // The board sends each 32-bit field as two units, most significant unit first.
 uint32_t swapHalves(uint32_t v);
 
+// Prints `words` words of `bytes`, low byte first, each as "%04X ": how the board's
+// traffic is dumped.
+void printWords(const uint8_t* bytes, int words);
+
 // Reads board messages. Bytes that follow a recognised message are kept for the
 // next call, so a tick and the start of a frame in one read lose neither.
 class SweepReader {
@@ -69,15 +73,18 @@ public:
     int held() const { return count; }
 
 private:
+    // Held bytes start at most FILL_LIMIT in, so a frame's worth past them stays inside.
     enum { BUFFER_SIZE = 16384, FILL_LIMIT = 8192 };
     // Returns a result, or -2 when more bytes are needed.
     int decide(beagle_raw_data_t* frame);
     uint16_t word(int i) const;
     void drop(int bytes);
+    void compact();
     void dumpWords(const char* head, int from, int words) const;
 
     bool quiet;
     int waitMs;
+    int start = 0;  // held bytes are buf[start, start + count)
     int count = 0;
     uint8_t buf[BUFFER_SIZE];
 };

@@ -33,7 +33,7 @@ int readOnce(int fd)
     } while (n < 0 && errno == EINTR);
     if (n < 0) return -1;
     printf("\na: res=%d bytes=%d n=%d buffcount=%d: ", res, 8192, static_cast<int>(n), 0);
-    for (int i = 0; i < n / 2; i++) printf("%04X ", static_cast<unsigned>(buf[2 * i] | (buf[2 * i + 1] << 8)));
+    printWords(buf, static_cast<int>(n / 2));
     return static_cast<int>(n);
 }
 
@@ -46,9 +46,7 @@ int runBoardSerialTest(int argc, char** argv)
         fprintf(stderr, " /dev/ttyACM0\n");
         return 1;
     }
-    char path[DEVICE_PATH_SIZE];
-    snprintf(path, sizeof path, "%s", argv[1]);
-    const int fd = openSerial(path, false);
+    const int fd = openSerial(argv[1], false);
     if (fd < 0) {
         printf("\nError opening serial port %d", fd);
         return 1;

@@ -97,6 +97,14 @@ int fetchSettings(const TarnixOptions& o, zmq::context_t& ctx, Json::Value* root
     return 0;
 }
 
+// The board's tty into `device` by the detection script; false, logged, when it fails.
+bool findBoard(const std::string& script, char* device, bool quiet)
+{
+    if (detectUSBDevice(script, "kestrom_tarnix", device, quiet) == 0) return true;
+    syslog(LOG_INFO, "find-usb-dev.sh script not found\n");
+    return false;
+}
+
 class BoardReader {
 public:
     BoardReader(const TarnixOptions& o, const TarnixSettings& s, Feeds& f, int semid, tarnix_st* rec)
@@ -152,10 +160,7 @@ private:
         if (!opt.quiet) printf("\nINFO: Opening SerialPort\n");
         fflush(stdout);
         usleep(static_cast<useconds_t>(opt.reopenDelayMs) * 1000);
-        if (detectUSBDevice(set.script, "kestrom_tarnix", device, opt.quiet) != 0) {
-            syslog(LOG_INFO, "find-usb-dev.sh script not found\n");
-            return 1;
-        }
+        if (!findBoard(set.script, device, opt.quiet)) return 1;
         port = openSerial(device, opt.quiet);
         if (port < 0) {
             printf("\nError opening serial port %d", port);
@@ -296,10 +301,7 @@ int runTarnix(const TarnixOptions& o)
         syslog(LOG_NOTICE, "Program started in daemon by user %d", getuid());
     }
     char device[DEVICE_PATH_SIZE] = {};
-    if (detectUSBDevice(set.script, "kestrom_tarnix", device, o.quiet) != 0) {
-        syslog(LOG_INFO, "find-usb-dev.sh script not found\n");
-        return 1;
-    }
+    if (!findBoard(set.script, device, o.quiet)) return 1;
 
     if (o.daemon) {
         printf("Going into daemon mode\n");

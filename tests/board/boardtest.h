@@ -5,11 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "harness.h"
+#include "tarnix.h"
 
 namespace boardtest {
 
@@ -56,6 +61,31 @@ inline std::string readerConfig(const std::string& speed, const std::string& off
     return "{\"general\":{\"speed\":\"" + speed + "\"},\"radar\":{\"timeoffset\":\"" + offset + "\",\"sweepsize\":\"" +
            std::to_string(sweepsize) + "\"},\"radar2\":{\"active\":\"0\"},\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"" +
            std::to_string(port) + "\"},\"detectUSBDevice\":\"" + script + "\"}}";
+}
+
+// The period of a simulator line "cmd rate R period P"; -1 without one.
+inline int periodOf(const std::string& line)
+{
+    const size_t at = line.find("period ");
+    return at == std::string::npos ? -1 : atoi(line.c_str() + at + 7);
+}
+
+// The next record on the reader's feed; false when none came or it had another size.
+inline bool receiveRecord(testsupport::Subscriber& feed, tarnix_st* rec, milliseconds wait = milliseconds(5000))
+{
+    std::string msg;
+    if (!feed.receive(&msg, wait)) return false;
+    EXPECT_EQ(msg.size(), 4168u);
+    if (msg.size() != sizeof(tarnix_st)) return false;
+    memcpy(rec, msg.data(), sizeof *rec);
+    return true;
+}
+
+// Tells the configuration service that `section` changed, as an edit would.
+inline void notice(const std::string& section, const std::string& endpoint = "tcp://127.0.0.1:5010")
+{
+    std::string reply;
+    EXPECT_TRUE(testsupport::request(endpoint, "{\"set\":{\"" + section + "\":{\"changed\":\"1\"}}}", &reply));
 }
 
 } // namespace boardtest

@@ -16,14 +16,20 @@
 
 namespace {
 
+// The port a socket bound to "tcp://127.0.0.1:*" was given.
+int boundPort(zmq::socket_t& s)
+{
+    const std::string ep = s.get(zmq::sockopt::last_endpoint);
+    return std::stoi(ep.substr(ep.rfind(':') + 1));
+}
+
 // Answers every request with one fixed text and keeps the last request.
 class CannedService {
 public:
     explicit CannedService(std::string reply) : text(std::move(reply))
     {
         rep.bind("tcp://127.0.0.1:*");
-        const std::string ep = rep.get(zmq::sockopt::last_endpoint);
-        port_ = std::stoi(ep.substr(ep.rfind(':') + 1));
+        port_ = boundPort(rep);
         worker = std::thread([this] {
             while (!stop) {
                 zmq::pollitem_t item{static_cast<void*>(rep), 0, ZMQ_POLLIN, 0};
@@ -111,8 +117,7 @@ TEST(BoardFrontEnd, HandsOnWholeRecordsOldestFirst)
     zmq::context_t ctx{1};
     zmq::socket_t pub{ctx, zmq::socket_type::pub};
     pub.bind("tcp://127.0.0.1:*");
-    const std::string ep = pub.get(zmq::sockopt::last_endpoint);
-    const std::string port = ep.substr(ep.rfind(':') + 1);
+    const std::string port = std::to_string(boundPort(pub));
     CannedService service(R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":")" + port + R"("}}}})");
 
     ConfigFile cf(service.port(), 0);

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <termios.h>
 #include <unistd.h>
 
 #include "boardlink.h"
 #include "boardsim.h"
+#include "harness.h"
 
 namespace {
 
@@ -51,13 +51,6 @@ Bytes unitFrame(const uint16_t units[8], uint16_t gain, bool zeroCheck = false)
     for (int i = 0; i < 1025; i++) put16(b, uint16_t(3 * i));
     put16(b, zeroCheck ? 0 : referenceCrc(b.data(), b.size(), 0xFFFF));
     return b;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 Bytes part(const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + long(from), b.begin() + long(to)); }
@@ -163,20 +156,20 @@ TEST(BoardLink, ReadsBoardMessagesOutOfTheByteStream)
         std::vector<Chunk> chunks;
         std::vector<int> results;
     } cases[] = {
-        {"tick", {{0, cat({FF, TICK})}}, {SWEEP_TICK}},
-        {"line end", {{0, cat({FF, END})}}, {SWEEP_LINE_END}},
-        {"frame then the next sync word", {{0, cat({FF, good, FF})}}, {SWEEP_FRAME}},
-        {"garbage before a sync word", {{0, cat({Bytes{0x12, 0x34, 0x56, 0x78}, FF, TICK})}}, {SWEEP_TICK}},
+        {"tick", {{0, join({FF, TICK})}}, {SWEEP_TICK}},
+        {"line end", {{0, join({FF, END})}}, {SWEEP_LINE_END}},
+        {"frame then the next sync word", {{0, join({FF, good, FF})}}, {SWEEP_FRAME}},
+        {"garbage before a sync word", {{0, join({Bytes{0x12, 0x34, 0x56, 0x78}, FF, TICK})}}, {SWEEP_TICK}},
         {"garbage without a sync word", {{0, Bytes{0x34, 0x12, 0x56, 0x78}}}, {SWEEP_UNKNOWN}},
-        {"repeated sync words", {{0, cat({FF, FF, FF, TICK})}}, {SWEEP_TICK}},
-        {"zero check word never accepted", {{0, cat({FF, unitFrame(zeroUnits, 0, true), FF, TICK})}}, {SWEEP_TICK}},
-        {"bad check dropped up to the next sync word", {{0, cat({FF, badFrame(), FF, TICK, FF, good})}}, {SWEEP_TICK, SWEEP_FRAME}},
-        {"tick and the start of a frame in one read", {{0, cat({FF, TICK, FF, part(good, 0, 1000)})}, {150, part(good, 1000, good.size())}},
+        {"repeated sync words", {{0, join({FF, FF, FF, TICK})}}, {SWEEP_TICK}},
+        {"zero check word never accepted", {{0, join({FF, unitFrame(zeroUnits, 0, true), FF, TICK})}}, {SWEEP_TICK}},
+        {"bad check dropped up to the next sync word", {{0, join({FF, badFrame(), FF, TICK, FF, good})}}, {SWEEP_TICK, SWEEP_FRAME}},
+        {"tick and the start of a frame in one read", {{0, join({FF, TICK, FF, part(good, 0, 1000)})}, {150, part(good, 1000, good.size())}},
          {SWEEP_TICK, SWEEP_FRAME}},
-        {"frame in three parts", {{0, cat({FF, part(good, 0, 700)})}, {120, part(good, 700, 1500)}, {120, part(good, 1500, good.size())}},
+        {"frame in three parts", {{0, join({FF, part(good, 0, 700)})}, {120, part(good, 700, 1500)}, {120, part(good, 1500, good.size())}},
          {SWEEP_FRAME}},
-        {"frame and a tick in one read", {{0, cat({FF, good, FF, TICK})}}, {SWEEP_FRAME, SWEEP_TICK}},
-        {"interrupted frame gives way to what follows", {{0, cat({FF, part(good, 0, 300)})}, {120, cat({FF, TICK, FF, good})}},
+        {"frame and a tick in one read", {{0, join({FF, good, FF, TICK})}}, {SWEEP_FRAME, SWEEP_TICK}},
+        {"interrupted frame gives way to what follows", {{0, join({FF, part(good, 0, 300)})}, {120, join({FF, TICK, FF, good})}},
          {SWEEP_TICK, SWEEP_FRAME}},
         {"a single byte waits for its pair", {{0, Bytes{0xFF}}, {120, Bytes{0xFF, 0x55, 0x55}}}, {SWEEP_TICK}},
     };
@@ -217,7 +210,7 @@ TEST(BoardLink, FrameStillArrivingIsReportedAndNotAccepted)
     SweepReader reader(false, 100);
     const Bytes good = goodFrame();
     std::thread writer([&] {
-        board.send(cat({syncWire(), part(good, 0, 1200)}));
+        board.send(join({syncWire(), part(good, 0, 1200)}));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         board.send(part(good, 1200, good.size()));
     });
@@ -245,7 +238,7 @@ TEST(BoardLink, SilenceEndsAfterSixEmptyWaitsOnly)
     // Four and a half empty waits, then data: read on as usual.
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(270));
-        board.send(cat({syncWire(), tickWire()}));
+        board.send(join({syncWire(), tickWire()}));
     });
     EXPECT_EQ(reader.readSweep(board.fd, &frame), SWEEP_TICK);
     writer.join();
@@ -255,7 +248,7 @@ TEST(BoardLink, HangUpIsAFailureAtOnce)
 {
     Board board;
     SweepReader reader(true, 2000);
-    board.send(cat({syncWire(), part(goodFrame(), 0, 500)}));
+    board.send(join({syncWire(), part(goodFrame(), 0, 500)}));
     std::thread unplug([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         board.pty.close();
@@ -316,23 +309,17 @@ TEST(BoardLink, OpensTheTtyRawSoBinaryBytesPassUnchanged)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nerror 2 opening /nonexistent/tty: No such file or directory\n");
 }
 
-class ScriptDir {
+// A scratch directory of detection scripts.
+class ScriptDir : public testsupport::TempDir {
 public:
-    ScriptDir()
+    std::string add(const std::string& name, const std::string& body, bool executable = true) const
     {
-        char tmpl[] = "/tmp/boardlink-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    ~ScriptDir() { fs::remove_all(dir); }
-    std::string add(const std::string& name, const std::string& body, bool executable = true)
-    {
-        fs::path p = fs::path(dir) / name;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << body;
+        const std::string p = file(name);
+        fs::create_directories(fs::path(p).parent_path());
+        testsupport::writeFile(p, body);
         fs::permissions(p, executable ? fs::perms::owner_all : fs::perms::owner_read);
-        return p.string();
+        return p;
     }
-    std::string dir;
 };
 
 TEST(BoardLink, DetectionScriptGivesTheDevicePath)
@@ -367,8 +354,8 @@ TEST(BoardLink, DetectionScriptGivesTheDevicePath)
 
     char device[DEVICE_PATH_SIZE] = "";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(detectUSBDevice(d.dir + "/missing.sh", "kestrom_tarnix", device, false), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nError can't find script: " + d.dir + "/missing.sh \n");
+    EXPECT_EQ(detectUSBDevice(d.path() + "/missing.sh", "kestrom_tarnix", device, false), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nError can't find script: " + d.path() + "/missing.sh \n");
 }
 
 TEST(BoardLink, DetectionScriptPathIsNeverShellText)
@@ -376,13 +363,13 @@ TEST(BoardLink, DetectionScriptPathIsNeverShellText)
     ScriptDir d;
     const std::string path = d.add("x;touch pwned;/find.sh", "#!/bin/sh\necho /dev/ttyACM0\n");
     const fs::path before = fs::current_path();
-    fs::current_path(d.dir);
+    fs::current_path(d.path());
     char device[DEVICE_PATH_SIZE] = "";
     const int rc = detectUSBDevice(path, "kestrom_tarnix", device, true);
     fs::current_path(before);
     EXPECT_EQ(rc, 0);
     EXPECT_STREQ(device, "/dev/ttyACM0");
-    EXPECT_FALSE(fs::exists(fs::path(d.dir) / "pwned"));
+    EXPECT_FALSE(fs::exists(fs::path(d.path()) / "pwned"));
 }
 
 } // namespace

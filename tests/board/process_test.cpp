@@ -14,6 +14,8 @@
 
 namespace {
 
+using boardtest::periodOf;
+using boardtest::receiveRecord;
 using boardtest::Sim;
 using testsupport::milliseconds;
 using testsupport::Process;
@@ -69,12 +71,6 @@ TEST(BoardSerialTest, AsksTheBoardOnceAndDumpsTheAnswer)
     }
 }
 
-int periodOf(const std::string& line)
-{
-    const size_t at = line.find("period ");
-    return at == std::string::npos ? -1 : atoi(line.c_str() + at + 7);
-}
-
 int semValue(int id) { return semctl(id, 0, GETVAL); }
 
 TEST(BoardReader, LocksTheBoardClockAndRestartsASilentBoard)
@@ -114,11 +110,8 @@ TEST(BoardReader, LocksTheBoardClockAndRestartsASilentBoard)
         EXPECT_LE(periods[i], 206) << "tick " << i;
     }
 
-    std::string msg;
-    ASSERT_TRUE(feed.receive(&msg, milliseconds(3000)));
-    ASSERT_EQ(msg.size(), sizeof(tarnix_st));
     tarnix_st first;
-    memcpy(&first, msg.data(), sizeof first);
+    ASSERT_TRUE(receiveRecord(feed, &first, milliseconds(3000)));
     const int sem = semget(o.semKey, 1, 0);
     ASSERT_GE(sem, 0);
     EXPECT_EQ(semValue(sem), 1);
@@ -130,13 +123,11 @@ TEST(BoardReader, LocksTheBoardClockAndRestartsASilentBoard)
     sim.control("resume");
     tarnix_st later{};
     do {
-        ASSERT_TRUE(feed.receive(&msg, milliseconds(3000)));
-        memcpy(&later, msg.data(), sizeof later);
+        ASSERT_TRUE(receiveRecord(feed, &later, milliseconds(3000)));
     } while (later.tarnix_data[0].id <= first.tarnix_data[0].id);
     EXPECT_EQ(later.tarnix_data[1].id, later.tarnix_data[0].id + 1);
 
-    std::string reply;
-    EXPECT_TRUE(testsupport::request(o.configEndpoint, R"({"set":{"tarnix-pic32":{"changed":"1"}}})", &reply));
+    boardtest::notice("tarnix-pic32", o.configEndpoint);
     reader.join();
     EXPECT_EQ(rc, 0);
     semctl(sem, 0, IPC_RMID);

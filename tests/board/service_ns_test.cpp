@@ -15,6 +15,9 @@
 
 namespace {
 
+using boardtest::notice;
+using boardtest::periodOf;
+using boardtest::receiveRecord;
 using boardtest::Sim;
 using testsupport::milliseconds;
 using testsupport::Process;
@@ -30,22 +33,6 @@ std::unique_ptr<Process> configService(const TempDir& d, const std::string& spee
     testsupport::ConfigServiceOptions cs;
     cs.config = d.file("config.json");
     return testsupport::startConfigService(cs);
-}
-
-void notice(const std::string& section)
-{
-    std::string reply;
-    EXPECT_TRUE(testsupport::request("tcp://127.0.0.1:5010", "{\"set\":{\"" + section + "\":{\"changed\":\"1\"}}}", &reply));
-}
-
-bool receiveRecord(testsupport::Subscriber& feed, tarnix_st* rec)
-{
-    std::string msg;
-    if (!feed.receive(&msg, milliseconds(5000))) return false;
-    EXPECT_EQ(msg.size(), 4168u);
-    if (msg.size() != sizeof(tarnix_st)) return false;
-    memcpy(rec, msg.data(), sizeof *rec);
-    return true;
 }
 
 // The simulator's beat tone, computed here again.
@@ -93,7 +80,7 @@ TEST(BoardReaderProgram, PublishesRealPairsAndSetsTheSemaphore)
     // is first hurried; then its period is drawn towards the 200 ms wanted.
     std::vector<int> periods;
     while (periods.size() < 6 && sim.proc->waitForLine("cmd rate", milliseconds(3000), &line))
-        periods.push_back(atoi(line.c_str() + line.find("period ") + 7));
+        periods.push_back(periodOf(line));
     ASSERT_EQ(periods.size(), 6u);
     EXPECT_LT(periods[0], 150);
     EXPECT_GE(periods[5], 176);

@@ -41,6 +41,13 @@ Bytes syncWire() { return {0xFF, 0xFF}; }
 Bytes tickWire() { return {0x55, 0x55}; }
 Bytes lineEndWire() { return {0x0A, 0x0D}; }
 
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
 Bytes sweepWire(const SweepSpec& spec)
 {
     beagle_raw_data_t f{};
@@ -124,13 +131,6 @@ void writeAll(int fd, const Bytes& b)
         }
         done += static_cast<size_t>(n);
     }
-}
-
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
 }
 
 class Board {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ Bytes sweepWire(const SweepSpec& spec);
 Bytes syncWire();
 Bytes tickWire();
 Bytes lineEndWire();
+// The parts one after another, as one write.
+Bytes join(std::initializer_list<Bytes> parts);
 
 // Commands the board understands, cut out of the byte stream from the host.
 struct BoardCommand {
