@@ -154,9 +154,14 @@ HClass::HClass(ConfigFile* cfp) : cf(cfp) {
 
 int HClass::setVars(const char* sectionField) {
     const std::string section = fieldText(sectionField, sizeof data_peak.section);
-    const int calculated = cf->ValueInt(section, "calculated");
-    auto known = sectionSettings.find(section);
-    if (calculated == 0 || known == sectionSettings.end()) {
+    const ReadBack* kept = readBack_.find(sectionField, sizeof data_peak.section);
+    const auto known = kept != nullptr ? sectionSettings.end() : sectionSettings.find(section);
+    if (kept != nullptr) {
+        // Only the window state changes from record to record.
+        settings = kept->settings;
+        tracker.windowstd = kept->windowstd;
+        readWindowState(section);
+    } else if (known == sectionSettings.end() || cf->ValueInt(section, "calculated") == 0) {
         HSettings s;
         s.minimumheight = cf->ValueFloat(section, "minimumheight");
         s.maximumheight = cf->ValueFloat(section, "maximumheight");
@@ -212,13 +217,19 @@ int HClass::setVars(const char* sectionField) {
         settings.cosAngle = cf->ValueFloat(section, "cosangle");
         settings.thresholdInv = cf->ValueFloat(section, "thresholdinv");
         tracker.windowstd = cf->ValueFloat(section, "windowstdev");
-        tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
-        tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
-        tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+        readWindowState(section);
         settings.secondPeakMargin = cf->ValueFloat(section, "secondPeakMargin");
+        // Read back once, these no longer change: the stage writes only the window state.
+        readBack_.store(sectionField, sizeof data_peak.section, ReadBack{settings, tracker.windowstd});
     }
     if (debug > 7) std::printf("\r\nH Minimumheight:%f Maxheight=%f", settings.minimumheight, settings.maximumheight);
     return 0;
+}
+
+void HClass::readWindowState(const std::string& section) {
+    tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
+    tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
+    tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
 }
 
 void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
