@@ -5,6 +5,7 @@
 #include "configfile.h"
 #include "fft.h"
 #include "peak.h"
+#include "reference_spectrum.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
@@ -34,33 +35,16 @@ std::vector<int16_t> beatSweep(int n, int sweep)
     return s;
 }
 
-// Mirrored Hann: the second half repeats the first backwards, as the fixed-point window does.
-double hann(int i, int n)
-{
-    const int t = i < n / 2 ? i : n - 1 - i;
-    return 0.5 - 0.5 * std::cos(2.0 * M_PI * t / n);
-}
+using spectra_test::mirroredHann;
 
 // Double-precision DFT of the windowed sweep: the reference spectrum.
 std::vector<double> referenceSpectrum(const std::vector<int16_t>& x)
 {
     const int n = static_cast<int>(x.size());
-    std::vector<double> c(n), s(n), w(n), p(n / 2);
-    for (int i = 0; i < n; ++i) {
-        c[i] = std::cos(2.0 * M_PI * i / n);
-        s[i] = std::sin(2.0 * M_PI * i / n);
-        w[i] = x[i] * hann(i, n);
-    }
-    for (int k = 0; k < n / 2; ++k) {
-        double re = 0, im = 0;
-        for (int i = 0; i < n; ++i) {
-            const int a = static_cast<int>((static_cast<int64_t>(k) * i) % n);
-            re += w[i] * c[a];
-            im -= w[i] * s[a];
-        }
-        p[k] = (re * re + im * im) / (static_cast<double>(n) * n);
-    }
-    return p;
+    std::vector<double> w(n);
+    for (int i = 0; i < n; ++i)
+        w[i] = x[i] * mirroredHann(i, n);
+    return spectra_test::dftPower(w);
 }
 
 // A serial-radar sweep record (little-endian 16-bit words) holding the two sweeps.
@@ -127,7 +111,7 @@ struct FloatChain {
     {
         configure(cf, n);
         for (int i = 0; i < n; ++i)
-            window[i] = static_cast<float>(hann(i, n));
+            window[i] = static_cast<float>(mirroredHann(i, n));
         in = fftwf_alloc_real(n);
         out = fftwf_alloc_complex(n / 2 + 1);
         plan = fftwf_plan_dft_r2c_1d(n, in, out, FFTW_MEASURE);

@@ -118,8 +118,6 @@ POWER_TARGETS bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins
     return top < 9007199254740992.0 && top * factor < 4611686018427387904.0;
 }
 
-std::string sectionOf(const char* section, size_t size) { return std::string(section, strnlen(section, size)); }
-
 } // namespace
 
 FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp), rl{}, list_it(radar_list.end())
@@ -189,6 +187,17 @@ int FFTClass::convertSweep(const radar_st& in, int s, int64_t* meanSquare)
     return length;
 }
 
+bool FFTClass::windowed(const radar_st& in)
+{
+    // The stage never changes "henn": one lookup per section is enough.
+    if (const bool* known = hennOf.find(in.section, sizeof in.section))
+        return *known;
+    const std::string section(in.section, strnlen(in.section, sizeof in.section));
+    const bool henn = cf->ValueInt(section, "henn") != 0;
+    hennOf.store(in.section, sizeof in.section, henn);
+    return henn;
+}
+
 void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out)
 {
     float* row = out.data[s];
@@ -208,7 +217,7 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     }
 
     setN_WAVE(length);
-    if (cf->ValueInt(sectionOf(in.section, sizeof in.section), "henn") != 0) {
+    if (windowed(in)) {
         if (debug > 2)
             printf("\nwindow length=%d", length);
         window(fft_real, length);

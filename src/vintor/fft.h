@@ -8,6 +8,7 @@
 #include "defaults.h"
 #include "integer_fft.h"
 #include "records.h"
+#include "sectioncache.h"
 #include "timer.h"
 
 class ConfigFile;
@@ -54,6 +55,9 @@ private:
     int convertSweep(const radar_st& in, int s, int64_t* meanSquare);
     void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out);
     void printRaw(const radar_st& in);
+    // Whether the section of the record asks for the window.
+    bool windowed(const radar_st& in);
+    SectionCache<bool> hennOf;
 
     // Time stamps of the last sweep for the debug timing line: start,
     // conversion, transform, powers, spectrum.

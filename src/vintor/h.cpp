@@ -154,9 +154,14 @@ HClass::HClass(ConfigFile* cfp) : cf(cfp) {
 
 int HClass::setVars(const char* sectionField) {
     const std::string section = fieldText(sectionField, sizeof data_peak.section);
-    const int calculated = cf->ValueInt(section, "calculated");
-    auto known = sectionSettings.find(section);
-    if (calculated == 0 || known == sectionSettings.end()) {
+    const ReadBack* kept = readBack_.find(sectionField, sizeof data_peak.section);
+    const auto known = kept != nullptr ? sectionSettings.end() : sectionSettings.find(section);
+    if (kept != nullptr) {
+        // Only the window state changes from record to record.
+        settings = kept->settings;
+        tracker.windowstd = kept->windowstd;
+        readWindowState(section);
+    } else if (known == sectionSettings.end() || cf->ValueInt(section, "calculated") == 0) {
         HSettings s;
         s.minimumheight = cf->ValueFloat(section, "minimumheight");
         s.maximumheight = cf->ValueFloat(section, "maximumheight");
@@ -212,31 +217,40 @@ int HClass::setVars(const char* sectionField) {
         settings.cosAngle = cf->ValueFloat(section, "cosangle");
         settings.thresholdInv = cf->ValueFloat(section, "thresholdinv");
         tracker.windowstd = cf->ValueFloat(section, "windowstdev");
-        tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
-        tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
-        tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+        readWindowState(section);
         settings.secondPeakMargin = cf->ValueFloat(section, "secondPeakMargin");
+        // Read back once, these no longer change: the stage writes only the window state.
+        readBack_.store(sectionField, sizeof data_peak.section, ReadBack{settings, tracker.windowstd});
     }
     if (debug > 7) std::printf("\r\nH Minimumheight:%f Maxheight=%f", settings.minimumheight, settings.maximumheight);
     return 0;
 }
 
+void HClass::readWindowState(const std::string& section) {
+    tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
+    tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
+    tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+}
+
 void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     const std::string section = fieldText(data_peak.section, sizeof data_peak.section);
-    const std::string timeText = fieldText(data_peak.time, sizeof data_peak.time);
+    // Twenty characters do not fit a string's own buffer: keep the copy off the heap.
+    char timeText[sizeof data_peak.time + 1];
+    std::memcpy(timeText, data_peak.time, sizeof data_peak.time);
+    timeText[sizeof data_peak.time] = '\0';
     setVars(data_peak.section);
     tracker.debug = debug;
     tracker.sectionName = section.c_str();
     tracker.registerSection(section);
     tracker.load(section);
-    tracker.window(settings, std::strtod(timeText.c_str(), nullptr));
+    tracker.window(settings, std::strtod(timeText, nullptr));
     if (debug >= 7)
         std::printf("\r\nH%s Displacement:%f, Vmax=%f, dt=%lf=%s-%lf,  Wup0=%f Wup1=%f, Wdown0=%f, Wdown1=%f, "
                     "peaksOut=%d \n",
                     section.c_str(), std::max(tracker.displacement, 40.0f), tracker.Vmax, tracker.dt,
-                    timeText.c_str(), tracker.lastValidTime, tracker.windowup[0], tracker.windowup[1],
+                    timeText, tracker.lastValidTime, tracker.windowup[0], tracker.windowup[1],
                     tracker.windowdown[0], tracker.windowdown[1], tracker.peaksOutsideDynWind);
-    if (debug > 5) std::printf("\n\nH j=%d time: %s nrOfSweeps:%d", j, timeText.c_str(), data_peak.nrOfSweeps);
+    if (debug > 5) std::printf("\n\nH j=%d time: %s nrOfSweeps:%d", j, timeText, data_peak.nrOfSweeps);
 
     int validPeaks = 0;
     float avg = 0.0f;
@@ -260,7 +274,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
             if (debug > 2)
                 std::printf("\nH-> t=%s bin=%d Correction=%f fourierDistance=%f radarOffset=%f pipeCorrection=%f "
                             "distanceFromFlangeToAntennaBottom=%f Value=%f Distance=%f thresholdInv=%f",
-                            timeText.c_str(), hSt.bin, hSt.correction, settings.fourierDistanceCm,
+                            timeText, hSt.bin, hSt.correction, settings.fourierDistanceCm,
                             settings.radarOffset, settings.pipeCorrection,
                             settings.distanceFromFlangeToAntennaBottom, hSt.height, data_heave.distance[i],
                             settings.thresholdInv);
@@ -308,7 +322,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     }
     if (valid) {
         data_heave.distanceAvg = avg / static_cast<float>(validPeaks);
-        const long long t = std::strtoll(timeText.c_str(), nullptr, 10);
+        const long long t = std::strtoll(timeText, nullptr, 10);
         tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
         cf->setValue(section, "windowlastdistanceup", data_heave.distance[0]);
         cf->setValue(section, "windowlastdistancedown", data_heave.distance[1]);

@@ -11,6 +11,7 @@
 
 #include "defaults.h"
 #include "records.h"
+#include "sectioncache.h"
 
 // Settings of one radar section as the height stage reads and derives them.
 // Each section keeps its own copy so one radar never measures with another's.
@@ -164,5 +165,13 @@ public:
     int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
 
 private:
+    // A section's settings once read back from the configuration.
+    struct ReadBack {
+        HSettings settings;
+        float windowstd;
+    };
+    SectionCache<ReadBack> readBack_;
+    // The window state of the section as the last valid record stored it.
+    void readWindowState(const std::string& section);
     void dumpRecord(SharedMem& storage);
 };

@@ -94,6 +94,33 @@ int PeakClass::setVars(const char* sectionText)
     return 0;
 }
 
+void PeakClass::loadSettings(const char* section)
+{
+    const std::size_t size = sizeof(fft_st::section);
+    if (const Settings* s = settingsOf.find(section, size)) {
+        minimumheight = s->minimumheight;
+        maximumheight = s->maximumheight;
+        mountingAngle = s->mountingAngle;
+        pipeDiameter = s->pipeDiameter;
+        cosAngle = s->cosAngle;
+        fourierDistanceCm = s->fourierDistanceCm;
+        thresholdInv = s->thresholdInv;
+        sweepsize = s->sweepsize;
+        isFreeSpaceRadar = s->isFreeSpaceRadar;
+        minimumbin = s->minimumbin;
+        maximumbin = s->maximumbin;
+        return;
+    }
+    // The record that derives the values uses them unrounded; only the values
+    // read back afterwards are the ones every later record gets.
+    const bool derived = cf->ValueInt(section, "calculated") != 0;
+    setVars(section);
+    if (derived)
+        settingsOf.store(section, size,
+            Settings{minimumheight, maximumheight, mountingAngle, pipeDiameter, cosAngle, fourierDistanceCm,
+                thresholdInv, sweepsize, isFreeSpaceRadar, minimumbin, maximumbin});
+}
+
 int PeakClass::peakDetect(float* data, int size, int start, int end, int blockSize, int noiseLevel,
     std::vector<peak_struct>* plist, float thresholdInv)
 {
@@ -156,7 +183,7 @@ void PeakClass::processRecord(const fft_st& in, int slot, peak_st& out)
     section[sizeof in.section] = '\0';
 
     stamps[0] = debug > 2 ? getTime() : 0;
-    setVars(section);
+    loadSettings(section);
     if (debug > 3)
         printf("\npeak t=%s k=%d length=%d time=%s", time, slot, in.length, time);
     stamps[1] = debug > 2 ? getTime() : 0;

@@ -6,6 +6,7 @@
 
 #include "defaults.h"
 #include "records.h"
+#include "sectioncache.h"
 
 class ConfigFile;
 
@@ -53,6 +54,16 @@ public:
     void processRecord(const fft_st& in, int slot, peak_st& out);
 
 private:
+    // Settings as setVars leaves them once they are read back from the configuration.
+    struct Settings {
+        float minimumheight, maximumheight, mountingAngle, pipeDiameter;
+        float cosAngle, fourierDistanceCm, thresholdInv;
+        int sweepsize, isFreeSpaceRadar, minimumbin, maximumbin;
+    };
+    SectionCache<Settings> settingsOf;
+    // setVars for the section of a record, from the cache when it can.
+    void loadSettings(const char* section);
+
     std::vector<peak_struct> plist;
     // Time stamps of the last record for the debug timing line.
     double stamps[5] = {0, 0, 0, 0, 0};

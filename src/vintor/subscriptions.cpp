@@ -162,6 +162,39 @@ int SubscriptionsClass::setVars(const char* sectionField) {
     return 0;
 }
 
+void SubscriptionsClass::loadSettings(const char* section) {
+    const std::size_t size = sizeof data_heave.section;
+    if (const Settings* s = settingsOf.find(section, size)) {
+        sweepsize = s->sweepsize;
+        nrofsweeps = s->nrofsweeps;
+        isFreeSpaceRadar = s->isFreeSpaceRadar;
+        minimumbin = s->minimumbin;
+        maximumbin = s->maximumbin;
+        validData.validDataPointsN = s->validDataPointsN;
+        mountingHeight = s->mountingHeight;
+        mountingAngle = s->mountingAngle;
+        radarOffset = s->radarOffset;
+        pipeDiameter = s->pipeDiameter;
+        minimumheight = s->minimumheight;
+        maximumheight = s->maximumheight;
+        cosAngle = s->cosAngle;
+        fourierDistanceCm = s->fourierDistanceCm;
+        validData.validDataPointsSteps = s->validDataPointsSteps;
+        std::memcpy(radarName, s->radarName, sizeof radarName);
+        return;
+    }
+    // The record that derives the values uses them unrounded; only the values
+    // read back afterwards are the ones every later record gets.
+    const bool derived = cf->ValueInt(std::string(section, strnlen(section, size)), "calculated") != 0;
+    setVars(section);
+    if (!derived) return;
+    Settings s{sweepsize, nrofsweeps, isFreeSpaceRadar, minimumbin, maximumbin, validData.validDataPointsN,
+               mountingHeight, mountingAngle, radarOffset, pipeDiameter, minimumheight, maximumheight,
+               cosAngle, fourierDistanceCm, validData.validDataPointsSteps, {}};
+    std::memcpy(s.radarName, radarName, sizeof s.radarName);
+    settingsOf.store(section, size, s);
+}
+
 int SubscriptionsClass::vintor() {
     char frame[VINTOR_FRAME_SIZE];
     const heave_st& r = data_heave;
@@ -301,7 +334,7 @@ int SubscriptionsClass::diag() {
     if (debug > 6)
         std::printf("\nsubfft: %.10s %.10s heave-fftkey=%d  peak-fftkey=%d", data_heave.section, P.section,
                     data_heave.fft_key, P.fft_key);
-    setVars(P.section);
+    loadSettings(P.section);
     if (debug > 6)
         std::printf("\nsub: %.10s %.10s peak_key=%d  fftkey=%d", data_heave.section, P.section, data_heave.peak_key,
                     data_heave.fft_key);
@@ -350,7 +383,7 @@ int SubscriptionsClass::process(int keySubscriptions) {
         const int j = storage->getNext("h", data_index, &data_heave, &length);
         if (j >= 0) {
             data_index = j;
-            setVars(data_heave.section);
+            loadSettings(data_heave.section);
             vintor();
             heave();
             ++k;

@@ -10,6 +10,7 @@
 
 #include "defaults.h"
 #include "records.h"
+#include "sectioncache.h"
 
 constexpr std::size_t HEAVE_FRAME_SIZE = 200;
 constexpr std::size_t VINTOR_FRAME_SIZE = 400;
@@ -119,6 +120,17 @@ public:
     void reflectionLine(const peak_st& P, const fft_st& F, std::string& line);
 
 private:
+    // Settings as setVars leaves them once they are read back from the configuration.
+    struct Settings {
+        int sweepsize, nrofsweeps, isFreeSpaceRadar, minimumbin, maximumbin, validDataPointsN;
+        float mountingHeight, mountingAngle, radarOffset, pipeDiameter, minimumheight, maximumheight;
+        float cosAngle, fourierDistanceCm, validDataPointsSteps;
+        char radarName[RADAR_NAME_SIZE];
+    };
+    SectionCache<Settings> settingsOf;
+    // setVars for the section of a record, from the cache when it can.
+    void loadSettings(const char* section);
+
     std::unique_ptr<SetmemLink> setmem_;
     std::string line_;  // reflection line, reused
     void report(float percentage);

@@ -148,6 +148,32 @@ TEST(PeakSettings, DerivedFromTheRadarSectionOnceThenReadBack)
     EXPECT_EQ(out->fft_key, 17);
 }
 
+TEST(PeakSettings, AlternatingSectionsKeepTheirOwnRanges)
+{
+    ConfigFile cf(0, 0);
+    const struct { const char* section; float minimum, maximum; int minimumbin, maximumbin; } cases[] = {
+        {"radar0", 1.0f, 10.0f, 3, 35}, // floor(1 / 0.292678), ceil(10 / 0.292678)
+        {"radar1", 0.5f, 20.0f, 1, 69}, // floor(0.5 / 0.292678), ceil(20 / 0.292678)
+    };
+    for (const auto& c : cases) {
+        cf.setValue(c.section, "sweepsize", 512);
+        cf.setValue(c.section, "minimumheight", c.minimum);
+        cf.setValue(c.section, "maximumheight", c.maximum);
+    }
+    PeakClass p(&cf);
+    std::unique_ptr<peak_st> out(new peak_st());
+    // Deriving, reading back, then records of a known section: the range stays that section's.
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& c : cases) {
+            auto in = spectrum(c.section, 512, 1);
+            p.processRecord(*in, round, *out);
+            EXPECT_EQ(out->minimumbin, c.minimumbin) << c.section << " round " << round;
+            EXPECT_EQ(out->maximumbin, c.maximumbin) << c.section << " round " << round;
+            EXPECT_NEAR(p.fourierDistanceCm, 29.2678, 1e-4);
+        }
+    }
+}
+
 TEST(PeakSettings, MissingAndUnusableSettings)
 {
     ConfigFile cf(0, 0);
