@@ -40,10 +40,7 @@ int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATO
 TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
 {
     TempDir d;
-    testsupport::writeFile(d.file("config.json"), config());
-    testsupport::ConfigServiceOptions cs;
-    cs.config = d.file("config.json");
-    auto service = testsupport::startConfigService(cs);
+    auto service = testsupport::startConfigServiceWith(d, config());
     ASSERT_TRUE(service);
     Sim sim(d, {"-p", "200"}, "/tmp/board-sim.tty");
     ASSERT_TRUE(sim.ready);

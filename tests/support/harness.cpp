@@ -430,4 +430,12 @@ void* mapSharedFile(const std::string& path, std::size_t size, bool writable, mi
     }
 }
 
+std::unique_ptr<Process> startConfigServiceWith(const TempDir& dir, const std::string& json)
+{
+    ConfigServiceOptions o;
+    o.config = dir.file("config.json");
+    writeFile(o.config, json);
+    return startConfigService(o);
+}
+
 } // namespace testsupport

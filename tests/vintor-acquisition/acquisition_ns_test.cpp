@@ -63,10 +63,7 @@ int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATO
 
 TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) {
     TempDir dir;
-    writeFile(dir.file("config.json"), config());
-    ConfigServiceOptions o;
-    o.config = dir.file("config.json");
-    auto service = startConfigService(o);
+    auto service = startConfigServiceWith(dir, config());
     ASSERT_TRUE(service);
 
     Process::Options po;

@@ -37,10 +37,7 @@ const char* kConfig = R"({
 TEST(VintorSpectra, SweepRecordOfRadar0BecomesSpectrumAndPeaksOnTheFeeds)
 {
     TempDir dir;
-    writeFile(dir.file("config.json"), kConfig);
-    ConfigServiceOptions o;
-    o.config = dir.file("config.json");
-    auto service = startConfigService(o);
+    auto service = startConfigServiceWith(dir, kConfig);
     ASSERT_TRUE(service);
 
     Process::Options po;

@@ -35,10 +35,7 @@ bool zeroFile(const std::string& path) {
 }
 
 std::unique_ptr<Process> startService(TempDir& dir) {
-    writeFile(dir.file("config.json"), kConfig);
-    ConfigServiceOptions o;
-    o.config = dir.file("config.json");
-    return startConfigService(o);
+    return startConfigServiceWith(dir, kConfig);
 }
 
 }  // namespace
