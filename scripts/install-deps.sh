@@ -8,6 +8,7 @@ PKGS=(
   libzmq3-dev cppzmq-dev libjsoncpp-dev libcjson-dev libeigen3-dev
   default-jdk-headless
   libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev
+  clang libclang-rt-14-dev
   util-linux iproute2
 )
 
