@@ -15,7 +15,6 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
 
 namespace {
@@ -447,11 +446,4 @@ int FFTClass::generateFFT()
             exit(1);
         }
     }
-}
-
-void fftStage(ConfigFile* cf)
-{
-    // Large working storage: keep it off the stack.
-    std::unique_ptr<FFTClass> stage(new FFTClass(cf));
-    stage->generateFFT();
 }

@@ -2,11 +2,19 @@
 
 #include "readfile.h"
 #include "readudp.h"
+#include "tarnixclass.h"
 
-int RadarFrontEnd::getMeasurement(char*, int* length, double) { *length = 0; return 1; }
-int RadarFrontEnd::getMeasurement(int32_t*, int* length, double) { *length = 0; return 1; }
-int RadarFrontEnd::getMeasurement(tarnix_st*, int* length, double) { *length = 0; return 1; }
-int RadarFrontEnd::getMeasurement(u_radar_data*, int* length, double) { *length = 0; return 1; }
+namespace {
+
+// The front-ends of this program; a brand not built yet has no row, and a
+// radar of that brand gives up at start.
+const FrontEndRow kFrontEnds[] = {
+    {TARNIX, makeFrontEnd<TarnixClass>},
+    {READFILE, makeFrontEnd<ReadfileClass>},
+    {READUDP, makeFrontEnd<ReadUdpClass>},
+};
+
+}  // namespace
 
 int chooseBrand(std::string* brandText) {
     const std::string& t = *brandText;
@@ -19,23 +27,7 @@ int chooseBrand(std::string* brandText) {
 }
 
 RadarFrontEnd* newFrontEnd(int brand, ConfigFile* cf, const std::string& section, double timeout) {
-    switch (brand) {
-    case ENRAF: return newCommClass(cf, section, timeout);
-    case SIVERSIMA: return newSiversimaClass(cf, section, timeout);
-    case TARNIX: return newTarnixClass(cf, section, timeout);
-    case READFILE: return new ReadfileClass(cf, section, timeout);
-    case READUDP: return new ReadUdpClass(cf, section, timeout);
-    default: return nullptr;
-    }
-}
-
-// Placeholders until the front-end units of these brands are built.
-__attribute__((weak)) RadarFrontEnd* newCommClass(ConfigFile*, const std::string&, double) {
-    return nullptr;
-}
-__attribute__((weak)) RadarFrontEnd* newSiversimaClass(ConfigFile*, const std::string&, double) {
-    return nullptr;
-}
-__attribute__((weak)) RadarFrontEnd* newTarnixClass(ConfigFile*, const std::string&, double) {
+    for (const FrontEndRow& row : kFrontEnds)
+        if (row.brand == brand) return row.make(cf, section, timeout);
     return nullptr;
 }

@@ -1,18 +1,17 @@
 // What every radar front-end offers the acquisition loop: one base class with
-// the common operation set, the brand codes and how a brand text picks one.
+// the common operation set, the brand codes, how a brand text picks one, and
+// the table of front-ends this program has.
 //
 // A front-end overrides what its brand does; the rest answers 0 (nothing to
-// do for that brand). getMeasurement has one overload per buffer kind; the
-// loop calls the one of its brand, and any other answers a failed sweep.
+// do for that brand). A new front-end is one class and one row of the table
+// in frontend.cpp.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "configfile.h"
 #include "defaults.h"
 #include "records.h"
-#include "tarnix.h"
 
 class RadarFrontEnd {
 public:
@@ -44,11 +43,15 @@ public:
     virtual bool isAvailable() { return connection != 0; }
     virtual int startMeasurement() { return 0; }
 
-    // One sweep pair. *length >= 2 means a valid sweep; 1 or less a failed one.
-    virtual int getMeasurement(char* com, int* length, double timeout);          // brand 0
-    virtual int getMeasurement(int32_t* siv, int* length, double timeout);       // brand 1
-    virtual int getMeasurement(tarnix_st* board, int* length, double timeout);   // brand 2
-    virtual int getMeasurement(u_radar_data* data, int* length, double timeout); // brands 3, 4
+    // One sweep pair into the record: the payload member of its brand and the
+    // length (2 or more a valid sweep, 1 or less a failed one). Nothing else of
+    // the record is touched. The result is for debug lines only.
+    virtual int getMeasurement(radar_st* record, double timeout) = 0;
+
+    // For sweeps that carry their own time: writes it into the record's time
+    // field and answers true. False (the default) leaves the loop to stamp the
+    // wall clock. Called for valid sweeps only.
+    virtual bool timeOfSweep(radar_st* record) { (void)record; return false; }
 
 protected:
     ConfigFile* cf;          // not owned
@@ -64,14 +67,17 @@ protected:
 // text becomes "enraf".
 int chooseBrand(std::string* brandText);
 
-// The front-end of a brand, or nullptr when this build has none for it.
-RadarFrontEnd* newFrontEnd(int brand, ConfigFile* cf, const std::string& section, double timeout);
+// One row per front-end this program has.
+struct FrontEndRow {
+    int brand;
+    RadarFrontEnd* (*make)(ConfigFile* cf, const std::string& section, double timeout);
+};
 
-// Constructors of the serial radar, Sivers IMA module and radar board
-// front-ends. Each is defined by the unit of that front-end; until one is
-// built a placeholder answers nullptr. (A test that runs one of these through
-// the loop from the library archive must reference its class, so that its
-// unit is linked in.)
-RadarFrontEnd* newCommClass(ConfigFile* cf, const std::string& section, double timeout);
-RadarFrontEnd* newSiversimaClass(ConfigFile* cf, const std::string& section, double timeout);
-RadarFrontEnd* newTarnixClass(ConfigFile* cf, const std::string& section, double timeout);
+// A factory for a front-end class built as T(cf, section, timeout).
+template <class T>
+RadarFrontEnd* makeFrontEnd(ConfigFile* cf, const std::string& section, double timeout) {
+    return new T(cf, section, timeout);
+}
+
+// The front-end of a brand, or nullptr when this program has none for it.
+RadarFrontEnd* newFrontEnd(int brand, ConfigFile* cf, const std::string& section, double timeout);

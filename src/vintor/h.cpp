@@ -11,7 +11,6 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 
 void SurfaceTracker::registerSection(const std::string& section) {
     if (slots[0].section.empty()) {
@@ -423,9 +422,4 @@ int HClass::process(int keyH, int keySubscriptions) {
         publisher.send(zmq::const_buffer(&data_heave, sizeof data_heave), zmq::send_flags::none);
         index = j;
     }
-}
-
-void heaveStage(ConfigFile* cf) {
-    HClass h(cf);
-    h.process();
 }

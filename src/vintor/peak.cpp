@@ -16,7 +16,6 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
 
 namespace {
@@ -289,10 +288,4 @@ int PeakClass::generatePeak()
         }
         k = j;
     }
-}
-
-void peakStage(ConfigFile* cf)
-{
-    PeakClass stage(cf);
-    stage.generatePeak();
 }

@@ -83,29 +83,12 @@ void putTime(radar_st* r, long long ms) {
 RadarClass::RadarClass(ConfigFile* cfp, std::string sec, const RadarSettings& settings)
     : cf(cfp), section(std::move(sec)), settings_(settings) {
     std::memset(&data_radar, 0, sizeof data_radar);
-    std::memset(&board_, 0, sizeof board_);
     uSleep(10000);
     setRadarCom(0);
     debug = 0;
 }
 
 RadarClass::~RadarClass() = default;
-
-int RadarClass::measure(int brand) {
-    switch (brand) {
-    case ENRAF:
-        return frontEnd_->getMeasurement(data_radar.data.com, &data_radar.length, double(Timeout));
-    case SIVERSIMA:
-        return frontEnd_->getMeasurement(data_radar.data.siv, &data_radar.length, double(Timeout));
-    case TARNIX: {
-        int r = frontEnd_->getMeasurement(&board_, &data_radar.length, double(Timeout));
-        std::memcpy(data_radar.data.tarnix, board_.tarnix_data, sizeof board_.tarnix_data);
-        return r;
-    }
-    default:
-        return frontEnd_->getMeasurement(&data_radar.data, &data_radar.length, double(Timeout));
-    }
-}
 
 // Front-end creation, opening and configuration in the order of its brand.
 // Returns 1 when the radar cannot be used.
@@ -255,7 +238,7 @@ int RadarClass::process() {
         // A front-end that fails without setting a length must not have the
         // previous sweep's length judged again.
         data_radar.length = 0;
-        const int result = measure(brand);
+        const int result = frontEnd_->getMeasurement(&data_radar, double(Timeout));
         if (debug >= 2) t3 = getTime();
 
         if (data_radar.length <= 1) {
@@ -269,20 +252,9 @@ int RadarClass::process() {
         } else {
             if (debug >= 1) t4 = getTime();
             data_radar.nrOfSweeps = int(nrofsweeps);
-            switch (brand) {
-            case TARNIX:
-                putTime(&data_radar, (long long)board_.time);
-                break;
-            case READFILE:
-            case READUDP:
-                std::memset(data_radar.time, 0, sizeof data_radar.time);
-                std::memcpy(data_radar.time, data_radar.data.rf[0].time,
-                            strnlen(data_radar.data.rf[0].time, sizeof data_radar.time - 1));
-                break;
-            default:
+            if (!frontEnd_->timeOfSweep(&data_radar)) {
                 measurementtime = int64_t(getTime());
                 putTime(&data_radar, (long long)measurementtime);
-                break;
             }
             // A replayed sweep keeps the file's time in its record, but is paced
             // against the wall clock so a recording plays at the configured rate.

@@ -10,7 +10,6 @@
 #include "defaults.h"
 #include "frontend.h"
 #include "records.h"
-#include "tarnix.h"
 
 class ConfigFile;
 class PID;
@@ -70,7 +69,6 @@ public:
 
 private:
     int setUp(int brand);
-    int measure(int brand);
     [[noreturn]] void fakeLoop(long scanspeed);
 
     ConfigFile* cf;
@@ -83,5 +81,4 @@ private:
     double previoustimer = 0.0;
     double vorige = 0.0;
     radar_st data_radar;   // reused for every sweep
-    tarnix_st board_;      // brand 2 reads its pair here
 };

@@ -15,10 +15,7 @@
 #include "misc.h"
 #include "radar.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
-
-void radarsStage(ConfigFile* cf) { RadarsClass(cf).process(); }
 
 void setRadarTitle(const std::string& title) {
     // The program name as the process was started, already overwritten in

@@ -61,6 +61,11 @@ void printReplayPair(const u_radar_data& data) {
     }
 }
 
+void putReplayTime(radar_st* record) {
+    std::memset(record->time, 0, sizeof record->time);
+    std::memcpy(record->time, record->data.rf[0].time, strnlen(record->data.rf[0].time, sizeof record->time - 1));
+}
+
 ReadfileClass::ReadfileClass(ConfigFile* cfp, std::string Sec, double timeout)
     : RadarFrontEnd(cfp, std::move(Sec), timeout) {
     sweepSize = cf->ValueLong(section, "sweepsize");
@@ -93,7 +98,9 @@ bool ReadfileClass::readLine() {
     return in_stream.is_open() && static_cast<bool>(std::getline(in_stream, line_));
 }
 
-int ReadfileClass::getMeasurement(u_radar_data* data, int* length, double) {
+int ReadfileClass::getMeasurement(radar_st* record, double) {
+    u_radar_data* data = &record->data;
+    int* length = &record->length;
     *length = 0;
     if (!readLine()) {
         perror("end of file");

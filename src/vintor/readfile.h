@@ -24,18 +24,23 @@ inline int extractData(const std::string& line, readfile_raw_data_t* data) {
 // The debug lines of a replayed pair, the same for both replay front-ends.
 void printReplayPair(const u_radar_data& data);
 
+// A replayed pair's time, the up sweep's, as the record's time text.
+void putReplayTime(radar_st* record);
+
 class ReadfileClass : public RadarFrontEnd {
 public:
     ReadfileClass(ConfigFile* cfp, std::string Sec, double timeout);
     ~ReadfileClass() override;
 
     using RadarFrontEnd::Settings;
-    using RadarFrontEnd::getMeasurement;
     int Settings(std::string fname) override;
     int openRadar() override;
     int getVersion() override;
     bool isAvailable() override;
-    int getMeasurement(u_radar_data* data, int* length, double timeout) override;
+    // Both lines of the next pair into data.rf; length 256, or 0 when a line
+    // is missing or broken.
+    int getMeasurement(radar_st* record, double timeout) override;
+    bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
 private:
     bool readLine();

@@ -109,7 +109,9 @@ const char* ReadUdpClass::receiveLine() {
     return rx_;
 }
 
-int ReadUdpClass::getMeasurement(u_radar_data* data, int* length, double) {
+int ReadUdpClass::getMeasurement(radar_st* record, double) {
+    u_radar_data* data = &record->data;
+    int* length = &record->length;
     *length = 0;
     if (debug) printf("\nReadUdp Next");
     if (newsockfd < 0) {

@@ -18,11 +18,13 @@ public:
     ReadUdpClass(ConfigFile* cfp, std::string Sec, double timeout);
     ~ReadUdpClass() override;
 
-    using RadarFrontEnd::getMeasurement;
     int openRadar() override;
     int getVersion() override;
     int getStatus(double timeout) override;
-    int getMeasurement(u_radar_data* data, int* length, double timeout) override;
+    // Asks the peer for a pair and reads its two lines into data.rf; length
+    // 256, or 0 when a line holds no sweep or the peer has gone.
+    int getMeasurement(radar_st* record, double timeout) override;
+    bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
 private:
     const char* receiveLine();

@@ -9,7 +9,6 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
 
 namespace {
@@ -401,9 +400,4 @@ int SubscriptionsClass::process(int keySubscriptions) {
             std::exit(1);
         }
     }
-}
-
-void subscriptionsStage(ConfigFile* cf) {
-    SubscriptionsClass s(cf);
-    s.process();
 }

@@ -18,7 +18,6 @@
 #include "handler.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
 
 namespace {
@@ -36,35 +35,6 @@ pid_t supervisorPid = 0;
 void setTitle(const char* title) {
     if (nameOfProgram != nullptr) strncpy(nameOfProgram, title, sizeOfNameOfProgram);
 }
-
-struct StageRow {
-    const char* key;
-    const char* task;
-    const char* title;
-    void (*entry)(ConfigFile*);
-    const char* failure;
-    const char* startLine;
-    const char* pidLine;
-};
-
-const StageRow kStages[] = {
-    {"udp", "start udp", "vintorUDP", udpStage, "Error child FetchSerialData returned",
-     "\nStarting UDP listner", "\nUDP pid=%d"},
-    {"radars", "start radars", "VintorRadars", radarsStage, "Error child FetchSerialData returned",
-     "\nStarting Radars Class", "\nRadars pid=%d"},
-    {"fft", "start fft", "vintorFFT", fftStage, "Error child FFT class returned", "\nStarting FFT Class",
-     "\nFFT pid=%d"},
-    {"peak", "start peak", "vintorPeak", peakStage, "Error child Peak class returned",
-     "\nStarting Peak Class", "\nPeak pid=%d"},
-    {"subscriptions", "start subscriptions", "vintorSubscriptions", subscriptionsStage,
-     "Error child Subscriptions class returned", "\nStarting Subscriptions Class", "\nSubscriptions pid=%d"},
-    {"housekeeping", "start housekeeping", "vintorHousekeeping", housekeepingStage,
-     "Error child Housekeeping class returned", "\nStarting Housekeeping Class", "\nHousekeeping pid=%d"},
-    {"heave", "start heave", "vintorHeave", heaveStage, "Error child H class returned", "\nStarting H Class",
-     "\nHeave pid=%d"},
-    {"telnet", "start telnet", "vintorTelnet", telnetStage, "Error child Telnet class returned",
-     "\nStarting Telnet Class", "\nTelnet pid=%d"},
-};
 
 // Before the supervisor ends on a fatal error its stages are told to end (with
 // status 0, as on a change notice), so that none runs on without a supervisor.
@@ -134,8 +104,8 @@ bool parsePort(const char* text, int* port) {
 
 class Supervisor {
 public:
-    Supervisor(const SupervisorSettings& settings, int configport, int subscriptionport)
-        : s_(settings), cf_(configport, subscriptionport), subscriptionport_(subscriptionport) {}
+    Supervisor(const StageTable& stages, const SupervisorSettings& settings, int configport, int subscriptionport)
+        : stages_(stages), s_(settings), cf_(configport, subscriptionport), subscriptionport_(subscriptionport) {}
 
     int run();
 
@@ -158,6 +128,7 @@ private:
     void watchdog();
     void killAndReap(const pidlist_st& child);
 
+    const StageTable& stages_;
     const SupervisorSettings& s_;
     ConfigFile cf_;
     int subscriptionport_;
@@ -289,7 +260,7 @@ void Supervisor::reset() {
     uSleep(s_.resetMicros);
     cf_.readConfig();
     mapRadarFiles();
-    startProcesses(&cf_, storage_);
+    startProcesses(&cf_, storage_, stages_);
 }
 
 void Supervisor::setTask(const std::string& task) {
@@ -316,7 +287,7 @@ void Supervisor::stopTask(const std::string& task) {
 }
 
 void Supervisor::startTask(const std::string& task) {
-    for (const StageRow& row : kStages) {
+    for (const StageRow& row : stages_) {
         if (task.find(row.key) != 6) continue;
         // A second process would be a second writer of a single-writer ring.
         if (running(row.key)) {
@@ -341,7 +312,12 @@ void Supervisor::startStage(const StageRow& row) {
         signal(SIGSEGV, handler);
         setTitle(row.title);
         if (debug_) printf("%s", row.startLine);
-        row.entry(&cf_);
+        if (row.entry != nullptr) {
+            row.entry(&cf_);
+        } else {
+            printf("\n%s stage is not built into this program\n", row.key);
+            fflush(stdout);
+        }
         util::error(row.failure);
     }
     openNoticeFeed();
@@ -417,7 +393,7 @@ int Supervisor::run() {
     SharedMem storage(&cf_);
     storage_ = &storage;
     storage.setIndex("tasks", 0);
-    startProcesses(&cf_, &storage);
+    startProcesses(&cf_, &storage, stages_);
     // The first pass touches the watchdog.
     passes_ = 30;
 
@@ -453,15 +429,15 @@ int Supervisor::run() {
 
 }  // namespace
 
-int startProcesses(ConfigFile* cf, SharedMem* storage) {
-    for (const StageRow& row : kStages) {
+int startProcesses(ConfigFile* cf, SharedMem* storage, const StageTable& stages) {
+    for (const StageRow& row : stages) {
         if (cf->ValueLong("module", row.key) != 0)
             storage->add("tasks", const_cast<char*>(row.task), static_cast<unsigned>(strlen(row.task)));
     }
     return 0;
 }
 
-int supervisorMain(int argc, char** argv, const SupervisorSettings& settings) {
+int supervisorMain(int argc, char** argv, const StageTable& stages, const SupervisorSettings& settings) {
     nameOfProgram = argv[0];
     sizeOfNameOfProgram = strlen(argv[0]);
     setTitle("vintorMain");
@@ -482,6 +458,6 @@ int supervisorMain(int argc, char** argv, const SupervisorSettings& settings) {
     if (argc < 3 || !parsePort(argv[1], &configport) || !parsePort(argv[2], &subscriptionport))
         usage(argv[0]);
 
-    Supervisor supervisor(settings, configport, subscriptionport);
+    Supervisor supervisor(stages, settings, configport, subscriptionport);
     return supervisor.run();
 }

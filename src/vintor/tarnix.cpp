@@ -100,8 +100,9 @@ TarnixClass::~TarnixClass()
     delete context;
 }
 
-int TarnixClass::getMeasurement(tarnix_st* data, int* length, double)
+int TarnixClass::getMeasurement(radar_st* record, double)
 {
+    int* length = &record->length;
     zmq::message_t msg;
     try {
         if (!subscriber->recv(msg, zmq::recv_flags::none)) {
@@ -120,7 +121,9 @@ int TarnixClass::getMeasurement(tarnix_st* data, int* length, double)
         *length = 0;
         return 1;
     }
-    memcpy(data, msg.data(), sizeof(tarnix_st));
+    memcpy(&board_, msg.data(), sizeof(tarnix_st));
+    memcpy(record->data.tarnix, board_.tarnix_data, sizeof board_.tarnix_data);
+    const tarnix_st* data = &board_;
     *length = data->sweepsize;
     if (*length > MAX_BOARD_SWEEP) {
         if (cappedFrom != *length) printf("\nTarnix: sweepsize %d above %d, using %d\n", *length, MAX_BOARD_SWEEP, MAX_BOARD_SWEEP);
@@ -145,6 +148,13 @@ int TarnixClass::getMeasurement(tarnix_st* data, int* length, double)
     return 0;
 }
 
+bool TarnixClass::timeOfSweep(radar_st* record)
+{
+    memset(record->time, 0, sizeof record->time);
+    snprintf(record->time, sizeof record->time, "%lld", static_cast<long long>(board_.time));
+    return true;
+}
+
 int TarnixClass::getVersion()
 {
     printf("\nGetting version");
@@ -155,9 +165,4 @@ int TarnixClass::getStatus(double)
 {
     if (debug > 4) printf("\ngetStatus: ");
     return 0;
-}
-
-RadarFrontEnd* newTarnixClass(ConfigFile* cf, const std::string& section, double timeout)
-{
-    return new TarnixClass(cf, section, timeout);
 }

@@ -11,6 +11,7 @@
 #include <json/value.h>
 
 #include "frontend.h"
+#include "tarnix.h"
 
 namespace zmq {
 class context_t;
@@ -35,13 +36,19 @@ public:
     TarnixClass(ConfigFile* cfp, std::string Sec, double timeout);
     ~TarnixClass() override;
 
-    using RadarFrontEnd::getMeasurement;
-    // Next record, oldest first, waiting without limit; *length = its sweep size,
-    // at most 1024. 0 on a record, 1 (length 0) on a receive error or a message of another size.
-    int getMeasurement(tarnix_st* data, int* length, double timeout) override;
+    // Next record of the feed, oldest first, waiting without limit: its two
+    // frames into data.tarnix, length = its sweep size, at most 1024. 0 on a
+    // record; 1 (length 0, frames untouched) on a receive error or a message
+    // of another size.
+    int getMeasurement(radar_st* record, double timeout) override;
+    // The board reader's time stamp of the last record.
+    bool timeOfSweep(radar_st* record) override;
     int getVersion() override;
     int getStatus(double timeout) override;
 
+    const tarnix_st& lastRecord() const { return board_; }
+
 private:
     int cappedFrom = 0;
+    tarnix_st board_{};  // the last record received whole
 };

@@ -137,9 +137,9 @@ TEST(BoardFrontEnd, HandsOnWholeRecordsOldestFirst)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    tarnix_st got{};
-    int length = -5;
-    ASSERT_EQ(board.getMeasurement(&got, &length, 1.0), 0);
+    radar_st got{};
+    got.length = -5;
+    ASSERT_EQ(board.getMeasurement(&got, 1.0), 0);
     joined = true;
     prober.join();
 
@@ -149,33 +149,39 @@ TEST(BoardFrontEnd, HandsOnWholeRecordsOldestFirst)
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < 5; i++) {
         do {
-            ASSERT_EQ(board.getMeasurement(&got, &length, 1.0), 0);
-        } while (got.time == -1);
-        EXPECT_EQ(memcmp(&got, &sent[i], sizeof got), 0) << i;
-        EXPECT_EQ(length, lengths[i]) << i;
+            ASSERT_EQ(board.getMeasurement(&got, 1.0), 0);
+        } while (board.lastRecord().time == -1);
+        EXPECT_EQ(memcmp(&board.lastRecord(), &sent[i], sizeof sent[i]), 0) << i;
+        EXPECT_EQ(memcmp(got.data.tarnix, sent[i].tarnix_data, sizeof sent[i].tarnix_data), 0) << i;
+        ASSERT_TRUE(board.timeOfSweep(&got));
+        EXPECT_EQ(std::string(got.time), std::to_string(sent[i].time)) << i;
+        EXPECT_EQ(got.length, lengths[i]) << i;
     }
     EXPECT_NE(testing::internal::GetCapturedStdout().find("sweepsize 2000 above 1024"), std::string::npos);
 
     // A message of another size is a failed read and leaves the record alone.
-    const tarnix_st before = got;
+    const tarnix_st before = board.lastRecord();
+    const u_radar_data frames = got.data;
     std::vector<char> shortMsg(4000, 'x'), longMsg(5000, 'y');
     const tarnix_st after = record(1005, 256);
     pub.send(zmq::buffer(shortMsg), zmq::send_flags::none);
     pub.send(zmq::buffer(longMsg), zmq::send_flags::none);
     pub.send(zmq::buffer(&after, sizeof after), zmq::send_flags::none);
     testing::internal::CaptureStdout();
-    length = 77;
-    EXPECT_EQ(board.getMeasurement(&got, &length, 1.0), 1);
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(memcmp(&got, &before, sizeof got), 0);
-    EXPECT_EQ(board.getMeasurement(&got, &length, 1.0), 1);
-    EXPECT_EQ(memcmp(&got, &before, sizeof got), 0);
+    got.length = 77;
+    EXPECT_EQ(board.getMeasurement(&got, 1.0), 1);
+    EXPECT_EQ(got.length, 0);
+    EXPECT_EQ(memcmp(&board.lastRecord(), &before, sizeof before), 0);
+    EXPECT_EQ(memcmp(&got.data, &frames, sizeof frames), 0);
+    EXPECT_EQ(board.getMeasurement(&got, 1.0), 1);
+    EXPECT_EQ(memcmp(&board.lastRecord(), &before, sizeof before), 0);
+    EXPECT_EQ(memcmp(&got.data, &frames, sizeof frames), 0);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("ZMQTarnix error"), std::string::npos);
 
     board.setDebug(1);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(board.getMeasurement(&got, &length, 1.0), 0);
-    EXPECT_EQ(length, 256);
+    EXPECT_EQ(board.getMeasurement(&got, 1.0), 0);
+    EXPECT_EQ(got.length, 256);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "\nTarnix0: v=12 temperature=25 time=0 id=2010 gain:256 freq:0.000000 bw:0.000000 SyncTime=1005"
               "\nTarnix1: v=12 temperature=25 time=0 id=2011 gain:0 freq:0.000000 bw:0.000000 SyncTime=1005");

@@ -104,17 +104,17 @@ TEST(ReadfileClass, ReplaysTheBundledRecordingPairByPair) {
     ReadfileClass rf(cf.get(), "radar0", 1.0);
     rf.Settings(sourcePath("data/recording.txt"));
     ASSERT_EQ(rf.openRadar(), 0);
-    auto data = std::make_unique<u_radar_data>();
+    auto data = std::make_unique<radar_st>();
     for (size_t p = 0; p < lines.size() / 2; ++p) {
-        int length = -7;
-        ASSERT_EQ(rf.getMeasurement(data.get(), &length, 1.0), 0);
-        ASSERT_EQ(length, 256);
-        expectEntry(data->rf[0], parseIndependently(lines[2 * p]), "up " + std::to_string(p));
-        expectEntry(data->rf[1], parseIndependently(lines[2 * p + 1]), "down " + std::to_string(p));
+        data->length = -7;
+        ASSERT_EQ(rf.getMeasurement(data.get(), 1.0), 0);
+        ASSERT_EQ(data->length, 256);
+        expectEntry(data->data.rf[0], parseIndependently(lines[2 * p]), "up " + std::to_string(p));
+        expectEntry(data->data.rf[1], parseIndependently(lines[2 * p + 1]), "down " + std::to_string(p));
     }
-    int length = 256;
-    EXPECT_EQ(rf.getMeasurement(data.get(), &length, 1.0), 1);
-    EXPECT_EQ(length, 0);
+    data->length = 256;
+    EXPECT_EQ(rf.getMeasurement(data.get(), 1.0), 1);
+    EXPECT_EQ(data->length, 0);
     EXPECT_FALSE(rf.isAvailable());
 }
 
@@ -132,7 +132,7 @@ TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
     ReadfileClass rf(cf.get(), "radar0", 1.0);
     rf.Settings(dir.file("rec.txt"));
     rf.openRadar();
-    auto data = std::make_unique<u_radar_data>();
+    auto data = std::make_unique<radar_st>();
     struct Step {
         int result, length;
         const char* upTime;
@@ -145,18 +145,18 @@ TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
         {1, 0, nullptr},
     };
     for (const auto& s : steps) {
-        int length = 256;
-        EXPECT_EQ(rf.getMeasurement(data.get(), &length, 1.0), s.result);
-        EXPECT_EQ(length, s.length);
-        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
+        data->length = 256;
+        EXPECT_EQ(rf.getMeasurement(data.get(), 1.0), s.result);
+        EXPECT_EQ(data->length, s.length);
+        if (s.upTime) { EXPECT_STREQ(data->data.rf[0].time, s.upTime); }
     }
 
     ReadfileClass missing(cf.get(), "radar0", 1.0);
     missing.Settings(dir.file("does-not-exist"));
     EXPECT_EQ(missing.openRadar(), 0);
-    int length = 256;
-    EXPECT_EQ(missing.getMeasurement(data.get(), &length, 1.0), 1);
-    EXPECT_EQ(length, 0);
+    data->length = 256;
+    EXPECT_EQ(missing.getMeasurement(data.get(), 1.0), 1);
+    EXPECT_EQ(data->length, 0);
 }
 
 namespace {
@@ -196,7 +196,7 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
         return true;
     });
     ASSERT_EQ(fe.openRadar(), 0);
-    auto data = std::make_unique<u_radar_data>();
+    auto data = std::make_unique<radar_st>();
     struct Step {
         int result, length;
         const char* upTime;
@@ -209,21 +209,21 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
         {0, 256, "1008", "42"},     // down line of request 3, then the 12020-byte line
     };
     for (const auto& s : steps) {
-        int length = 256;
-        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), s.result);
-        EXPECT_EQ(length, s.length);
-        if (s.upTime) { EXPECT_STREQ(data->rf[0].time, s.upTime); }
-        if (s.downTime) { EXPECT_STREQ(data->rf[1].time, s.downTime); }
+        data->length = 256;
+        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), s.result);
+        EXPECT_EQ(data->length, s.length);
+        if (s.upTime) { EXPECT_STREQ(data->data.rf[0].time, s.upTime); }
+        if (s.downTime) { EXPECT_STREQ(data->data.rf[1].time, s.downTime); }
     }
-    EXPECT_STREQ(data->rf[1].sensorname, "big");
-    EXPECT_EQ(data->rf[1].data[299], 5);
+    EXPECT_STREQ(data->data.rf[1].sensorname, "big");
+    EXPECT_EQ(data->data.rf[1].data[299], 5);
 }
 
 TEST(ReadUdpClass, AClosedPeerFailsOneMeasurementAndANewPeerIsAccepted) {
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
     ReadUdpClass fe(cf.get(), "radar0", 1.0);
-    auto data = std::make_unique<u_radar_data>();
+    auto data = std::make_unique<radar_st>();
     {
         ThreadPeer first(port, [](int fd, int r) {
             if (r > 0) return false;
@@ -231,22 +231,22 @@ TEST(ReadUdpClass, AClosedPeerFailsOneMeasurementAndANewPeerIsAccepted) {
             return true;
         });
         ASSERT_EQ(fe.openRadar(), 0);
-        int length = 0;
-        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
-        EXPECT_EQ(length, 256);
-        length = 256;
-        EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 1);  // the peer closed
-        EXPECT_EQ(length, 0);
+        data->length = 0;
+        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 0);
+        EXPECT_EQ(data->length, 256);
+        data->length = 256;
+        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 1);  // the peer closed
+        EXPECT_EQ(data->length, 0);
     }
     // The send to a gone peer must not raise SIGPIPE; the next call waits for a new peer.
     ThreadPeer second(port, [](int fd, int) {
         sendText(fd, pairLine(5) + pairLine(6));
         return true;
     });
-    int length = 0;
-    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
-    EXPECT_EQ(length, 256);
-    EXPECT_STREQ(data->rf[0].time, "1005");
+    data->length = 0;
+    EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 0);
+    EXPECT_EQ(data->length, 256);
+    EXPECT_STREQ(data->data.rf[0].time, "1005");
 }
 
 TEST(ReadUdpClassDeathTest, APortInUseEndsTheProcessWithStatusOne) {
@@ -279,23 +279,23 @@ TEST(ReadUdpClass, ReplayPeerToolServesTheRecordingLoopingAndReconnecting) {
                                           std::vector<std::string>{"-p", std::to_string(port), "-l", "-g", "0",
                                                                    sourcePath("data/recording.txt")});
     ASSERT_EQ(fe.openRadar(), 0);
-    auto data = std::make_unique<u_radar_data>();
+    auto data = std::make_unique<radar_st>();
     // Once round the recording and into the second round.
     for (size_t p = 0; p < pairs + 2; ++p) {
-        int length = 0;
-        ASSERT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0) << p;
-        ASSERT_EQ(length, 256);
+        data->length = 0;
+        ASSERT_EQ(fe.getMeasurement(data.get(), 1.0), 0) << p;
+        ASSERT_EQ(data->length, 256);
         size_t q = p % pairs;
-        expectEntry(data->rf[0], parseIndependently(lines[2 * q]), "up " + std::to_string(p));
-        expectEntry(data->rf[1], parseIndependently(lines[2 * q + 1]), "down " + std::to_string(p));
+        expectEntry(data->data.rf[0], parseIndependently(lines[2 * q]), "up " + std::to_string(p));
+        expectEntry(data->data.rf[1], parseIndependently(lines[2 * q + 1]), "down " + std::to_string(p));
     }
     // The peer goes away: one failed measurement; a new peer is then served.
     peer.reset();
-    int length = 256;
-    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 1);
-    EXPECT_EQ(length, 0);
+    data->length = 256;
+    EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 1);
+    EXPECT_EQ(data->length, 0);
     peer = std::make_unique<Process>(REPLAY_PEER_BIN, std::vector<std::string>{"-p", std::to_string(port),
                                                                                sourcePath("data/recording.txt")});
-    EXPECT_EQ(fe.getMeasurement(data.get(), &length, 1.0), 0);
-    expectEntry(data->rf[0], parseIndependently(lines[0]), "after reconnect");
+    EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 0);
+    expectEntry(data->data.rf[0], parseIndependently(lines[0]), "after reconnect");
 }

@@ -1,9 +1,10 @@
-// The supervisor with fake stages, for tests: stand-ins for stages that need
-// radars and feeds which a test cannot provide. Each stage appends
-// "<key> <pid> <threads> <vintor/probe>" to $SPINE_DIR/started.log, <threads>
-// being how many threads the supervisor had when it forked the stage, then acts as
-// $SPINE_FAKE_<KEY> says: "sleep" (default, runs until killed), "exit"
-// (returns at once) or "crash" (SIGSEGV).
+// The supervisor with a test stage table: vintor's rows with fake entries,
+// stand-ins for stages that need radars and feeds which a test cannot provide.
+// Each stage appends "<key> <pid> <threads> <vintor/probe>" to
+// $SPINE_DIR/started.log, <threads> being how many threads the supervisor had
+// when it forked the stage, then acts as $SPINE_FAKE_<KEY> says: "sleep"
+// (default, runs until killed), "exit" (returns at once) or "crash" (SIGSEGV).
+// "unbuilt" leaves the row without an entry, as for a stage not built yet.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -12,10 +13,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "configfile.h"
 #include "stages.h"
-#include "supervisor.h"
 
 namespace {
 
@@ -38,6 +39,12 @@ std::string env(const char* name, const char* fallback) {
     return v ? v : fallback;
 }
 
+std::string modeOf(const char* key) {
+    std::string upper;
+    for (const char* p = key; *p; ++p) upper += static_cast<char>(*p - 'a' + 'A');
+    return env(("SPINE_FAKE_" + upper).c_str(), "sleep");
+}
+
 void fakeStage(const char* key, ConfigFile* cf) {
     std::string probe;
     cf->Value("vintor", "probe", &probe);
@@ -50,9 +57,7 @@ void fakeStage(const char* key, ConfigFile* cf) {
         (void)ignored;
         close(fd);
     }
-    std::string upper;
-    for (const char* p = key; *p; ++p) upper += static_cast<char>(*p - 'a' + 'A');
-    std::string mode = env(("SPINE_FAKE_" + upper).c_str(), "sleep");
+    std::string mode = modeOf(key);
     if (mode == "exit") return;
     if (mode == "crash") raise(SIGSEGV);
     for (;;) pause();
@@ -60,14 +65,20 @@ void fakeStage(const char* key, ConfigFile* cf) {
 
 }  // namespace
 
-void udpStage(ConfigFile* cf) { fakeStage("udp", cf); }
-void radarsStage(ConfigFile* cf) { fakeStage("radars", cf); }
-void fftStage(ConfigFile* cf) { fakeStage("fft", cf); }
-void peakStage(ConfigFile* cf) { fakeStage("peak", cf); }
-void subscriptionsStage(ConfigFile* cf) { fakeStage("subscriptions", cf); }
-void housekeepingStage(ConfigFile* cf) { fakeStage("housekeeping", cf); }
-void heaveStage(ConfigFile* cf) { fakeStage("heave", cf); }
-void telnetStage(ConfigFile* cf) { fakeStage("telnet", cf); }
+// An entry is a plain function: one per row, each knowing its row by number.
+template <std::size_t I>
+void fakeEntry(ConfigFile* cf) {
+    fakeStage(vintorStages()[I].key, cf);
+}
+
+template <std::size_t... I>
+StageTable fakeTable(std::index_sequence<I...>) {
+    StageTable table = vintorStages();
+    void (*entries[])(ConfigFile*) = {fakeEntry<I>...};
+    for (std::size_t i = 0; i < table.size() && i < sizeof...(I); ++i)
+        table[i].entry = modeOf(table[i].key) == "unbuilt" ? nullptr : entries[i];
+    return table;
+}
 
 int main(int argc, char** argv) {
     pthread_atfork(countThreads, nullptr, nullptr);
@@ -77,5 +88,6 @@ int main(int argc, char** argv) {
     s.passMicros = std::stol(env("SPINE_PASS_US", "1000000"));
     s.killallMicros = std::stol(env("SPINE_KILLALL_US", "1500000"));
     s.resetMicros = std::stol(env("SPINE_RESET_US", "9500000"));
-    return supervisorMain(argc, argv, s);
+    static const StageTable table = fakeTable(std::make_index_sequence<12>());
+    return supervisorMain(argc, argv, table, s);
 }

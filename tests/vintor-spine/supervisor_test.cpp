@@ -23,7 +23,7 @@
 #include "configfile.h"
 #include "harness.h"
 #include "sharedmem.h"
-#include "supervisor.h"
+#include "stages.h"
 
 using namespace testsupport;
 using std::chrono::steady_clock;
@@ -209,7 +209,7 @@ TEST_F(Supervisor, QueuesStartTasksForSwitchedOnStagesInTableOrder) {
     cf.setValue("module", "housekeeping", 0);
     SharedMem mem(&cf);
     mem.setIndex("tasks", 0);
-    EXPECT_EQ(startProcesses(&cf, &mem), 0);
+    EXPECT_EQ(startProcesses(&cf, &mem, vintorStages()), 0);
     EXPECT_EQ(mem.getIndex("tasks"), 3);
     EXPECT_STREQ(sharedmem->tasks[1], "start udp");
     EXPECT_STREQ(sharedmem->tasks[2], "start fft");
@@ -238,6 +238,15 @@ TEST_F(Supervisor, ForksStagesInTableOrderAndRestartsThoseThatEndOrCrash) {
     EXPECT_NE(out.find("\nStopped fft pid:"), std::string::npos);
     EXPECT_NE(out.find("\nUDP pid="), std::string::npos);
     EXPECT_EQ(out.find("\npid:"), std::string::npos) << "no stage was told to end";
+}
+
+TEST_F(Supervisor, AStageWithoutAnEntryPrintsALineEndsAndIsStartedAgain) {
+    start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=unbuilt"});
+    const std::string line = "\nhousekeeping stage is not built into this program\n";
+    ASSERT_TRUE(waitUntil([&] { std::string o = output(); return o.find(line) != o.rfind(line); }, milliseconds(5000)));
+    EXPECT_NE(output().find("Error child Housekeeping class returned"), std::string::npos);
+    EXPECT_TRUE(startsOf("housekeeping").empty());
+    EXPECT_TRUE(program_->running());
 }
 
 // A fork copies only the forking thread; a lock another thread held at that
