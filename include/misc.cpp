@@ -2,8 +2,16 @@
 
 #include "defaults.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 namespace util {
 
@@ -205,3 +214,171 @@ std::uint32_t isqrt(std::uint32_t x)
 }
 
 } // namespace util
+
+bool isExactNaN(const std::string& text)
+{
+    if (text.size() != 3)
+        return false;
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return lower == "nan";
+}
+
+std::vector<std::string> explode(const std::string& delimiter, std::string* text)
+{
+    if (delimiter.empty())
+        return {};
+    return util::explode(delimiter, *text);
+}
+
+namespace {
+
+// A close-on-exec pipe whose ends lie above the descriptors the child gets
+// (0, 1 and 3), so that placing them there never clashes with another end.
+bool childPipe(int fds[2])
+{
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    for (int i = 0; i < 2; i++) {
+        if (fds[i] > 3)
+            continue;
+        int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 4);
+        close(fds[i]);
+        fds[i] = moved;
+    }
+    if (fds[0] >= 0 && fds[1] >= 0)
+        return true;
+    for (int i = 0; i < 2; i++)
+        if (fds[i] >= 0)
+            close(fds[i]);
+    return false;
+}
+
+void closeIfOpen(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+// Runs gpg with args, no shell: input on its standard input, the passphrase and a
+// line feed on descriptor 3; returns its standard output. Its standard error is
+// the caller's. Throws when the pipes or the process cannot be made.
+std::string runGpg(const std::vector<std::string>& args, const std::string& input, const std::string& passphrase)
+{
+    int in[2], out[2], pass[2];
+    if (!childPipe(in))
+        throw std::runtime_error("popen() failed!");
+    if (!childPipe(out)) {
+        close(in[0]), close(in[1]);
+        throw std::runtime_error("popen() failed!");
+    }
+    if (!childPipe(pass)) {
+        close(in[0]), close(in[1]), close(out[0]), close(out[1]);
+        throw std::runtime_error("popen() failed!");
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("gpg"));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pass[0], 3);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, "gpg", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]), close(out[1]), close(pass[0]);
+    if (rc != 0) {
+        close(in[1]), close(out[0]), close(pass[1]);
+        throw std::runtime_error("popen() failed!");
+    }
+
+    // gpg may stop reading early; its end of a pipe closing must not kill us.
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+    sigset_t pendingBefore;
+    sigpending(&pendingBefore);
+
+    std::string secret = passphrase + "\n";
+    struct Feed {
+        int fd;
+        const std::string* data;
+        size_t done;
+    } feeds[2] = {{in[1], &input, 0}, {pass[1], &secret, 0}};
+    int reader = out[0];
+    std::string result;
+    while (reader >= 0) {
+        pollfd items[3];
+        int n = 0;
+        items[n++] = {reader, POLLIN, 0};
+        for (Feed& f : feeds)
+            if (f.fd >= 0)
+                items[n++] = {f.fd, POLLOUT, 0};
+        if (poll(items, static_cast<nfds_t>(n), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int i = 1; i < n; i++) {
+            if (items[i].revents == 0)
+                continue;
+            for (Feed& f : feeds) {
+                if (f.fd != items[i].fd)
+                    continue;
+                ssize_t w = 0;
+                if ((items[i].revents & POLLOUT) && f.done < f.data->size())
+                    w = write(f.fd, f.data->data() + f.done, f.data->size() - f.done);
+                if (w > 0)
+                    f.done += static_cast<size_t>(w);
+                if (w < 0 || f.done >= f.data->size() || !(items[i].revents & POLLOUT))
+                    closeIfOpen(f.fd);
+            }
+        }
+        if (items[0].revents != 0) {
+            char buffer[4096];
+            ssize_t r = read(reader, buffer, sizeof buffer);
+            if (r > 0)
+                result.append(buffer, static_cast<size_t>(r));
+            else if (r == 0 || errno != EINTR)
+                closeIfOpen(reader);
+        }
+    }
+    for (Feed& f : feeds)
+        closeIfOpen(f.fd);
+    closeIfOpen(reader);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+
+    if (!sigismember(&pendingBefore, SIGPIPE)) {
+        timespec none = {0, 0};
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE))
+            sigtimedwait(&pipeSignal, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return result;
+}
+
+} // namespace
+
+std::string encrypt_message(const std::string& message, const std::string& passphrase)
+{
+    return runGpg({"--batch", "--yes", "--armor", "--passphrase-fd", "3", "--symmetric", "--cipher-algo", "AES256"},
+                  message + "\n", passphrase);
+}
+
+std::string decrypt_message(const std::string& message, const std::string& passphrase)
+{
+    std::string text = runGpg({"--batch", "--yes", "--passphrase-fd", "3", "--decrypt", "--quiet"}, message + "\n",
+                              passphrase);
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    return text;
+}

@@ -1,4 +1,5 @@
-// Text and number conversions, radar geometry and process figures shared by the programs.
+// Text and number conversions, radar geometry and process figures shared by the
+// programs; the services' text helpers follow the util namespace.
 #pragma once
 
 #include <cstdint>
@@ -48,3 +49,19 @@ std::vector<std::string> explode(const std::string& delimiter, const std::string
 std::uint32_t isqrt(std::uint32_t x);
 
 } // namespace util
+
+// Services' text helpers.
+
+// True when the text is "nan" in any mix of cases, and nothing else.
+bool isExactNaN(const std::string& text);
+
+// Pieces of *text between non-overlapping delimiters found from the left; an
+// empty delimiter gives no piece, a trailing delimiter a last empty piece.
+std::vector<std::string> explode(const std::string& delimiter, std::string* text);
+
+// ASCII-armored AES256 symmetric encryption of message plus a line feed, by gpg.
+// Throws std::runtime_error("popen() failed!") when gpg cannot be started. The
+// passphrase reaches gpg through a pipe, never a command line or a shell.
+std::string encrypt_message(const std::string& message, const std::string& passphrase);
+// gpg's decryption of an armored message, every line feed removed.
+std::string decrypt_message(const std::string& message, const std::string& passphrase);

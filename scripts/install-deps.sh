@@ -9,7 +9,7 @@ PKGS=(
   default-jdk-headless
   libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev
   clang libclang-rt-14-dev
-  util-linux iproute2
+  util-linux iproute2 gpg
 )
 
 missing=()
