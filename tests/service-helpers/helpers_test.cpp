@@ -1,6 +1,7 @@
 // The services' ZeroMQ text helpers, interrupt handler and text helpers, over
 // real loopback sockets and a real gpg with a scratch key home.
 #include "childrun.h"
+#include "configclient.h"
 #include "harness.h"
 #include "misc.h"
 #include "signalhandler.h"
@@ -48,6 +49,7 @@ TEST(Explode, SplitsAtEveryDelimiterFromTheLeft)
         std::string text = c.text;
         EXPECT_EQ(explode(c.delimiter, &text), c.pieces) << c.delimiter << " in " << c.text;
         EXPECT_EQ(text, c.text);
+        EXPECT_EQ(ConfigClient::explode(c.delimiter, c.text), c.pieces) << c.delimiter << " in " << c.text;
     }
 }
 
