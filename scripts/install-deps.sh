@@ -10,6 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libfftw3-dev
   clang libclang-rt-14-dev
   util-linux iproute2 gpg
+  memcached
 )
 
 missing=()
