@@ -8,21 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "ptypair.h"
 #include "tarnix.h"
 
 using Bytes = std::vector<uint8_t>;
-
-// A pseudo-terminal pair. The simulator keeps a descriptor of the slave itself,
-// so the terminal survives while the reader closes and reopens it.
-struct PtyPair {
-    int master = -1;
-    int slave = -1;
-    std::string slavePath;
-
-    bool open();
-    void close();
-    ~PtyPair() { close(); }
-};
 
 struct SweepSpec {
     uint32_t id = 0;
