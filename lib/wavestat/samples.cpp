@@ -268,33 +268,17 @@ SampleAnalysis::SampleAnalysis(const WaveSensor* sensor, int lastSignal) : last(
     }
 }
 
-void SampleAnalysis::Clear()
+void SampleAnalysis::ForEachSignal(void (SamplesPair::*op)())
 {
     for (int i = 0; i <= last; ++i)
         if (pairs[i])
-            pairs[i]->Clear();
+            (pairs[i].get()->*op)();
 }
 
-void SampleAnalysis::ClearPrevious()
-{
-    for (int i = 0; i <= last; ++i)
-        if (pairs[i])
-            pairs[i]->ClearPrevious();
-}
-
-void SampleAnalysis::Shift()
-{
-    for (int i = 0; i <= last; ++i)
-        if (pairs[i])
-            pairs[i]->Shift();
-}
-
-void SampleAnalysis::Copy()
-{
-    for (int i = 0; i <= last; ++i)
-        if (pairs[i])
-            pairs[i]->Copy();
-}
+void SampleAnalysis::Clear() { ForEachSignal(&SamplesPair::Clear); }
+void SampleAnalysis::ClearPrevious() { ForEachSignal(&SamplesPair::ClearPrevious); }
+void SampleAnalysis::Shift() { ForEachSignal(&SamplesPair::Shift); }
+void SampleAnalysis::Copy() { ForEachSignal(&SamplesPair::Copy); }
 
 void SampleAnalysis::PreProcess()
 {

@@ -127,6 +127,7 @@ public:
     int32_t* GetCurrentQ(int i) { return pairs[i]->GetCurrent()->GetQ(); }
 
 private:
+    void ForEachSignal(void (SamplesPair::*op)());
     enum Block { CURRENT, NEXT };
     Samples* BlockOf(int signal, Block b);
     // Moves slot `from` of block `src` to slot `to` of block `dst` for every
