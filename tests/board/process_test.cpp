@@ -105,10 +105,17 @@ TEST(BoardReader, LocksTheBoardClockAndRestartsASilentBoard)
     std::string line;
     while (periods.size() < 10 && sim.proc->waitForLine("cmd rate", milliseconds(3000), &line)) periods.push_back(periodOf(line));
     ASSERT_EQ(periods.size(), 10u);
-    for (size_t i = 7; i < 10; i++) {
-        EXPECT_GE(periods[i], 196) << "tick " << i;
-        EXPECT_LE(periods[i], 206) << "tick " << i;
+    // Locked: the commanded periods settle around 200 ms. Each one follows the
+    // measured tick times, which a loaded machine jitters by some milliseconds,
+    // so the lock is judged on their mean, each tick only roughly.
+    int sum = 0;
+    for (size_t i = 5; i < 10; i++) {
+        sum += periods[i];
+        EXPECT_GE(periods[i], 170) << "tick " << i;
+        EXPECT_LE(periods[i], 230) << "tick " << i;
     }
+    EXPECT_GE(sum, 5 * 195);
+    EXPECT_LE(sum, 5 * 205);
 
     tarnix_st first;
     ASSERT_TRUE(receiveRecord(feed, &first, milliseconds(3000)));
