@@ -1,0 +1,189 @@
+#include "service.h"
+
+#include "configclient.h"
+#include "signalhandler.h"
+#include "smoother.h"
+#include "timer.h"
+#include "zhelpers.h"
+
+#include <zmq.hpp>
+
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool quietOutput = false;
+
+void diagnostic(const char* format, ...)
+{
+    if (quietOutput)
+        return;
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+}
+
+class PublisherSink : public LineSink {
+public:
+    explicit PublisherSink(zmq::socket_t& socket) : socket(socket) {}
+    void publish(const char* line, size_t length) override
+    {
+        // A publisher never blocks; a line it cannot take is lost, as for a slow subscriber.
+        zmq_send(socket.handle(), line, length, 0);
+    }
+
+private:
+    zmq::socket_t& socket;
+};
+
+const Json::Value* member(const Json::Value* node, const char* name)
+{
+    if (node == nullptr || !node->isObject())
+        return nullptr;
+    return node->find(name, name + strlen(name));
+}
+
+std::string requestSettings(zmq::context_t& context, const SmootherOptions& o)
+{
+    zmq::socket_t request(context, zmq::socket_type::req);
+    request.set(zmq::sockopt::ipv6, 1);
+    std::string endpoint = "tcp://" + o.address;
+    diagnostic("ZMQ Connecting: %s\n", endpoint.c_str());
+    request.connect(endpoint);
+    std::string text = "{\"get\":{\"configurator\":\"\",\"general\":\"\",\"" + o.name + "\":\"\",\"IMU\":\"\"}}";
+    diagnostic("Sending request %s..\n", text.c_str());
+    s_send(request.handle(), text.c_str());
+    char* raw = s_recv(request.handle());
+    std::string reply(raw);
+    free(raw);
+    diagnostic("Received: %s\n", reply.c_str());
+    return reply;
+}
+
+} // namespace
+
+int readSmootherSettings(const Json::Value& reply, const std::string& name, SmootherSettings* out)
+{
+    const Json::Value* success = member(&reply, "success");
+    if (success == nullptr || !success->isObject())
+        return 1;
+    const Json::Value* own = member(success, name.c_str());
+    const Json::Value* port = member(member(own, "publishers"), "fastport");
+    if (port != nullptr && (port->isString() || port->isNumeric()))
+        out->fastport = atoi(port->asString().c_str());
+    const Json::Value* file = member(own, "filterFilename");
+    if (file != nullptr && file->isString())
+        out->filterFilename = file->asString();
+    const Json::Value* input = member(own, "subscribe");
+    if (input != nullptr && input->isString())
+        out->subscribe = input->asString();
+    return 0;
+}
+
+int processStart(const SmootherOptions& o)
+{
+    quietOutput = o.quiet;
+    try {
+        zmq::context_t context(1, 1023);
+        std::string text = requestSettings(context, o);
+        Json::Value reply;
+        std::string errors;
+        if (!ConfigClient::parseReply(text, &reply, &errors)) {
+            printf("Failed to parse JSON\r\n%s\n", errors.c_str());
+            return 0;
+        }
+        SmootherSettings settings;
+        if (readSmootherSettings(reply, o.name, &settings) != 0) {
+            printf("Configuration not found\n");
+            return 1;
+        }
+
+        zmq::socket_t output(context, zmq::socket_type::pub);
+        output.set(zmq::sockopt::ipv6, 1);
+        output.set(zmq::sockopt::linger, 1000);
+        std::string endpoint = "tcp://*:" + std::to_string(settings.fastport);
+        output.bind(endpoint);
+        diagnostic("Starting publisher: %s\n", endpoint.c_str());
+        zmq::socket_t input(context, zmq::socket_type::sub);
+        input.set(zmq::sockopt::ipv6, 1);
+        input.set(zmq::sockopt::rcvtimeo, o.inputTimeoutMs);
+        endpoint = "tcp://" + settings.subscribe;
+        input.connect(endpoint);
+        input.set(zmq::sockopt::subscribe, "");
+        diagnostic("ZMQ Connecting vintordir: %s\n", endpoint.c_str());
+
+        // A filter that did not load would publish zeros as filtered heave.
+        FirFilter filter(settings.filterFilename.c_str());
+        if (filter.getError() != 0 || filter.tapCount() < 1) {
+            printf("Filter %s cannot be used (error %d): not smoothing\n", settings.filterFilename.c_str(),
+                   filter.getError());
+            return 1;
+        }
+        PublisherSink sink(output);
+        HeaveSmoother smoother(filter, sink, o.quiet);
+        char line[FILTER_LINE_MAX + 1];
+        while (!stop) {
+            int n = zmq_recv(input.handle(), line, FILTER_LINE_MAX, 0);
+            if (n < 0)
+                break;
+            line[static_cast<size_t>(n) < FILTER_LINE_MAX ? n : FILTER_LINE_MAX] = '\0';
+            smoother.processLine(line);
+        }
+        return 0;
+    } catch (const zmq::error_t& e) {
+        printf("ZMQ error: %s\n", e.what());
+        return 1;
+    }
+}
+
+int runSmoother(const SmootherOptions& o)
+{
+    quietOutput = o.quiet;
+    stop = 0;
+    signal(SIGINT, signalHandler);
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid < 0) {
+        printf("ERROR on fork\n");
+        return 10;
+    }
+    if (pid == 0)
+        exit(processStart(o));
+
+    std::vector<pidlist_st> workers = {{pid, "process"}};
+    zmq::context_t context(1, 1023);
+    zmq::socket_t notices(context, zmq::socket_type::sub);
+    notices.connect(o.noticeEndpoint);
+    notices.set(zmq::sockopt::subscribe, o.name);
+    while (!workers.empty()) {
+        char* notice = s_recv_nonblocking(notices.handle());
+        if (notice != nullptr) {
+            diagnostic("Configurator received:%s\n", notice);
+            free(notice);
+            for (const pidlist_st& w : workers)
+                kill(w.pid, SIGTERM);
+            return 0;
+        }
+        for (auto it = workers.begin(); it != workers.end(); ++it) {
+            int status = 0;
+            pid_t ended = waitpid(it->pid, &status, WNOHANG);
+            if (ended < 0)
+                return 122;
+            if (ended == it->pid) {
+                diagnostic("\nStopped %s pid:%d ", it->name.c_str(), static_cast<int>(it->pid));
+                workers.erase(it);
+                return 0;
+            }
+        }
+        uSleep(static_cast<int64_t>(o.watchPeriodMs) * 1000);
+    }
+    return 0;
+}
