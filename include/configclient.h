@@ -42,6 +42,8 @@ public:
     static bool parseReply(const std::string& text, Json::Value* reply, std::string* errors);
 
     const Json::Value& lastReply() const { return reply; }
+    // The service's notice port, kept for the programs that subscribe themselves.
+    int noticePort() const { return subport; }
 
 private:
     std::string exchange(const std::string& request);
