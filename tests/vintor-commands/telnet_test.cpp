@@ -1,0 +1,362 @@
+// The replies of the telnet status service, from records and configurations
+// made in the test, parsed back as JSON; and the requests over a real
+// shared-memory file.
+#include <sys/mman.h>
+#include <sys/sem.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "clients.h"
+#include "configfile.h"
+#include "harness.h"
+#include "sharedmem.h"
+#include "telnet.h"
+
+using std::chrono::milliseconds;
+using testsupport::TempDir;
+
+namespace {
+
+Json::Value parse(const std::string& text) {
+    Json::CharReaderBuilder builder;
+    builder["failIfExtra"] = true;
+    Json::Value root;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << errors << "\n" << text;
+    return root;
+}
+
+std::string memberNames(const Json::Value& v) {
+    std::string names;
+    for (const std::string& n : v.getMemberNames()) names += n + " ";
+    return names;
+}
+
+std::unique_ptr<radar_st> serialRecord(int sweeps, int length, const std::string& bytes) {
+    std::unique_ptr<radar_st> r(new radar_st());
+    r->brand = 0;
+    r->nrOfSweeps = sweeps;
+    r->length = length;
+    memcpy(r->data.com, bytes.data(), bytes.size());
+    strcpy(r->section, "radar0");
+    strcpy(r->time, "1700000000123");
+    return r;
+}
+
+}  // namespace
+
+TEST(TelnetReplies, CommandLinesKeepTheirTextAsJsonWithBlanksForTabs) {
+    const struct {
+        const char* line;
+        const char* text;
+    } rows[] = {
+        {"a\tb\r\n", "a b<br>"},
+        {"cut\rhere\n", "cut<br>"},
+        {"no end", "no end<br>"},
+        {"say \"hi\" \\ there\n", "say \\\"hi\\\" \\\\ there<br>"},
+        {"bell\x07\n", "bell\\u0007<br>"},
+        {"caf\xc3\xa9\n", "caf\xc3\xa9<br>"},
+        {"latin \xe9 \xc3(\n", "latin \xc3\xa9 \xc3\x83(<br>"},
+        {"surrogate \xed\xa0\x80\n", "surrogate \xc3\xad\xc2\xa0\xc2\x80<br>"},
+    };
+    for (const auto& r : rows) {
+        std::string out;
+        appendOutputLine(out, r.line);
+        EXPECT_EQ(out, r.text) << r.line;
+        parse("[\"" + out + "\"]");
+    }
+}
+
+TEST(TelnetReplies, StatusNamesTheLinkStateAndCountsInDecimal) {
+    const struct {
+        int connection, communication;
+        const char *connectionText, *communicationText;
+    } rows[] = {
+        {0, 0, "No connection", "No communication"},
+        {1, 2, "Comport succesfull opened", "radar requestdata"},
+        {2, 1, "Got Radar reactions", "radar initialisation"},
+        {3, -1, "unknown status", "unknown status"},
+    };
+    for (const auto& r : rows) {
+        status_st st;
+        memset(&st, 0, sizeof st);
+        st.radarConnection = r.connection;
+        st.radarCom = r.communication;
+        st.fft = 123456;
+        st.peak = -7;
+        st.peakmiss = 0;
+        memset(st.radarVersion, 'v', sizeof st.radarVersion);  // no terminator
+        std::string text = statusJson(st, "2024-05-01 12:34", 7384, {{"ntp", "a b<br>"}, {"df", ""}});
+        EXPECT_EQ(text.find('\n'), std::string::npos) << "one line";
+        Json::Value v = parse(text);
+        EXPECT_EQ(memberNames(v), "communication connection df nr_fft nr_peak nr_peakmiss ntp radarVersion time uptime ");
+        EXPECT_EQ(text.rfind("{\"time\":\"2024-05-01 12:34\",\"uptime\":\"Hours 2 min 3\",\"connection\":", 0), 0u);
+        EXPECT_EQ(v["connection"].asString(), r.connectionText);
+        EXPECT_EQ(v["communication"].asString(), r.communicationText);
+        EXPECT_EQ(v["nr_fft"].asString(), "123456");
+        EXPECT_EQ(v["nr_peak"].asString(), "-7");
+        EXPECT_EQ(v["nr_peakmiss"].asString(), "0");
+        EXPECT_EQ(v["ntp"].asString(), "a b<br>");
+        EXPECT_EQ(v["radarVersion"].asString(), std::string(100, 'v'));
+    }
+    EXPECT_EQ(uptimeText(59), "Hours 0 min 0");
+    EXPECT_EQ(uptimeText(3600 * 100 + 59 * 60 + 59), "Hours 100 min 59");
+}
+
+TEST(TelnetReplies, SpectrumListsEveryValueOfBothSweepsEvenBeyondTheReplyBufferOfOld) {
+    std::unique_ptr<fft_st> f(new fft_st());
+    strcpy(f->time, "1700000000000");
+    strcpy(f->section, "radar1");
+    f->length = 2;
+    f->data[0][0] = 1;
+    f->data[0][1] = 2;
+    f->data[1][0] = 3;
+    f->data[1][1] = 4;
+    EXPECT_EQ(fftJson(*f),
+              "{\"time\":\"1700000000000\",\"section\":\"radar1\",\"length\":\"2\",\"fft-up\":\"1 2 \","
+              "\"fft-down\":\"3 4 \"}");
+
+    f->length = 1024;
+    for (int i = 0; i < 1024; ++i) {
+        f->data[0][i] = 0.001f * i;
+        f->data[1][i] = -123456.7f + i;
+    }
+    std::string text = fftJson(*f);
+    EXPECT_GT(text.size(), 4096u);
+    Json::Value v = parse(text);
+    std::string up = v["fft-up"].asString(), down = v["fft-down"].asString();
+    EXPECT_EQ(std::count(up.begin(), up.end(), ' '), 1024);
+    EXPECT_EQ(up.substr(0, 26), "0 0.001 0.002 0.003 0.004 ");
+    EXPECT_EQ(down.substr(0, 16), "-123457 -123456 ") << "6 significant digits";
+
+    // Lengths from a damaged slot stay inside the record.
+    for (int length : {-5, 100000}) {
+        f->length = length;
+        Json::Value w = parse(fftJson(*f));
+        std::string s = w["fft-up"].asString();
+        EXPECT_EQ(std::count(s.begin(), s.end(), ' '), length < 0 ? 0 : MAX_FFT_BUFFER_SIZE) << length;
+    }
+}
+
+TEST(TelnetReplies, MeasurementShowsSerialSamplesPerSweepWithinThePayload) {
+    const std::string bytes("\x01\x00\xff\xff\x02\x00\x00\x80", 8);
+    const struct {
+        int sweeps, length, brand;
+        const char* up;
+        const char* down;  // null: no member
+    } rows[] = {
+        {2, 8, 0, "1 -1 ", "2 -32768 "},
+        {1, 8, 0, "1 -1 2 -32768 ", ""},
+        {0, 8, 0, "", nullptr},
+        {-3, 8, 0, "", nullptr},
+        {2, -8, 0, "", ""},
+        {2, 8, 3, "raw data for brand not yep implemented ", nullptr},
+    };
+    for (const auto& r : rows) {
+        auto rec = serialRecord(r.sweeps, r.length, bytes);
+        rec->brand = r.brand;
+        Json::Value v = parse(rawJson(7, *rec));
+        SCOPED_TRACE(std::to_string(r.sweeps) + " sweeps, length " + std::to_string(r.length));
+        EXPECT_EQ(v["index"].asString(), "7");
+        EXPECT_EQ(v["section"].asString(), "radar0");
+        EXPECT_EQ(v["rawdata-up"].asString(), r.up);
+        EXPECT_EQ(v.isMember("rawdata-down"), r.down != nullptr);
+        if (r.down) {
+            EXPECT_EQ(v["rawdata-down"].asString(), r.down);
+        }
+    }
+    auto rec = serialRecord(2, 8, bytes);
+    EXPECT_EQ(memberNames(parse(rawJson(0, *rec))),
+              "brand index length nan nrOfSweeps radarVersion radnr rawdata-down rawdata-up section status time ");
+
+    // An announced length far beyond the payload: samples stop at its end.
+    auto big = serialRecord(1, 65535, std::string(8292, '\x01'));
+    std::string up = parse(rawJson(0, *big))["rawdata-up"].asString();
+    EXPECT_EQ(std::count(up.begin(), up.end(), ' '), 8292 / 2);
+    EXPECT_EQ(up.substr(0, 4), "257 ");
+}
+
+TEST(TelnetReplies, ConfigurationListsTheProgramAndActiveRadarsAndSubscriptionsInNumberOrder) {
+    ConfigFile cf(0, 0);
+    EXPECT_EQ(parse(subscriptionsJson(&cf)).size(), 0u);
+    EXPECT_EQ(parse(configJson(&cf)).size(), 0u);
+
+    cf.setValue("vintor", "timeserver", std::string("10.0.0.1"));
+    cf.setValue("radar0", "active", std::string("1"));
+    cf.setValue("radar0", "radarname", std::string("Pier \"north\""));
+    cf.setValue("radar0", "threshold", std::string("-30"));
+    cf.setValue("radar1", "active", std::string("0"));
+    cf.setValue("radar2", "active", std::string("2"));
+    cf.setValue("subscription10", "ipnr", std::string("10.1.1.1"));
+    cf.setValue("subscription9", "active", std::string("1"));
+    cf.setValue("subscription200", "active", std::string("1"));
+
+    std::string config = configJson(&cf);
+    Json::Value c = parse(config);
+    EXPECT_EQ(memberNames(c), "radar0 radar2 vintor ");
+    EXPECT_LT(config.find("\"vintor\""), config.find("\"radar0\""));
+    EXPECT_EQ(c["vintor"]["timeserver"].asString(), "10.0.0.1");
+    EXPECT_EQ(c["vintor"]["timeport"].asString(), "");
+    EXPECT_EQ(c["radar0"]["radarname"].asString(), "Pier \"north\"");
+    EXPECT_EQ(c["radar0"]["threshold"].asString(), "-30");
+    EXPECT_EQ(memberNames(c["radar2"]),
+              "maximumheight minimumheight mountingangle mountingheight radarname radaroffset scanspeed threshold ");
+
+    std::string subs = subscriptionsJson(&cf);
+    Json::Value s = parse(subs);
+    EXPECT_EQ(memberNames(s), "subscription10 subscription9 ");
+    EXPECT_LT(subs.find("subscription9"), subs.find("subscription10"));
+    EXPECT_EQ(s["subscription9"]["active"].asString(), "1");
+    EXPECT_EQ(s["subscription10"]["ipnr"].asString(), "10.1.1.1");
+    EXPECT_EQ(memberNames(s["subscription10"]), "active differencetrigger ipnr kindof onceinthe portnr ");
+}
+
+// The requests against a real shared-memory file and real commands.
+class TelnetRequests : public ::testing::Test {
+protected:
+    void SetUp() override {
+        void* map = nullptr;
+        ASSERT_EQ(createSharedFile(dir_.file("sharedmem"), SHAREDMEM_FILE_SIZE, &map, &sharedmemFd),
+                  SharedFileResult::Ok);
+        sharedmem = static_cast<sharedmem_st*>(map);
+        int fd = -1;
+        ASSERT_EQ(createSharedFile(dir_.file("sharedmemRadar0"), SHAREDMEM_RADAR_FILE_SIZE, &map, &fd),
+                  SharedFileResult::Ok);
+        close(fd);
+        sharedmemRadar0 = static_cast<sharedmemRadar_st*>(map);
+        settings_.uptimePath = dir_.file("uptime");
+        testsupport::writeFile(settings_.uptimePath, "7384.5 1000.25\n");
+        settings_.commands = {{"ntp", "printf 'a\\tb\\r\\nsecond \"line\"\\n'"}, {"version", "/bin/cat /proc/version"}};
+        settings_.reloadKey = 0x56000000 + (getpid() & 0xffff);
+    }
+    void TearDown() override {
+        munmap(sharedmem, SHAREDMEM_FILE_SIZE);
+        munmap(sharedmemRadar0, SHAREDMEM_RADAR_FILE_SIZE);
+        close(sharedmemFd);
+        sharedmem = nullptr;
+        sharedmemRadar0 = nullptr;
+        sharedmemFd = -1;
+        semctl(getSemaphore(settings_.reloadKey), 0, IPC_RMID);
+    }
+    std::string ask(const std::string& request) {
+        TelnetClass t(&cf_, settings_);
+        t.answer(request.data(), request.size());
+        return t.json;
+    }
+
+    TempDir dir_;
+    TelnetSettings settings_;
+    ConfigFile cf_{0, 0};
+};
+
+TEST_F(TelnetRequests, EachFirstByteChoosesItsReplyFromTheSlotWrittenLast) {
+    SharedMem mem(nullptr);
+    std::unique_ptr<fft_st> f(new fft_st());
+    for (int i = 0; i < 3; ++i) {
+        snprintf(f->time, sizeof f->time, "%d", 100 + i);
+        f->length = 2;
+        mem.add("f", f.get(), sizeof *f);
+    }
+    auto rec = serialRecord(2, 8, std::string("\x05\x00\x06\x00\x07\x00\x08\x00", 8));
+    mem.add("radar0", rec.get(), sizeof *rec);
+    sharedmem->status.radarConnection = 1;
+    sharedmem->status.radarCom = 2;
+    sharedmem->status.fft = 42;
+    cf_.setValue("subscription0", "kindof", std::string("heave"));
+
+    for (const char* request : {"x", "F", "?status", "\r\n"}) {
+        Json::Value v = parse(ask(request));
+        EXPECT_EQ(v["uptime"].asString(), "Hours 2 min 3") << request;
+        EXPECT_EQ(v["connection"].asString(), "Comport succesfull opened");
+        EXPECT_EQ(v["communication"].asString(), "radar requestdata");
+        EXPECT_EQ(v["nr_fft"].asString(), "42");
+        EXPECT_EQ(v["ntp"].asString(), "a b<br>second \"line\"<br>");
+        EXPECT_EQ(v["version"].asString().rfind("Linux version", 0), 0u);
+        EXPECT_TRUE(std::regex_match(v["time"].asString(), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d")));
+    }
+    EXPECT_EQ(parse(ask("f"))["time"].asString(), "102");
+    Json::Value r0 = parse(ask("r0\n"));
+    EXPECT_EQ(r0["index"].asString(), "1");
+    EXPECT_EQ(r0["rawdata-up"].asString(), "5 6 ");
+    EXPECT_EQ(r0["rawdata-down"].asString(), "7 8 ");
+    // A radar without a file, a radar that does not exist, no digit at all: an empty record.
+    for (const char* request : {"r1", "r7", "r", "r\xff"}) {
+        Json::Value v = parse(ask(request));
+        EXPECT_EQ(v["section"].asString(), "") << request;
+        EXPECT_EQ(v["rawdata-up"].asString(), "");
+        EXPECT_FALSE(v.isMember("rawdata-down"));
+    }
+    EXPECT_EQ(parse(ask("s"))["subscription0"]["kindof"].asString(), "heave");
+    EXPECT_EQ(parse(ask("c")).size(), 0u);
+}
+
+// The accept loop in a process of its own against the configuration service stand-in.
+TEST(TelnetService, RereadsTheConfigurationOnlyWhenAskedAndServesPastIdleClients) {
+    TempDir dir;
+    const int port = testsupport::freePort();
+    testsupport::ConfigServiceOptions options;
+    options.config = dir.file("config.json");
+    testsupport::writeFile(options.config, "{\"vintor\":{\"vintor\":{\"telnetport\":\"" + std::to_string(port) +
+                                               "\",\"timeserver\":\"first\"}}}");
+    auto service = testsupport::startConfigServiceOnFreePorts(&options);
+    ASSERT_TRUE(service);
+
+    TelnetSettings settings;
+    settings.reloadKey = 0x57000000 + (getpid() & 0xffff);
+    settings.watchdogFile = dir.file("watchdogtimesync");
+    settings.ioTimeoutSeconds = 1;
+    settings.maxConnections = 2;
+    const int reload = getSemaphore(settings.reloadKey);
+    setSemaphore(reload, 0);
+    fflush(stdout);
+    pid_t child = fork();
+    if (child == 0) {
+        // A group of its own, so that ending it ends the commands it runs as well.
+        setpgid(0, 0);
+        ConfigFile cf(options.repPort, options.pubPort);
+        cf.readConfig();
+        TelnetClass(&cf, settings).process();
+    }
+    setpgid(child, child);
+    auto timeserver = [&] {
+        std::string reply;
+        EXPECT_TRUE(commandtest::askTelnet(port, "c", &reply));
+        return parse(reply)["vintor"]["timeserver"].asString();
+    };
+    EXPECT_EQ(timeserver(), "first");
+
+    std::string ok;
+    ASSERT_TRUE(testsupport::request("tcp://127.0.0.1:" + std::to_string(options.repPort),
+                                     "{\"set\":{\"vintor\":{\"vintor\":{\"timeserver\":\"second\"}}}}", &ok));
+    EXPECT_EQ(timeserver(), "first");
+    setSemaphore(reload, 1);
+    EXPECT_EQ(timeserver(), "second");
+    EXPECT_EQ(getSemaphoreValue(reload), 0);
+
+    // Two clients that say nothing fill the service; a third is served once
+    // their time is up, and they are closed without a reply.
+    commandtest::TcpClient idle1(port), idle2(port);
+    ASSERT_TRUE(idle1.connected() && idle2.connected());
+    EXPECT_EQ(timeserver(), "second");
+    std::string nothing;
+    EXPECT_TRUE(idle1.readAll(&nothing, milliseconds(10000)));
+    EXPECT_TRUE(idle2.readAll(&nothing, milliseconds(10000)));
+    EXPECT_EQ(nothing, "");
+    // Touched after every connection.
+    for (int i = 0; i < 100 && access(settings.watchdogFile.c_str(), F_OK) != 0; ++i) usleep(50000);
+    EXPECT_EQ(access(settings.watchdogFile.c_str(), F_OK), 0);
+
+    kill(-child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    semctl(reload, 0, IPC_RMID);
+}
