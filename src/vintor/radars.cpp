@@ -15,19 +15,8 @@
 #include "misc.h"
 #include "radar.h"
 #include "sharedmem.h"
+#include "supervisor.h"
 #include "timer.h"
-
-void setRadarTitle(const std::string& title) {
-    // The program name as the process was started, already overwritten in
-    // place by the stage title, which was cut to that name's length: its
-    // current length is room that is certainly ours.
-    char* name = program_invocation_name;
-    if (name == nullptr) return;
-    size_t room = strlen(name);
-    size_t n = title.size() < room ? title.size() : room;
-    memcpy(name, title.data(), n);
-    memset(name + n, 0, room - n);
-}
 
 RadarsClass::RadarsClass(ConfigFile* cfp, const RadarsSettings& settings) : cf(cfp), settings_(settings) {
     debug = cf->ValueInt("vintor", "debugradars");
@@ -65,7 +54,7 @@ int RadarsClass::addRadar(std::string section) {
         // a second writer on the same ring and port.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != manager) _exit(0);
-        setRadarTitle("vintor" + section);
+        setProcessTitle("vintor" + section);
         if (debug >= 1) printf("\nStarting Radar communication %s", section.c_str());
         {
             RadarClass radar(cf, section, settings_.radar);

@@ -44,5 +44,3 @@ private:
     std::list<pidlist_st> pid_list;
 };
 
-// Overwrites the process title in place, cut to the room the program name had.
-void setRadarTitle(const std::string& title);

@@ -8,8 +8,17 @@
 #include "peak.h"
 #include "radars.h"
 #include "subscriptions.h"
+#include "telnet.h"
+#include "udp.h"
 
 namespace {
+
+// The receive address is stored only: the listener binds "vintor"/"portnumber".
+void udpStage(ConfigFile* cf) {
+    UDP udp(cf);
+    udp.setReceiveParameters("0.0.0.0", 3001);
+    udp.listen();
+}
 
 void radarsStage(ConfigFile* cf) { RadarsClass(cf).process(); }
 
@@ -27,13 +36,13 @@ void housekeepingStage(ConfigFile* cf) { HousekeepingClass(cf).process(); }
 
 void heaveStage(ConfigFile* cf) { HClass(cf).process(); }
 
+void telnetStage(ConfigFile* cf) { TelnetClass(cf).process(); }
+
 }  // namespace
 
 const StageTable& vintorStages() {
-    // The UDP listener and the telnet service are not built yet: their rows
-    // have no entry, so a switched-on one prints a line, ends and is restarted.
     static const StageTable table = {
-        {"udp", "start udp", "vintorUDP", nullptr, "Error child FetchSerialData returned",
+        {"udp", "start udp", "vintorUDP", udpStage, "Error child FetchSerialData returned",
          "\nStarting UDP listner", "\nUDP pid=%d"},
         {"radars", "start radars", "VintorRadars", radarsStage, "Error child FetchSerialData returned",
          "\nStarting Radars Class", "\nRadars pid=%d"},
@@ -47,7 +56,7 @@ const StageTable& vintorStages() {
          "Error child Housekeeping class returned", "\nStarting Housekeeping Class", "\nHousekeeping pid=%d"},
         {"heave", "start heave", "vintorHeave", heaveStage, "Error child H class returned", "\nStarting H Class",
          "\nHeave pid=%d"},
-        {"telnet", "start telnet", "vintorTelnet", nullptr, "Error child Telnet class returned",
+        {"telnet", "start telnet", "vintorTelnet", telnetStage, "Error child Telnet class returned",
          "\nStarting Telnet Class", "\nTelnet pid=%d"},
     };
     return table;

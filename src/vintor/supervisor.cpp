@@ -32,9 +32,7 @@ size_t sizeOfNameOfProgram = 0;
 volatile sig_atomic_t ownGroup = 0;
 pid_t supervisorPid = 0;
 
-void setTitle(const char* title) {
-    if (nameOfProgram != nullptr) strncpy(nameOfProgram, title, sizeOfNameOfProgram);
-}
+void setTitle(const char* title) { setProcessTitle(title); }
 
 // Before the supervisor ends on a fatal error its stages are told to end (with
 // status 0, as on a change notice), so that none runs on without a supervisor.
@@ -435,6 +433,18 @@ int startProcesses(ConfigFile* cf, SharedMem* storage, const StageTable& stages)
             storage->add("tasks", const_cast<char*>(row.task), static_cast<unsigned>(strlen(row.task)));
     }
     return 0;
+}
+
+void setProcessTitle(const std::string& title) {
+    char* name = nameOfProgram;
+    size_t room = sizeOfNameOfProgram;
+    // Outside the program (a stage run by a test) the name as it stands is the room.
+    if (name == nullptr) {
+        name = program_invocation_name;
+        if (name == nullptr) return;
+        room = strlen(name);
+    }
+    strncpy(name, title.c_str(), room);
 }
 
 int supervisorMain(int argc, char** argv, const StageTable& stages, const SupervisorSettings& settings) {

@@ -15,9 +15,8 @@
 
 #include "configfile.h"
 #include "misc.h"
-#include "radars.h"
 #include "sharedmem.h"
-#include "stages.h"
+#include "supervisor.h"
 
 namespace {
 
@@ -488,7 +487,7 @@ void TelnetClass::process() {
         pid_t pid = fork();
         if (pid == 0) {
             close(fd);
-            setRadarTitle("vintorTelConn");
+            setProcessTitle("vintorTelConn");
             serveConnection(conn);
         }
         close(conn);
@@ -497,10 +496,4 @@ void TelnetClass::process() {
         if (system(touch.c_str()) == -1) util::error("error creating watchdogtimesync");
         fflush(stdout);
     }
-}
-
-// The program's stage entry: the service never returns.
-void telnetStage(ConfigFile* cf) {
-    TelnetClass telnet(cf);
-    telnet.process();
 }

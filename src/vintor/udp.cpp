@@ -15,7 +15,6 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "stages.h"
 #include "timer.h"
 
 namespace {
@@ -288,11 +287,4 @@ void UDP::serve(const char* text, size_t length, const sockaddr_in& sender) {
         printf("\nUDP in: %s:%d:%s %d %d\n", address.c_str(), port, std::string(text, strnlen(text, length)).c_str(),
                static_cast<int>(length), static_cast<int>(strnlen(text, length)));
     if (debug != 0) fflush(stdout);
-}
-
-// The program's stage entry: the listener never returns.
-void udpStage(ConfigFile* cf) {
-    UDP udp(cf);
-    udp.setReceiveParameters("0.0.0.0", 3001);
-    udp.listen();
 }
