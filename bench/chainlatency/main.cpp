@@ -104,6 +104,9 @@ std::string configText(int radars, const std::string& recording) {
     // Without a recording this program is the radars; with one, three radar
     // processes replay it at 10 pairs a second each.
     root["vintor"]["module"]["radars"] = recording.empty() ? "0" : "1";
+    // The chain alone: no command or status port.
+    root["vintor"]["module"]["udp"] = "0";
+    root["vintor"]["module"]["telnet"] = "0";
     const char* sections[] = {"radar", "radar2", "radar3"};
     for (int k = 0; k < 3; ++k) {
         Json::Value& r = root[sections[k]];

@@ -73,7 +73,7 @@ TEST_F(Service, GetAnswersSectionsKeysAndLeavesUnknownNamesOut)
         {"{\"get\":{\"nosuch\":\"\",\"radar\":{\"nokey\":\"\",\"brand\":\"\"}}}",
          "{\"success\":{\"radar\":{\"brand\":\"readfile\"}}}"},
         {"{\"get\":{\"vintor\":{\"module\":{\"fft\":\"\",\"telnet\":\"\"}}}}",
-         "{\"success\":{\"vintor\":{\"module\":{\"fft\":\"1\",\"telnet\":\"0\"}}}}"},
+         "{\"success\":{\"vintor\":{\"module\":{\"fft\":\"1\",\"telnet\":\"1\"}}}}"},
         {"{\"getmem\":{\"Radars\":\"\"}}", "{\"success\":{}}"},
     };
     for (auto& c : exact)
