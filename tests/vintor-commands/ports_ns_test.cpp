@@ -84,17 +84,18 @@ protected:
         ASSERT_EQ(reply, kVersion);
     }
 
-    // Sends a datagram and then a version request: the replies come in order,
-    // so whatever arrives before the version is the datagram's reply, and by
-    // then its ring entries are written.
+    // Sends a datagram and then a tagged version request: the replies come in
+    // order, so whatever arrives before the tagged one is the datagram's reply,
+    // and by then its ring entries are written.
     std::string exchange(const std::string& datagram) {
+        const std::string probe = "id=probe;" + kVersion;
         peer_.send(datagram, kUdpPort);
-        peer_.send("get version", kUdpPort);
+        peer_.send("id=probe;get version", kUdpPort);
         std::string first, second;
         EXPECT_TRUE(peer_.receive(&first, milliseconds(5000)));
-        if (first == kVersion) return "";
+        if (first == probe) return "";
         EXPECT_TRUE(peer_.receive(&second, milliseconds(5000)));
-        EXPECT_EQ(second, kVersion);
+        EXPECT_EQ(second, probe);
         return first;
     }
 
@@ -108,28 +109,47 @@ protected:
 
 TEST_F(Ports, DatagramsAreAnsweredQueuedOrFiledAndNoneEndsTheListener) {
     const std::string sub = "start ip=127.0.0.1;port=" + std::to_string(peer_.port()) + ";kindof=";
+    const std::string x300(300, 'x');
+    // In order: a "set" is seen by the "get"s after it.
     const struct {
         std::string datagram, reply, task, subscription;
     } rows[] = {
         {"WriteConfig", "Config written", "", ""},
         {"id=Abc;get version", "id=abc;" + kVersion, "", ""},
+        {"GET VERSION", kVersion, "", ""},
         {"set radar0 threshold=12", "set", "", ""},
         {"get radar0 threshold", "threshold=12", "", ""},
-        {"set radar0 threshold 12", "Invalid set", "", ""},
+        {"set radar0 empty=", "set", "", ""},
+        {"get radar0 empty", "empty=", "", ""},
+        {"get radar0 nosuchkey", "nosuchkey=", "", ""},
         {"get radar0 radarType", "radartype=", "", ""},
         {"get radar2 radarname", "radarname=quay", "", ""},
         {"get foo", "Error unknown section: foo", "", ""},
+        {"get ", "Error unknown section: ", "", ""},
         {"get nosuch key", "Error unknown parameter: nosuch key", "", ""},
+        {"set radar0 threshold 12", "Invalid set", "", ""},
+        {"set a=b c", "Invalid set", "", ""},
+        {"set  a=b", "Invalid set", "", ""},
+        {"set radar0 =5", "Invalid set", "", ""},
         {"get heave", "", "", sub + "0;param=;"},
         {"get publishers heave", "", "", sub + "0;param=heave;"},
         {"id=7;get vintor portnumber", "", "", sub + "1010;param=portnumber;id=7;"},
+        {"get fft", "", "", sub + "1;param=;"},
+        {"get radar0 rawdata", "", "", sub + "2;param=rawdata;"},
+        {"get diag", "", "", sub + "2010;param=;"},
+        {"get heave " + x300, "", "", (sub + "0;param=" + x300 + ";").substr(0, 250)},
         {"Hello World", "", "hello world", ""},
         {"id=x;start nothing", "", "start nothing", ""},
-        {"id=abc", "", "", ""},
-        {"set a=b c", "Invalid set", "", ""},
+        {"getversion", "", "getversion", ""},
+        // "start;" cuts its six characters, and what follows is read again.
+        {"start;get version", kVersion, "", ""},
         {"start;", "", "", ""},
+        {"start;1234", "", "", ""},
         {"start;1;radar1;", "", "", ""},
         {"start;1;radar2;", "", "", ""},
+        {"start;1;radar3;", "", "", ""},
+        {"id=abc", "", "", ""},
+        {"id=abc;", "", "", ""},
         {"", "", "", ""},
         {std::string("\0\x01\xff\xfe", 4), "", "", ""},
         {"\xff\xfe" "ABC", "", "\xff\xfe" "abc", ""},
@@ -150,7 +170,7 @@ TEST_F(Ports, DatagramsAreAnsweredQueuedOrFiledAndNoneEndsTheListener) {
             EXPECT_EQ(slotText(sharedmem->subscriptiontasks, sharedmem->key.subscriptiontasks), r.subscription);
         }
     }
-    EXPECT_EQ(sharedmemRadar2->timestring[0], '\0');
+    EXPECT_EQ(sharedmemRadar2->timestring[0], '\0') << "radar2 has stored no semaphore";
 
     // "writeconfig" saved the configuration at the service and asked the
     // telnet service to re-read it.
@@ -187,9 +207,9 @@ TEST_F(Ports, StartTriggerOfARunningRadarRaisesCancelsAndRaisesAgain) {
     EXPECT_STREQ(sharedmemRadar0->timestring, "1234");
     EXPECT_EQ(sharedmemRadar0->localtime, raised);
 
-    EXPECT_EQ(exchange("id=t;start;5678;radar0;trailing"), "");
+    EXPECT_EQ(exchange("id=t;start;12345678901234567890123;radar0;trailing"), "");
     EXPECT_EQ(getSemaphoreValue(trigger), 1);
-    EXPECT_STREQ(sharedmemRadar0->timestring, "5678");
+    EXPECT_STREQ(sharedmemRadar0->timestring, "1234567890123456789") << "at most 19 characters";
 }
 
 TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
@@ -270,6 +290,11 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &reply));
     EXPECT_EQ(parse(reply)["vintor"]["timeport"].asString(), "3003");
     EXPECT_EQ(access("/opt/kestrom/tmp/watchdogtimesync", F_OK), 0);
+    // The idle client's child still waits, under its own title, whole.
+    bool titled = false;
+    for (int pid = 2; pid < 32768 && !titled; ++pid)
+        titled = readFile("/proc/" + std::to_string(pid) + "/cmdline").rfind("vintorTelConn", 0) == 0;
+    EXPECT_TRUE(titled);
     vintor_->drain(milliseconds(200));
     EXPECT_EQ(count(vintor_->output(), "Telnet pid="), 1u) << vintor_->output();
 }
