@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
-#include <json/json.h>
-
 #include "configfile.h"
+#include "jsonreply.h"
 #include "sharedmem.h"
 #include "telnet.h"
 
@@ -41,13 +40,9 @@ bool validUtf8(const std::string& s) {
 }
 
 void checkJson(const std::string& text, bool oneLine) {
-    Json::CharReaderBuilder builder;
-    builder["strictRoot"] = true;
-    builder["failIfExtra"] = true;
     Json::Value root;
     std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    check(reader->parse(text.data(), text.data() + text.size(), &root, &errors));
+    check(commandtest::parseReply(text, &root, &errors));
     check(root.isObject());
     check(validUtf8(text));
     if (oneLine)

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <json/json.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "clients.h"
+#include "jsonreply.h"
 #include "harness.h"
 #include "sharedmem.h"
 
@@ -43,13 +43,9 @@ const char* kConfig = R"({
 const std::string kVersion = "Version_buildnummer=1.1";
 
 Json::Value parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    builder["strictRoot"] = true;
-    builder["failIfExtra"] = true;
     Json::Value root;
     std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << errors << "\n" << text;
+    EXPECT_TRUE(commandtest::parseReply(text, &root, &errors)) << errors << "\n" << text;
     return root;
 }
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <json/json.h>
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "clients.h"
 #include "configfile.h"
 #include "harness.h"
+#include "jsonreply.h"
 #include "sharedmem.h"
 #include "telnet.h"
 
@@ -24,12 +24,9 @@ using testsupport::TempDir;
 namespace {
 
 Json::Value parse(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
     Json::Value root;
     std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &errors)) << errors << "\n" << text;
+    EXPECT_TRUE(commandtest::parseReply(text, &root, &errors)) << errors << "\n" << text;
     return root;
 }
 
