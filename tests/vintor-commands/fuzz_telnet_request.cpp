@@ -2,6 +2,8 @@
 // JSON object, whatever the records and the status block hold.
 #include <sys/sem.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -54,6 +56,14 @@ void checkJson(const std::string& text, bool oneLine) {
 const int kReloadKey = 0x46555a5a;
 void removeSemaphore() { semctl(getSemaphore(kReloadKey), 0, IPC_RMID); }
 
+// Lays the next input bytes over `size` bytes at `to`.
+void take(void* to, size_t size, const uint8_t*& p, size_t& left) {
+    size_t n = std::min(size, left);
+    memcpy(to, p, n);
+    p += n;
+    left -= n;
+}
+
 struct Memory {
     std::unique_ptr<sharedmem_st> main{new sharedmem_st()};
     std::unique_ptr<sharedmemRadar_st> radar0{new sharedmemRadar_st()};
@@ -66,7 +76,8 @@ struct Memory {
 }  // namespace
 
 // Input: the request (up to the first NUL, at most 8 bytes), then bytes laid
-// over the latest spectrum record, the latest radar0 record and the status block.
+// over the fixed fields of the latest spectrum and radar0 records, the status
+// block, and the payload of both records.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Memory memory;
     size_t requestLength = 0;
@@ -76,7 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t restSize = size - requestLength;
 
     sharedmem_st& m = *memory.main;
-    memset(&m.key, 0, sizeof m.key);
     m.key.fft = 3;
     m.key.radar0 = 4;
     fft_st& f = m.fft[3];
@@ -84,18 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(&f, 0, sizeof f);
     memset(&r, 0, sizeof r);
     memset(&m.status, 0, sizeof m.status);
-    // Both records' fixed fields first, then the payloads.
-    size_t n = restSize < 72 ? restSize : 72;
-    memcpy(&f, rest, n < 40 ? n : 40);
-    if (n > 40) memcpy(&f.length, rest + 40, n - 40 < 8 ? n - 40 : 8);
-    if (n > 48) memcpy(&r, rest + 48, n - 48);
-    if (restSize > 72) {
-        memcpy(&r.length, rest + 72, restSize - 72 < 8 ? restSize - 72 : 8);
-        size_t payload = restSize - 72;
-        memcpy(r.data.com, rest + 72, payload < sizeof r.data.com ? payload : sizeof r.data.com);
-        memcpy(f.data, rest + 72, payload < sizeof f.data ? payload : sizeof f.data);
-        memcpy(&m.status, rest + 72, payload < sizeof m.status ? payload : sizeof m.status);
-    }
+    const uint8_t* p = rest;
+    size_t left = restSize;
+    take(&f, offsetof(fft_st, data), p, left);
+    take(&f.length, 2 * sizeof(int), p, left);
+    take(&r, offsetof(radar_st, data), p, left);
+    take(&r.length, 2 * sizeof(int), p, left);
+    take(&m.status, sizeof m.status, p, left);
+    memcpy(r.data.com, p, std::min(left, sizeof r.data.com));
+    memcpy(f.data, p, std::min(left, sizeof f.data));
 
     static ConfigFile cf(0, 0);
     cf.content_.clear();

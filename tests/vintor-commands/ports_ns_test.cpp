@@ -13,8 +13,8 @@
 #include <string>
 
 #include "clients.h"
-#include "jsonreply.h"
 #include "harness.h"
+#include "jsonreply.h"
 #include "sharedmem.h"
 
 using namespace testsupport;
@@ -49,10 +49,6 @@ Json::Value parse(const std::string& text) {
     return root;
 }
 
-std::string slotText(const char (*ring)[TEXT_SLOT_SIZE], int slot) {
-    return std::string(ring[slot], strnlen(ring[slot], TEXT_SLOT_SIZE));
-}
-
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -76,8 +72,11 @@ protected:
         sharedmemRadar2 = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar2");
         ASSERT_TRUE(sharedmem && sharedmemRadar0 && sharedmemRadar2);
         std::string reply;
-        ASSERT_TRUE(peer_.ask("get version", kUdpPort, &reply, milliseconds(15000))) << vintor_->output();
-        ASSERT_EQ(reply, kVersion);
+        for (int i = 0; i < 75 && reply.empty(); ++i) {
+            peer_.send("get version", kUdpPort);
+            peer_.receive(&reply, milliseconds(200));
+        }
+        ASSERT_EQ(reply, kVersion) << vintor_->output();
     }
 
     // Sends a datagram and then a tagged version request: the replies come in
@@ -115,56 +114,44 @@ TEST_F(Ports, DatagramsAreAnsweredQueuedOrFiledAndNoneEndsTheListener) {
         {"GET VERSION", kVersion, "", ""},
         {"set radar0 threshold=12", "set", "", ""},
         {"get radar0 threshold", "threshold=12", "", ""},
-        {"set radar0 empty=", "set", "", ""},
-        {"get radar0 empty", "empty=", "", ""},
         {"get radar0 nosuchkey", "nosuchkey=", "", ""},
         {"get radar0 radarType", "radartype=", "", ""},
         {"get radar2 radarname", "radarname=quay", "", ""},
         {"get foo", "Error unknown section: foo", "", ""},
-        {"get ", "Error unknown section: ", "", ""},
         {"get nosuch key", "Error unknown parameter: nosuch key", "", ""},
         {"set radar0 threshold 12", "Invalid set", "", ""},
         {"set a=b c", "Invalid set", "", ""},
         {"set  a=b", "Invalid set", "", ""},
-        {"set radar0 =5", "Invalid set", "", ""},
         {"get heave", "", "", sub + "0;param=;"},
         {"get publishers heave", "", "", sub + "0;param=heave;"},
         {"id=7;get vintor portnumber", "", "", sub + "1010;param=portnumber;id=7;"},
-        {"get fft", "", "", sub + "1;param=;"},
         {"get radar0 rawdata", "", "", sub + "2;param=rawdata;"},
         {"get diag", "", "", sub + "2010;param=;"},
         {"get heave " + x300, "", "", (sub + "0;param=" + x300 + ";").substr(0, 250)},
         {"Hello World", "", "hello world", ""},
         {"id=x;start nothing", "", "start nothing", ""},
-        {"getversion", "", "getversion", ""},
         // "start;" cuts its six characters, and what follows is read again.
         {"start;get version", kVersion, "", ""},
         {"start;", "", "", ""},
-        {"start;1234", "", "", ""},
         {"start;1;radar1;", "", "", ""},
         {"start;1;radar2;", "", "", ""},
-        {"start;1;radar3;", "", "", ""},
         {"id=abc", "", "", ""},
-        {"id=abc;", "", "", ""},
         {"", "", "", ""},
         {std::string("\0\x01\xff\xfe", 4), "", "", ""},
         {"\xff\xfe" "ABC", "", "\xff\xfe" "abc", ""},
-        {std::string(17347, 'A'), "", std::string(250, 'a'), ""},
         {std::string(60000, 'B'), "", std::string(250, 'b'), ""},
+    };
+    // What a ring holds after a datagram: its newest text, or "" when the index did not move.
+    auto added = [](const char (*ring)[TEXT_SLOT_SIZE], int before, int now) {
+        EXPECT_TRUE(now == before || now == (before + 1) % TASKS_MAX_INDEX);
+        return now == before ? std::string() : std::string(ring[now], strnlen(ring[now], TEXT_SLOT_SIZE));
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.datagram.substr(0, 40));
         const int tasks = sharedmem->key.tasks, subscriptions = sharedmem->key.subscriptiontasks;
         EXPECT_EQ(exchange(r.datagram), r.reply);
-        EXPECT_EQ(sharedmem->key.tasks, r.task.empty() ? tasks : (tasks + 1) % TASKS_MAX_INDEX);
-        if (!r.task.empty()) {
-            EXPECT_EQ(slotText(sharedmem->tasks, sharedmem->key.tasks), r.task);
-        }
-        EXPECT_EQ(sharedmem->key.subscriptiontasks,
-                  r.subscription.empty() ? subscriptions : (subscriptions + 1) % TASKS_MAX_INDEX);
-        if (!r.subscription.empty()) {
-            EXPECT_EQ(slotText(sharedmem->subscriptiontasks, sharedmem->key.subscriptiontasks), r.subscription);
-        }
+        EXPECT_EQ(added(sharedmem->tasks, tasks, sharedmem->key.tasks), r.task);
+        EXPECT_EQ(added(sharedmem->subscriptiontasks, subscriptions, sharedmem->key.subscriptiontasks), r.subscription);
     }
     EXPECT_EQ(sharedmemRadar2->timestring[0], '\0') << "radar2 has stored no semaphore";
 
@@ -212,7 +199,6 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     SharedMem mem(nullptr);
     std::unique_ptr<fft_st> f(new fft_st());
     strcpy(f->time, "1700000000500");
-    strcpy(f->section, "radar0");
     f->length = 1024;
     for (int i = 0; i < 1024; ++i) {
         f->data[0][i] = 1000.5f + i;
@@ -220,7 +206,6 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     }
     mem.add("f", f.get(), sizeof *f);
     std::unique_ptr<radar_st> r(new radar_st());
-    strcpy(r->section, "radar0");
     r->nrOfSweeps = 2;
     r->length = 8;
     memcpy(r->data.com, "\x01\x00\xff\xff\x02\x00\x00\x80", 8);
@@ -243,21 +228,18 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     EXPECT_GT(reply.size(), 4096u);
     Json::Value v = parse(reply);
     EXPECT_EQ(v["time"].asString(), "1700000000500");
-    EXPECT_EQ(v["length"].asString(), "1024");
     std::string up = v["fft-up"].asString(), down = v["fft-down"].asString();
     EXPECT_EQ(std::count(up.begin(), up.end(), ' '), 1024);
     EXPECT_EQ(up.substr(0, 14), "1000.5 1001.5 ");
     EXPECT_EQ(down.substr(0, 15), "-0 -0.25 -0.5 -");
     EXPECT_EQ(getSemaphoreValue(reload), 0) << "re-read at the connection";
 
-    ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "r0", &reply));
-    v = parse(reply);
-    EXPECT_EQ(v["index"].asString(), "1");
-    EXPECT_EQ(v["rawdata-up"].asString(), "1 -1 ");
-    EXPECT_EQ(v["rawdata-down"].asString(), "2 -32768 ");
-    for (const char* request : {"r1", "r9"}) {
+    // radar1 has no file, radar9 no ring: an empty record.
+    for (const char* request : {"r0", "r1", "r9"}) {
         ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, request, &reply));
-        EXPECT_EQ(parse(reply)["rawdata-up"].asString(), "") << request;
+        v = parse(reply);
+        EXPECT_EQ(v["index"].asString() + v["rawdata-up"].asString() + v["rawdata-down"].asString(),
+                  request[1] == '0' ? "11 -1 2 -32768 " : "0") << request;
     }
 
     ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "x", &reply));
@@ -267,7 +249,6 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     EXPECT_EQ(v["nr_fft"].asString(), "17");
     EXPECT_EQ(v["radarVersion"].asString(), "V2 \"beta\"\t\\");
     EXPECT_NE(v["cpuinfo"].asString().find("<br>"), std::string::npos);
-    EXPECT_NE(v["loadavg"].asString().find("<br>"), std::string::npos);
     EXPECT_EQ(v["version"].asString().rfind("Linux version", 0), 0u);
 
     ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &reply));
