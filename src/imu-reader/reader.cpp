@@ -1,0 +1,165 @@
+#include "reader.h"
+
+#include "configclient.h"
+#include "zhelpers.h"
+
+#include <sys/time.h>
+
+#include <zmq.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+void formatFeeds(const ImuSample& s, uint64_t t, FeedTexts* out)
+{
+    const unsigned long long time = t;
+    const double heave = s.heaveX100;
+    const double a1 = s.attitude[0], a2 = s.attitude[1], a3 = s.attitude[2];
+    const double value = s.statusValue;
+    const unsigned word = s.statusWord;
+    snprintf(out->heave, sizeof out->heave, "%llu,%g", time, heave);
+    snprintf(out->attitude, sizeof out->attitude, "%llu,%g,%g,%g", time, a1, a2, a3);
+    snprintf(out->status, sizeof out->status, "%llu,%g,%u", time, value, word);
+    snprintf(out->imu, sizeof out->imu, "%llu,%g,%g,%g,%g,%g,%u", time, heave, a1, a2, a3, value, word);
+}
+
+bool isRebootAction(const char* text)
+{
+    return strstr(text, "reboot") != nullptr;
+}
+
+uint64_t nowMs()
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    return static_cast<uint64_t>(tv.tv_sec) * 1000 + static_cast<uint64_t>(tv.tv_usec) / 1000;
+}
+
+std::string identityRecord(ImuLink& link)
+{
+    static const char* const queries[][2] = {
+        {"Make:\t\t", "get,info,make\r\n"},       {"Model:\t\t", "get,info,model\r\n"},
+        {"Type:\t\t", "get,info,type\r\n"},       {"SerialNo:\t", "get,info,serial no\r\n"},
+        {"Firmware:\t", "get,info,firmware ver\r\n"}, {"Hardware:\t", "get,info,hardware ver\r\n"},
+    };
+    std::string record;
+    for (const auto& q : queries)
+        record += q[0] + link.queryInfo(q[1]);
+    return record;
+}
+
+bool fileHasContent(const std::string& path, const std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return content == text;
+}
+
+void writeIfChanged(const std::string& path, const std::string& text, bool verbose)
+{
+    if (fileHasContent(path, text)) {
+        if (verbose)
+            printf("File already contains the same data. No action required.\n");
+        return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (verbose)
+        printf("File updated.\n");
+}
+
+namespace {
+
+zmq::socket_t feedPublisher(zmq::context_t& context, const std::string& port)
+{
+    zmq::socket_t socket(context, zmq::socket_type::pub);
+    socket.set(zmq::sockopt::ipv6, 1);
+    socket.bind("tcp://*:" + port);
+    return socket;
+}
+
+} // namespace
+
+int runImuReader(const ReaderOptions& o)
+{
+    ConfigClient* config = new ConfigClient(o.confPort, o.noticePort, 0);
+    ImuLink* link = new ImuLink(config, o.verbose, o.saveEnabled, o.waits);
+
+    const std::string sections[] = {"imu", "motion-sentinel", "read-only"};
+    config->requestSections(sections, 3);
+    const std::string imuPort = config->lookup("imu", "publishers", "imu");
+    const std::string heavePort = config->lookup("imu", "publishers", "heave");
+    const std::string attitudePort = config->lookup("imu", "publishers", "attitude");
+    const std::string statusPort = config->lookup("imu", "publishers", "status");
+    const std::string actionPort = config->lookup("motion-sentinel", "publishers", "action");
+    long shiftMs = strtol(config->lookup("read-only", "imu", "timeshift_ms").c_str(), nullptr, 10);
+    const int64_t timeshift = static_cast<int64_t>(std::max<long>(INT_MIN / 1000, std::min<long>(INT_MAX / 1000, shiftMs))) * 1000;
+
+    zmq::context_t context(1, 1023);
+    zmq::socket_t feeds[4] = {feedPublisher(context, imuPort), feedPublisher(context, heavePort),
+                              feedPublisher(context, attitudePort), feedPublisher(context, statusPort)};
+    zmq::socket_t& imuFeed = feeds[0];
+    zmq::socket_t& heaveFeed = feeds[1];
+    zmq::socket_t& attitudeFeed = feeds[2];
+    zmq::socket_t& statusFeed = feeds[3];
+    zmq::socket_t actions(context, zmq::socket_type::sub);
+    actions.set(zmq::sockopt::subscribe, "");
+    actions.connect("tcp://127.0.0.1:" + actionPort);
+    zmq::socket_t notices(context, zmq::socket_type::sub);
+    notices.connect("tcp://127.0.0.1:" + std::to_string(o.noticePort));
+    notices.set(zmq::sockopt::subscribe, o.progname);
+
+    writeIfChanged(o.identityPath, identityRecord(*link), o.verbose);
+    if (link->startStream() != 0)
+        printf("Failed to start stream\n");
+
+    FeedTexts texts;
+    while (true) {
+        ImuSample sample;
+        if (!link->readSample(&sample)) {
+            if (link->startStream() != 0 && o.verbose)
+                printf("Failed to start stream\n");
+        } else {
+            const uint64_t t = nowMs() * 1000 + static_cast<uint64_t>(timeshift);
+            formatFeeds(sample, t, &texts);
+            s_send(heaveFeed.handle(), texts.heave);
+            s_send(attitudeFeed.handle(), texts.attitude);
+            s_send(statusFeed.handle(), texts.status);
+            s_send(imuFeed.handle(), texts.imu);
+            if (o.verbose)
+                printf("%s\n", texts.imu);
+            if (char* action = s_recv_nonblocking(actions.handle())) {
+                if (isRebootAction(action))
+                    link->restartImu();
+                free(action);
+            }
+        }
+        if (char* notice = s_recv_nonblocking(notices.handle())) {
+            if (o.verbose) {
+                printf("Subscriber received:%s\n", notice);
+                printf("Ending program\n");
+            }
+            free(notice);
+            break;
+        }
+    }
+    link->closeLink();
+    delete config;
+    delete link;
+    for (auto& s : feeds) {
+        s.set(zmq::sockopt::linger, 0);
+        s.close();
+    }
+    actions.close();
+    notices.close();
+    context.close();
+    return 0;
+}

@@ -1,0 +1,131 @@
+// The set-up constructor: brings the IMU into the state the configuration
+// describes, and never gives up.
+#include "imulink.h"
+
+#include "configclient.h"
+
+#include <syslog.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+int decimal(const std::string& text)
+{
+    long v = strtol(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::max<long>(INT_MIN, std::min<long>(INT_MAX, v)));
+}
+
+// Truncated toward zero; a value beyond int (or not a number) is held at the limit.
+int truncated(const std::string& text)
+{
+    double v = strtod(text.c_str(), nullptr);
+    if (std::isnan(v))
+        return 0;
+    if (v >= 2147483647.0)
+        return INT_MAX;
+    if (v <= -2147483648.0)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+} // namespace
+
+ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, const LinkWaits& waits, LogSink logSink)
+    : verbose(verbose), saveEnabled(saveEnabled), configClient(configClient), waits(waits), log(std::move(logSink))
+{
+    ConfigClient& cc = *configClient;
+    const std::string sections[] = {"imu", "read-only"};
+    cc.requestSections(sections, 2);
+
+    devicePath = cc.lookup("imu", "serial", "comport");
+    const std::string parity = cc.lookup("imu", "serial", "parity");
+    baudrate = decimal(cc.lookup("imu", "serial", "baudrate"));
+    databits = decimal(cc.lookup("imu", "serial", "databit"));
+    stopbits = decimal(cc.lookup("imu", "serial", "stopbit"));
+    const std::string datarate = cc.lookup("imu", "output", "datarate");
+    const char* const axes[] = {"roll", "pitch", "yaw"};
+    float mounting[3], fine[3];
+    for (int i = 0; i < 3; i++)
+        mounting[i] = static_cast<float>(decimal(cc.lookup("read-only", "imu-offset", "mounting", axes[i])));
+    for (int i = 0; i < 3; i++)
+        fine[i] = static_cast<float>(strtod(cc.lookup("read-only", "imu-offset", "fine", axes[i]).c_str(), nullptr));
+    const char* const inverted[] = {"roll", "pitch", "yaw", "surge", "sway", "heave"};
+    int invert[6];
+    for (int i = 0; i < 6; i++)
+        invert[i] = truncated(cc.lookup("read-only", "imu-offset", "invert", inverted[i]));
+    outputId = cc.lookup("imu", "output", "ID");
+
+    if (verbose) {
+        printf("Mounting R:%f P:%f Y:%f\n", mounting[0], mounting[1], mounting[2]);
+        printf("Fine R:%f P:%f Y:%f\n", fine[0], fine[1], fine[2]);
+        printf("Invert R:%d P:%d Y:%d Sur:%d Swa:%d Heav:%d\n", invert[0], invert[1], invert[2], invert[3], invert[4],
+               invert[5]);
+        printf("IMU sequence initialization\n");
+    }
+    printf(" tty: %s\n", devicePath.c_str());
+    openLine(parity == "o" ? PARODD : 0);
+
+    const std::string usemode = cc.lookup("imu", "output", "usemode");
+    const std::string list = cc.lookup("imu", "output", "list");
+    const std::string token = cc.lookup("imu", "output", "token");
+    const std::string id = cc.lookup("imu", "output", "ID");
+    const std::string format = cc.lookup("imu", "output", "format");
+    const std::string protocol = cc.lookup("imu", "output", "protocol");
+
+    while (probeImu() != 0)
+        pause(waits.probeRetry);
+
+    const struct {
+        std::function<int()> check;
+        const char* done;
+    } steps[] = {
+        {[&] { return checkAndSet("usemode", "", usemode); }, "Done: Check output usemode"},
+        {[&] { return checkAndSet("output", "list", list); }, "Done: Check output list"},
+        {[&] { return checkAndSet("output", "token", token); }, "Done: Check output token"},
+        {[&] { return checkAndSet("output", "id", id); }, "Done: Check output id"},
+        {[&] { return checkAndSet("output", "format", format); }, "Done: Check output format"},
+        {[&] { return checkAndSet("output", "protocol", protocol); }, "Done: Check output protocol"},
+        {[&] { return checkAndSet("output", "rate", datarate); }, "Done: Check output rate"},
+        {[&] { return checkMountingAngles(mounting[1], mounting[0], mounting[2]); }, "Done: Check mounting angles"},
+        {[&] { return checkFineAngles(fine[1], fine[0], fine[2]); }, "Done: Check fine angles"},
+        {[&] { return checkInvertAxes(invert[0], invert[1], invert[2], invert[3], invert[4], invert[5]); },
+         "Done: Check Axes"},
+    };
+    const size_t stepCount = sizeof steps / sizeof steps[0];
+    while (true) {
+        while (stopStream() != 0)
+            printf("Failed to stop stream\n");
+        pause(waits.beforePass);
+        bool failed = false;
+        for (size_t s = 0; s < stepCount; s++) {
+            if (steps[s].check() != 0)
+                failed = true;
+            else
+                logAndPrint(steps[s].done);
+            if (s >= 1 && s + 1 < stepCount)
+                pause(waits.betweenSteps);
+        }
+        if (failed)
+            continue;
+        pause(waits.betweenSteps);
+        while (saveSettings() != 0) {
+            if (verbose)
+                printf("Save settings error\n");
+            log(LOG_INFO, "Error: save Settings");
+            // An IMU that refuses "save" at once must not be hammered.
+            pause(waits.saveRetry);
+        }
+        if (verbose)
+            printf("Initialization sequence completed\n");
+        log(LOG_INFO, "Done: Configuring");
+        fflush(stdout);
+        return;
+    }
+}
