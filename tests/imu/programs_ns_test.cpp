@@ -1,0 +1,150 @@
+// imu-reader and motion-sentinel as whole programs in a private namespace (fixed
+// ports, /opt/kestrom and /dev/log of their own), with the configuration
+// stand-in and the IMU simulator.
+#include "devlog.h"
+#include "harness.h"
+#include "imutest.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <cstdlib>
+
+using namespace testsupport;
+
+namespace {
+
+uint64_t nowUs()
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    return uint64_t(tv.tv_sec) * 1000000 + uint64_t(tv.tv_usec) / 1000 * 1000;
+}
+
+DevLog& devLog()
+{
+    static DevLog log;
+    return log;
+}
+
+std::string feed(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+// Text up to the first comma.
+std::string timeOf(const std::string& message) { return message.substr(0, message.find(',')); }
+
+// The next message on a feed that ends with suffix.
+bool nextEndingWith(Subscriber& s, const std::string& suffix, std::string* message)
+{
+    for (int i = 0; i < 400; i++) {
+        if (!s.receive(message, milliseconds(10000)))
+            return false;
+        if (message->size() >= suffix.size() && message->compare(message->size() - suffix.size(), suffix.size(), suffix) == 0)
+            return true;
+    }
+    return false;
+}
+
+TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusBit)
+{
+    DevLog& log = devLog();
+    ASSERT_TRUE(log.ok()) << log.why;
+    TempDir d;
+    const std::string control = d.file("sim.ctl");
+    mkfifo(control.c_str(), 0600);
+    // Streaming from power-up, as a unit does: the set-up must stop it first.
+    Process sim(IMU_SIM_BIN, {"-l", "/tmp/imu0", "-S", "-c", control, "-L", "X,a,b,1.234,10,20,30,0.5,4294967295,z"});
+    ASSERT_TRUE(sim.waitForLine("imu-sim ready", milliseconds(5000)));
+    const int ctl = open(control.c_str(), O_WRONLY | O_CLOEXEC);
+    auto say = [ctl](const std::string& line) { ASSERT_EQ(write(ctl, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1)); };
+
+    const std::string bit31 = "read-only/motion-sentinel/bits/31/";
+    auto service = startConfigServiceWith(d, imutest::stationConfig({{"imu/serial/comport", "/tmp/imu0"},
+                                                                     {"imu/output/datarate", "20"},
+                                                                     {"read-only/imu/timeshift_ms", "-500"},
+                                                                     {bit31 + "throttle", "1"},
+                                                                     {bit31 + "action", "reboot"},
+                                                                     {bit31 + "parameter", "P31"},
+                                                                     {bit31 + "description", "D31"}}));
+    ASSERT_TRUE(service);
+    Subscriber heave(feed(5091)), attitude(feed(5092)), status(feed(5093)), imu(feed(5090));
+    Subscriber alert(feed(5095)), action(feed(5096));
+    const uint64_t start = nowUs();
+    Process::Options fast;
+    fast.environment = {"IMU_READER_WAIT_SCALE=0.05"};
+    fast.mergeStderr = true;
+    Process reader(IMU_READER_BIN, {}, fast);
+    Process sentinel(MOTION_SENTINEL_BIN, {});
+
+    // Each feed carries the simulator's line; one line's four messages share their
+    // time. The tenth line is surely seen by every subscriber.
+    std::string m;
+    for (int i = 0; i < 10; i++)
+        ASSERT_TRUE(imu.receive(&m, milliseconds(30000))) << (reader.drain(milliseconds(100)), reader.output()) << "\nsimulator:\n" << (sim.drain(milliseconds(100)), sim.output());
+    const uint64_t end = nowUs();
+    const std::string t = timeOf(m);
+    EXPECT_EQ(m, t + ",123.4,10,20,30,0.5,4294967295");
+    const uint64_t tUs = std::strtoull(t.c_str(), nullptr, 10);
+    EXPECT_GE(tUs + 500000, start) << "time shift of -500 ms";
+    EXPECT_LE(tUs + 500000, end);
+    EXPECT_TRUE(nextEndingWith(heave, t + ",123.4", &m));
+    EXPECT_TRUE(nextEndingWith(attitude, t + ",10,20,30", &m));
+    EXPECT_TRUE(nextEndingWith(status, t + ",0.5,4294967295", &m));
+    EXPECT_EQ(readFile("/opt/kestrom/config/imuInformation"),
+              "Make:\t\timu-sim\r\nModel:\t\tSIM-6\r\nType:\t\tmotion sensor\r\nSerialNo:\t000042\r\nFirmware:\t1.0.3\r\n"
+              "Hardware:\tB\r\n");
+
+    // Bit 31 clear in the IMU's word: the first such line raises the bit's alert
+    // and a restart request with that line's time, and the IMU is restarted.
+    say("line X,a,b,1.234,10,20,30,0.5,2147483647,z");
+    std::string cleared;
+    ASSERT_TRUE(nextEndingWith(status, ",0.5,2147483647", &cleared));
+    const std::string warning = "WARNING, action:'reboot' :: 31th bit :: P31 :: D31";
+    ASSERT_TRUE(alert.receive(&m, milliseconds(10000)));
+    EXPECT_EQ(m, warning);
+    ASSERT_TRUE(action.receive(&m, milliseconds(10000)));
+    EXPECT_EQ(m, timeOf(cleared) + ",reboot") << "no restart for the words with bit 31 set";
+    EXPECT_TRUE(sim.waitForLine("cmd restart", milliseconds(10000)));
+    EXPECT_TRUE(sentinel.waitForLine(warning, milliseconds(5000)));
+
+    // A line the reader cannot use publishes nothing and restarts the stream.
+    say("line X,1,2,3,4,5,6,7,8");
+    std::string line;
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(sim.waitForLine("cmd set,output,start", milliseconds(10000)));
+
+    // syslog: the sentinel's first warning of the bit, and the reader's exchanges.
+    EXPECT_TRUE(log.waitFor("motion sentinel: " + warning, milliseconds(5000), &line));
+    EXPECT_EQ(line.substr(0, 4), "<26>") << "LOG_DAEMON | LOG_CRIT";
+    EXPECT_TRUE(log.waitFor("imu-reader: Done: Configuring", milliseconds(5000), &line));
+    EXPECT_EQ(line.substr(0, 4), "<14>") << "LOG_USER | LOG_INFO";
+    EXPECT_TRUE(log.waitFor("imu-reader: Command: restart\r\n >> answ: ", milliseconds(5000)));
+    EXPECT_TRUE(log.waitFor("imu-reader: Command: get,info,serial no\r\n >> answ: 0000, 000042\r\n", milliseconds(5000)));
+
+    // A change notice whose topic begins with the program's name ends it.
+    std::string reply;
+    ASSERT_TRUE(request(feed(5010), R"({"set":{"imu-reader-x":{"changed":"1"}}})", &reply));
+    ASSERT_TRUE(reader.wait(milliseconds(10000))) << reader.output();
+    EXPECT_EQ(reader.exitCode(), 0);
+    close(ctl);
+}
+
+TEST(ImuPrograms, ReaderRefusesUnknownOptions)
+{
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-x"}, std::vector<std::string>{"-v"}}) {
+        Process::Options o;
+        o.mergeStderr = true;
+        Process reader(IMU_READER_BIN, args, o);
+        ASSERT_TRUE(reader.wait(milliseconds(5000)));
+        EXPECT_EQ(reader.exitCode(), 1);
+        reader.drain(milliseconds(100));
+        const std::string usage = std::string("Usage: ") + IMU_READER_BIN + " -s \t  -> Save option enabled to the IMU\n"
+                                  "  -s     -> Save option enabled to the IMU; default off\n  -v1     -> Verbose <level> \n";
+        const std::string& out = reader.output();
+        ASSERT_GE(out.size(), usage.size());
+        EXPECT_EQ(out.substr(out.size() - usage.size()), usage);
+    }
+}
+
+} // namespace
