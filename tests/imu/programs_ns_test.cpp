@@ -72,7 +72,7 @@ TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusB
     Subscriber alert(feed(5095)), action(feed(5096));
     const uint64_t start = nowUs();
     Process::Options fast;
-    fast.environment = {"IMU_READER_WAIT_SCALE=0.05"};
+    fast.environment = {"IMU_READER_WAIT_SCALE=0.1"};
     fast.mergeStderr = true;
     Process reader(IMU_READER_BIN, {}, fast);
     Process sentinel(MOTION_SENTINEL_BIN, {});
