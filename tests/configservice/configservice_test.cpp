@@ -262,6 +262,17 @@ TEST_F(Service, TestSwitchesShapeTheReply)
     EXPECT_EQ(ask("{\"get\":{\"general\":{\"speed\":\"\"}}}"), "{\"success\":{\"general\":{\"speed\":\"1000\"}}}");
 }
 
+TEST_F(Service, AnswersTheDelayedVerbLate)
+{
+    ConfigServiceOptions o;
+    o.delay = "deletemem:300";
+    start(o);
+    auto sent = std::chrono::steady_clock::now();
+    EXPECT_EQ(ask("{\"deletemem\":{\"actions\":\"true\"\n}}"), "{\"success\":\"ok\"}");
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, milliseconds(300));
+    EXPECT_EQ(ask("{\"getmem\":\"\"}"), "{\"success\":{}}");
+}
+
 TEST(ServiceStart, RefusesBadFilesAndCommandLines)
 {
     TempDir dir;
@@ -274,6 +285,9 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
         {{"-r", "notaport"}, 1},
         {{"-p", "70000"}, 1},
         {{"--reply", "sometimes"}, 1},
+        {{"--delay", "deletemem"}, 1},
+        {{"--delay", ":300"}, 1},
+        {{"--delay", "deletemem:-1"}, 1},
         {{"-x", "y"}, 1},
         {{"-c"}, 1},
     };

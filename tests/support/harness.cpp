@@ -370,6 +370,8 @@ std::vector<std::string> configServiceArgs(const ConfigServiceOptions& o)
         args.insert(args.end(), {"--reply", o.reply});
     if (!o.nullSection.empty())
         args.insert(args.end(), {"--null-section", o.nullSection});
+    if (!o.delay.empty())
+        args.insert(args.end(), {"--delay", o.delay});
     return args;
 }
 

@@ -127,6 +127,7 @@ struct ConfigServiceOptions {
     std::string requestLog;  // empty: no log
     std::string reply;       // "", "nonjson", "nosuccess" or "silent"
     std::string nullSection;
+    std::string delay;       // "<verb>:<ms>": replies to that verb come late
 };
 // Starts the stand-in and waits for its ready line; null when it did not come.
 std::unique_ptr<Process> startConfigService(const ConfigServiceOptions& options,

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -27,9 +28,10 @@ void usage(const char* name)
 {
     fprintf(stderr,
             "Use: %s [-c config.json] [-m memory.json] [-r repport] [-p pubport] [-l requestlog]\n"
-            "        [--reply nonjson|nosuccess|silent] [--null-section NAME]\n"
+            "        [--reply nonjson|nosuccess|silent] [--null-section NAME] [--delay VERB:MS]\n"
             " -r request port, default 5010; -p notice port, default 5011\n"
-            " -l appends every request to a file as \"<byte count> <bytes>\\n\"\n",
+            " -l appends every request to a file as \"<byte count> <bytes>\\n\"\n"
+            " --delay answers requests of that verb MS milliseconds late\n",
             name);
 }
 
@@ -63,12 +65,23 @@ void logRequest(int fd, const std::string& request)
     }
 }
 
+// The verb of a request, or "" when it is none.
+std::string verbOf(const std::string& request)
+{
+    Json::Value root;
+    std::string why;
+    if (!parseJson(request.substr(0, request.find('\0')), &root, &why) || !root.isObject() || root.size() != 1)
+        return "";
+    return root.getMemberNames().front();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::string configPath, memoryPath, logPath, replyMode, nullSection;
+    std::string configPath, memoryPath, logPath, replyMode, nullSection, delayedVerb;
     int repPort = 5010, pubPort = 5011;
+    long delayMs = 0;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -96,6 +109,16 @@ int main(int argc, char** argv)
             }
         } else if (a == "--null-section") {
             nullSection = v;
+        } else if (a == "--delay") {
+            const char* colon = strrchr(v, ':');
+            char* end = nullptr;
+            if (colon != nullptr)
+                delayMs = strtol(colon + 1, &end, 10);
+            if (colon == nullptr || colon == v || end == colon + 1 || *end != '\0' || delayMs < 0) {
+                usage(argv[0]);
+                return 1;
+            }
+            delayedVerb.assign(v, colon);
         } else {
             usage(argv[0]);
             return 1;
@@ -168,6 +191,8 @@ int main(int argc, char** argv)
             ConfigStore::Answer answer = store.handle(request);
             if (replyMode == "silent")
                 continue;
+            if (delayMs > 0 && verbOf(request) == delayedVerb)
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
             std::string reply = answer.reply;
             if (replyMode == "nonjson")
                 reply = "this reply is not JSON";
