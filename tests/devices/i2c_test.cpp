@@ -6,36 +6,11 @@
 
 #include "harness.h"
 #include "i2c.h"
+#include "i2csimrun.h"
 
 namespace {
 
-using testsupport::milliseconds;
-using testsupport::Process;
 using testsupport::TempDir;
-
-struct SimRun {
-    int status = -1;
-    std::string output; // stdout and stderr merged
-    std::string writes; // the chips' write log
-};
-
-SimRun i2cSim(const std::vector<std::string>& simOptions, const std::vector<std::string>& program)
-{
-    TempDir d;
-    std::vector<std::string> args = simOptions;
-    args.insert(args.end(), {"--log", d.file("writes")});
-    args.insert(args.end(), program.begin(), program.end());
-    Process::Options o;
-    o.mergeStderr = true;
-    Process p(I2C_SIM_BIN, args, o);
-    SimRun r;
-    p.drain(milliseconds(10000));
-    EXPECT_TRUE(p.wait(milliseconds(10000)));
-    r.status = p.exitCode();
-    r.output = p.output();
-    r.writes = testsupport::readFile(d.file("writes"));
-    return r;
-}
 
 TEST(I2cRoutines, ReportEveryFailureOfARealNode)
 {

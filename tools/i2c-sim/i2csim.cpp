@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 int SimulatedBus::openBus(int bus)
 {
@@ -94,6 +95,7 @@ int SimulatedBus::read(int fd, uint8_t* buffer, int n)
             errno = EREMOTEIO; // no measurement asked for
             return -1;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(conversionMs));
         const auto& bytes = sensorCommand_ == 0xE3 ? temperatureBytes : humidityBytes;
         for (int i = 0; i < count; i++)
             buffer[i] = i < 3 ? bytes[static_cast<size_t>(i)] : 0xFF;

@@ -35,6 +35,8 @@ public:
     uint8_t inputLevels = 0;
     std::array<uint8_t, 4> expanderRegisters{{0, 0xFF, 0, 0xFF}}; // power-up values
     Fault fault = Fault::None;
+    // A measurement read waits this long, as the sensor holds the bus while it converts.
+    int conversionMs = 0;
 
     int openBus(int bus) override;
     int close(int fd) override;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "climate.h"
 #include "expander.h"
 #include "i2csim.h"
 
@@ -20,18 +21,20 @@ struct Program {
 };
 const Program PROGRAMS[] = {
     {"gpio-expander", expander::run},
+    {"climate-sensor", climate::run},
 };
 
 void usage(const char* name)
 {
     fprintf(stderr,
             "Use: %s [options] <program> [program options]\n"
-            " programs: gpio-expander\n"
+            " programs: gpio-expander, climate-sensor\n"
             " --input B          expander pin levels on its input pins\n"
             " --output B         expander output register\n"
             " --direction B      expander direction register (1 = input)\n"
             " --temperature B,B,B  sensor answer to command 0xE3\n"
             " --humidity B,B,B     sensor answer to command 0xE5\n"
+            " --conversion MS    each sensor measurement takes MS milliseconds\n"
             " --fault open|slave|read|short-read|write\n"
             " --log FILE         each write the chips received, \"address: bytes\" in hex\n"
             " --device PATTERN   no simulation: the i2c-dev node of bus N, e.g. /dev/i2c-%%d\n"
@@ -103,6 +106,8 @@ int main(int argc, char** argv)
             ok = threeBytes(value, &sim.humidityBytes);
         else if (option == "--fault")
             ok = faultOf(value, &sim.fault);
+        else if (option == "--conversion")
+            ok = (sim.conversionMs = atoi(value)) >= 0;
         else if (option == "--log")
             logPath = value;
         else if (option == "--device")

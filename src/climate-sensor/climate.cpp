@@ -1,0 +1,305 @@
+#include "climate.h"
+
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <zmq.hpp>
+
+#include "configclient.h"
+#include "zhelpers.h"
+
+namespace climate {
+
+namespace {
+
+void usage(const char* name, int option)
+{
+    fprintf(stderr, "%s will fetch zmq messages and presents them local.\n", name);
+    fprintf(stderr, "Unknown option `-%c'.\n", option);
+    fprintf(stderr, "  -c <ip>:<portnr>\t\t-> configurator portnumber; defaults to tcp://127.0.0.1:5010\n");
+    fprintf(stderr, "  -d <seconds>\t\t-> Delay in seconds bewteen the measurements; defaults to 600\n");
+    fprintf(stderr, "  -d1 -n <x>\t\t-> read for x times; defaults to -1= for ever\n");
+    fprintf(stderr, "  -d1 -o\t\t-> read 1 time\n");
+    fprintf(stderr, "  -h\t\t-> This help page\n");
+    fprintf(stderr, "  -v<number>\t\t\t-> verbose number\n\n");
+    fprintf(stderr, "Use: %s -c 127.0.0.1:5010\n", name);
+    fprintf(stderr, "Use: %s -d 10\n", name);
+    fprintf(stderr, "Use: %s -v1\n", name);
+}
+
+// Seconds as microseconds; false for anything but a finite count from 0 up to
+// what 64 bits hold.
+bool delayOf(const std::string& seconds, int64_t* us)
+{
+    char* end = nullptr;
+    errno = 0;
+    double s = strtod(seconds.c_str(), &end);
+    if (seconds.empty() || errno != 0 || *end != '\0' || !std::isfinite(s) || s < 0 || s > 9.2e12)
+        return false;
+    *us = int64_t(std::llround(s * 1e6));
+    return true;
+}
+
+std::string baseName(const char* path)
+{
+    const char* slash = strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
+
+void sleepUs(int64_t us)
+{
+    timespec left{time_t(us / 1000000), long(us % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+int64_t nowMs()
+{
+    timeval tv;
+    gettimeofday(&tv, nullptr);
+    return int64_t(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+} // namespace
+
+std::string endpointOf(const std::string& option)
+{
+    return option.find("://") == std::string::npos ? "tcp://" + option : option;
+}
+
+bool parseOptions(int argc, char** argv, Options* o, int* status)
+{
+    const char* name = argc > 0 && argv[0] ? argv[0] : "climate-sensor";
+    o->name = baseName(name);
+    optind = 0;
+    int option;
+    while ((option = getopt(argc, argv, "hc:d:v:on:")) != -1) {
+        switch (option) {
+        case 'c':
+            o->endpoint = endpointOf(optarg);
+            break;
+        case 'd':
+            if (!delayOf(optarg, &o->delayUs)) {
+                fprintf(stderr, "The delay must be a number of seconds, 0 or more: -d %s\n", optarg);
+                *status = 1;
+                return false;
+            }
+            break;
+        case 'n':
+            o->count = strtol(optarg, nullptr, 10);
+            o->verbose = true;
+            break;
+        case 'o':
+            o->count = 1;
+            break;
+        case 'v':
+            o->verbose = true;
+            break;
+        default:
+            usage(name, option == '?' ? optopt : option);
+            *status = 1;
+            return false;
+        }
+    }
+    return true;
+}
+
+float temperatureOf(uint8_t msb, uint8_t lsb)
+{
+    const int raw = msb * 256 + (lsb & 0xFC);
+    return float(raw / 65536.0 * 175.72 - 46.85);
+}
+
+float humidityOf(uint8_t msb, uint8_t lsb)
+{
+    const int raw = msb * 256 + (lsb & 0xFC);
+    return float(raw / 65536.0 * 125.0 - 6.0);
+}
+
+int parseConfigReply(const std::string& reply, const std::string& section, SensorConfig* c, std::string* message)
+{
+    Json::Value root;
+    std::string errors;
+    if (!ConfigClient::parseReply(reply, &root, &errors)) {
+        *message = "Failed to parse JSON\r\n" + errors;
+        return 30;
+    }
+    std::string value;
+    if (!root.isObject() || !root.isMember("success") || !root["success"].isObject()) {
+        *message = "Configuration not found";
+        return 1;
+    }
+    if (!root["success"].isMember(section) || !root["success"][section].isObject()) {
+        *message = "Configuration not found: no section \"" + section + "\"";
+        return 1;
+    }
+    std::string port;
+    ConfigClient::find(root, {section, "publishers", "data"}, &port);
+    c->publisher = "tcp://*:" + port;
+    std::string delay;
+    if (ConfigClient::find(root, {section, "delay"}, &delay) && !delay.empty() && !delayOf(delay, &c->delayUs))
+        c->delayUs = -1;
+    std::string name;
+    ConfigClient::find(root, {section, "sensorname"}, &name);
+    c->sensorName = name.empty() ? "health" : name;
+    return 0;
+}
+
+std::string readingLine(int64_t milliseconds, const std::string& name, float temperature, float humidity)
+{
+    char values[96];
+    snprintf(values, sizeof values, ";temperature=%.2fC;humidity=%.2f%%", double(temperature), double(humidity));
+    return "time=" + std::to_string(milliseconds) + ";sensor=" + name + values;
+}
+
+std::string setmemRequest(const std::string& name, float temperature, float humidity)
+{
+    char values[96];
+    snprintf(values, sizeof values, ",\"temperature\":%.2f,\"humidity\":%.2f}}}", double(temperature),
+             double(humidity));
+    return "{\"setmem\":{\"sensors\":{\"sensorname\":" + Json::valueToQuotedString(name.c_str()) + values;
+}
+
+namespace {
+
+// One measurement: 0, 1 when the address cannot be set (the program ends),
+// 2 when the sensor gave no full answer (the reading is skipped).
+int measure(I2cBus& bus, int fd, uint8_t command, uint8_t bytes[3])
+{
+    if (bus.setSlave(fd, SENSOR_ADDRESS) < 0) {
+        printf("*Could set slave address to %d\n", SENSOR_ADDRESS);
+        return 1;
+    }
+    if (i2cCommandRead(bus, fd, command, bytes, 3) != 3) {
+        printf("*Could not read the sensor (command 0x%02X)\n", command);
+        return 2;
+    }
+    return 0;
+}
+
+class Service {
+public:
+    Service(const Options& o, I2cBus& bus)
+        : o_(o), bus_(bus), context_(1, 1023), requests_(context_, zmq::socket_type::req),
+          notices_(context_, zmq::socket_type::sub), publisher_(context_, zmq::socket_type::pub)
+    {
+    }
+
+    int run()
+    {
+        requests_.connect(o_.endpoint);
+        notices_.connect(o_.noticeEndpoint);
+        notices_.set(zmq::sockopt::subscribe, o_.name.substr(0, 6));
+        const std::string request =
+            "{\"get\":{\"configurator\":\"\"," + Json::valueToQuotedString(o_.name.c_str()) + ":\"\"}}";
+        SensorConfig config;
+        std::string message;
+        int status = parseConfigReply(exchange(request, true), o_.name, &config, &message);
+        if (status != 0) {
+            printf("%s\n", message.c_str());
+            return status;
+        }
+        // A missing "delay" keeps the command line's (or the default) delay.
+        const int64_t delayUs = config.delayUs >= 0 ? config.delayUs : o_.delayUs;
+        if (o_.verbose)
+            printf("Starting publisher: %s\n", config.publisher.c_str());
+        try {
+            publisher_.bind(config.publisher);
+        } catch (const zmq::error_t& e) {
+            printf("Cannot start publisher %s: %s\n", config.publisher.c_str(), e.what());
+            return 1;
+        }
+        long count = o_.count;
+        while (count != 0) {
+            status = reading(config.sensorName);
+            if (status == 1)
+                return 1;
+            if (count > 0 && --count == 0)
+                return status == 0 ? 0 : 1;
+            fflush(stdout);
+            sleepUs(delayUs);
+        }
+        return 0;
+    }
+
+private:
+    std::string exchange(const std::string& request, bool showReply)
+    {
+        if (o_.verbose)
+            printf("Sending request %s..\n", request.c_str());
+        fflush(stdout);
+        s_send(requests_.handle(), request.c_str());
+        char* raw = s_recv(requests_.handle());
+        std::string reply(raw);
+        free(raw);
+        if (o_.verbose && showReply)
+            printf("Received: %s\n", reply.c_str());
+        return reply;
+    }
+
+    // 0 published, 1 the program must end, 2 skipped.
+    int reading(const std::string& name)
+    {
+        I2cSession session(bus_, o_.bus);
+        if (!session.ok()) {
+            printf("*Could not open I2C bus %d\n", o_.bus);
+            return 1;
+        }
+        uint8_t t[3], h[3];
+        int status = measure(bus_, session.fd(), MEASURE_TEMPERATURE, t);
+        if (status == 0)
+            status = measure(bus_, session.fd(), MEASURE_HUMIDITY, h);
+        if (status != 0)
+            return status;
+        const float temperature = temperatureOf(t[0], t[1]);
+        const float humidity = humidityOf(h[0], h[1]);
+        if (o_.verbose) {
+            printf("Temp : %5.2fC\n", double(temperature));
+            printf("RH   : %5.2f%%\n", double(humidity));
+        }
+        const std::string line = readingLine(nowMs(), name, temperature, humidity);
+        s_send(publisher_.handle(), line.c_str());
+        if (o_.verbose)
+            printf("%s\n", line.c_str());
+        const std::string request = setmemRequest(name, temperature, humidity);
+        if (o_.verbose)
+            printf("Sending data to config mem %s\n", request.c_str());
+        fflush(stdout);
+        s_send(requests_.handle(), request.c_str());
+        free(s_recv(requests_.handle()));
+        return 0;
+    }
+
+    Options o_;
+    I2cBus& bus_;
+    zmq::context_t context_;
+    zmq::socket_t requests_;
+    zmq::socket_t notices_;
+    zmq::socket_t publisher_;
+};
+
+} // namespace
+
+int run(int argc, char** argv, I2cBus& bus)
+{
+    Options options;
+    int status = 0;
+    if (!parseOptions(argc, argv, &options, &status))
+        return status;
+    int result;
+    {
+        Service service(options, bus);
+        result = service.run();
+    }
+    fflush(stdout);
+    return result;
+}
+
+} // namespace climate
