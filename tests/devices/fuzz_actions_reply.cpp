@@ -1,5 +1,6 @@
 // script-launcher's actions reply, any content: every action found is a text
-// member of "actions", and each deletion request is JSON naming that command.
+// member of "actions", and each deletion request is JSON naming that command
+// (exactly, for well-formed UTF-8).
 #include <json/json.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "launcher.h"
+#include "utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -19,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string request = launcher::deleteRequest(action.second);
         Json::Value parsed;
         Json::Reader reader;
-        if (action.second.find('\0') == std::string::npos &&
-            (!reader.parse(request, parsed) || parsed["deletemem"]["actions"].asString() != action.second))
+        if (!reader.parse(request, parsed) ||
+            (isPlainUtf8(action.second) && parsed["deletemem"]["actions"].asString() != action.second))
             abort();
     }
     return 0;
