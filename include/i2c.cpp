@@ -67,3 +67,17 @@ int i2cCommandRead(I2cBus& bus, int fd, uint8_t command, uint8_t* buffer, int n)
         return w;
     return bus.read(fd, buffer, n);
 }
+
+int i2cSelect(I2cBus& bus, int fd, int address)
+{
+    if (bus.setSlave(fd, address) >= 0)
+        return 0;
+    printf("*Could set slave address to %d\n", address);
+    return -1;
+}
+
+I2cSession::I2cSession(I2cBus& bus, int number) : bus_(bus), fd_(bus.openBus(number))
+{
+    if (fd_ < 0)
+        printf("*Could not open I2C bus %d\n", number);
+}

@@ -49,10 +49,15 @@ private:
 // failing write's without reading.
 int i2cCommandRead(I2cBus& bus, int fd, uint8_t command, uint8_t* buffer, int n);
 
+// Selects the chip; on failure prints "*Could set slave address to <address>"
+// and returns a negative value.
+int i2cSelect(I2cBus& bus, int fd, int address);
+
 // An open bus that is closed on scope exit.
 class I2cSession {
 public:
-    I2cSession(I2cBus& bus, int number) : bus_(bus), fd_(bus.openBus(number)) {}
+    // Prints "*Could not open I2C bus <number>" when the bus does not open.
+    I2cSession(I2cBus& bus, int number);
     ~I2cSession()
     {
         if (fd_ >= 0)

@@ -173,10 +173,8 @@ namespace {
 // 2 when the sensor gave no full answer (the reading is skipped).
 int measure(I2cBus& bus, int fd, uint8_t command, uint8_t bytes[3])
 {
-    if (bus.setSlave(fd, SENSOR_ADDRESS) < 0) {
-        printf("*Could set slave address to %d\n", SENSOR_ADDRESS);
+    if (i2cSelect(bus, fd, SENSOR_ADDRESS) < 0)
         return 1;
-    }
     if (i2cCommandRead(bus, fd, command, bytes, 3) != 3) {
         printf("*Could not read the sensor (command 0x%02X)\n", command);
         return 2;
@@ -248,10 +246,8 @@ private:
     int reading(const std::string& name)
     {
         I2cSession session(bus_, o_.bus);
-        if (!session.ok()) {
-            printf("*Could not open I2C bus %d\n", o_.bus);
+        if (!session.ok())
             return 1;
-        }
         uint8_t t[3], h[3];
         int status = measure(bus_, session.fd(), MEASURE_TEMPERATURE, t);
         if (status == 0)

@@ -127,15 +127,6 @@ bool parseCommand(int argc, char** argv, Command* c, int* status)
 
 namespace {
 
-int select(I2cBus& bus, int fd, int address)
-{
-    if (bus.setSlave(fd, address) < 0) {
-        printf("*Could set slave address to %d\n", address);
-        return -1;
-    }
-    return 0;
-}
-
 int writeRegister(I2cBus& bus, int fd, int reg, uint8_t value)
 {
     const uint8_t bytes[2] = {static_cast<uint8_t>(reg), value};
@@ -150,14 +141,14 @@ int writeRegister(I2cBus& bus, int fd, int reg, uint8_t value)
 
 int writeDirection(I2cBus& bus, int fd, int address, uint8_t direction)
 {
-    if (select(bus, fd, address) < 0)
+    if (i2cSelect(bus, fd, address) < 0)
         return -1;
     return writeRegister(bus, fd, REG_DIRECTION, direction);
 }
 
 int readPorts(I2cBus& bus, int fd, int address, uint8_t* input, uint8_t* output)
 {
-    if (select(bus, fd, address) < 0)
+    if (i2cSelect(bus, fd, address) < 0)
         return -1;
     uint8_t buffer[2];
     // Assumes the chip steps its register pointer from input to output.
@@ -222,10 +213,8 @@ int run(int argc, char** argv, I2cBus& bus)
     if (!parseCommand(argc, argv, &c, &status))
         return status;
     I2cSession session(bus, c.bus);
-    if (!session.ok()) {
-        printf("*Could not open I2C bus %d\n", c.bus);
+    if (!session.ok())
         return 1;
-    }
     const int fd = session.fd();
     int result = 0;
     switch (c.action) {

@@ -11,6 +11,7 @@
 
 #include "clockguard.h"
 #include "harness.h"
+#include "memout.h"
 
 namespace {
 
@@ -32,23 +33,6 @@ public:
         wall += steps.front().first;
         steady += steps.front().second;
         steps.pop_front();
-    }
-};
-
-// Memory stream for what the guard prints.
-struct Output {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* file = open_memstream(&data, &size);
-    ~Output()
-    {
-        fclose(file);
-        free(data);
-    }
-    std::string text()
-    {
-        fflush(file);
-        return std::string(data, size);
     }
 };
 
@@ -76,7 +60,7 @@ TEST(ClockGuard, KillsOnlyWhenTheWallClockWasSet)
         ScriptedClocks clocks;
         clocks.steps = {{int64_t(row.wall * S), int64_t(row.steady * S)}, {10 * S, 10 * S}};
         std::string commands;
-        Output out;
+        MemoryOutput out;
         ClockGuardSettings settings;
         settings.out = out.file;
         ClockGuard guard(
@@ -99,7 +83,7 @@ TEST(ClockGuard, KillsOnlyRunningProgramsAndLogsEachKill)
 {
     ScriptedClocks clocks;
     clocks.steps = {{3610 * S, 10 * S}};
-    Output out;
+    MemoryOutput out;
     ClockGuardSettings settings;
     settings.out = out.file;
     std::string commands, logged;
@@ -122,7 +106,7 @@ TEST(ClockGuard, KillsOnlyRunningProgramsAndLogsEachKill)
 
     ClockGuardSettings quiet = settings;
     quiet.quiet = true;
-    Output silent;
+    MemoryOutput silent;
     quiet.out = silent.file;
     clocks.steps = {{-5 * S, 10 * S}};
     ClockGuard quietGuard(quiet, clocks, [](const std::string&) { return 0; }, [](int, const std::string&) {});
@@ -144,7 +128,7 @@ TEST(ClockGuard, RunsItsCommandsThroughTheShell)
 
     ScriptedClocks clocks;
     clocks.steps = {{3610 * S, 10 * S}};
-    Output out;
+    MemoryOutput out;
     ClockGuardSettings settings;
     settings.out = out.file;
     ClockGuard guard(settings, clocks, systemRunner, [](int, const std::string&) {});

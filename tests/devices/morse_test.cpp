@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "harness.h"
+#include "memout.h"
 #include "morse.h"
 
 namespace {
@@ -50,22 +51,6 @@ struct Recorder {
     }
 };
 
-struct Output {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* file = open_memstream(&data, &size);
-    ~Output()
-    {
-        fclose(file);
-        free(data);
-    }
-    std::string text()
-    {
-        fflush(file);
-        return std::string(data, size);
-    }
-};
-
 TEST(Morse, BlinksInUnitsOf80Milliseconds)
 {
     TempDir d;
@@ -73,7 +58,7 @@ TEST(Morse, BlinksInUnitsOf80Milliseconds)
     morse::Settings s;
     s.gpioBase = "/gpio";
     s.textPath = d.file("morselines.txt");
-    Output out;
+    MemoryOutput out;
     s.out = out.file;
     Recorder r;
     morse::Blinker blinker(s, r.io());
@@ -99,7 +84,7 @@ TEST(Morse, FollowsTheTextFileAndKeepsTheLastText)
     s.textPath = d.file("morselines.txt");
     s.quiet = true;
     s.repetitions = 4;
-    Output out;
+    MemoryOutput out;
     s.out = out.file;
     Recorder r;
     int pauses = 0;
@@ -123,7 +108,7 @@ TEST(Morse, ExportsTheLedAsAnOutput)
     ASSERT_EQ(mkdir(d.file("gpio119").c_str(), 0755), 0);
     morse::Settings s;
     s.gpioBase = d.path();
-    Output out;
+    MemoryOutput out;
     s.out = out.file;
     morse::Blinker blinker(s, morse::systemIo());
     blinker.setUp();
