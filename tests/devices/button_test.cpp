@@ -78,23 +78,6 @@ TEST(ButtonPress, RunsTheCommandOfThePressLengthAndRestoresTheLedOtherwise)
         EXPECT_EQ(press(row.polls), row.trace) << row.polls << " polls";
 }
 
-TEST(ButtonPress, StartsEachPressAfreshAndCountsAtMost255)
-{
-    button::PressMachine m;
-    for (int i = 0; i < 400; i++)
-        m.poll(true);
-    EXPECT_EQ(m.count(), 255);
-    button::Step release = m.poll(false);
-    EXPECT_TRUE(release.runLongReleased);
-    EXPECT_EQ(release.releasedAfter, 255);
-    // The next press sets the LED to 0 again although 0 was the last value sent.
-    button::Step first = m.poll(true);
-    EXPECT_TRUE(first.fetchLed);
-    EXPECT_EQ(first.request, Led::Zero);
-    EXPECT_EQ(m.poll(false).request, Led::Restore);
-    EXPECT_FALSE(m.poll(false).released) << "released stays quiet";
-}
-
 TEST(SysfsGpio, ExportsAndConfiguresAnInputLine)
 {
     TempDir d;
@@ -125,19 +108,6 @@ TEST(SysfsGpio, ExportsAndConfiguresAnInputLine)
     EXPECT_EQ(gpio.readValue(7), '1');
     EXPECT_EQ(gpio.readValue(7), '0');
     EXPECT_EQ(gpio.readValue(8), -1);
-}
-
-TEST(SysfsGpio, ReportsFilesThatCannotBeOpened)
-{
-    TempDir d;
-    button::SysfsGpio missing(d.file("absent"), 50);
-    EXPECT_FALSE(missing.exportPin(7));
-    EXPECT_FALSE(missing.unexportPin(7));
-    EXPECT_FALSE(missing.configureInput(7)) << "the line never appears";
-    mkdir(d.file("gpio7").c_str(), 0755);
-    testsupport::writeFile(d.file("gpio7/direction"), "");
-    button::SysfsGpio noActiveLow(d.path(), 50);
-    EXPECT_FALSE(noActiveLow.configureInput(7));
 }
 
 } // namespace
