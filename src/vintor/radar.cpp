@@ -171,27 +171,71 @@ void RadarClass::fakeLoop(long scanspeed) {
     }
 }
 
-int RadarClass::process() {
-    int64_t measurementtime = int64_t(getTime());
-    previoustimer = getTime();
-
-    const int fake = cf->ValueInt(section, "debugradarfake");
+void RadarClass::readSettings() {
+    fake_ = cf->ValueInt(section, "debugradarfake");
     debug = cf->ValueInt(section, "debugradar");
     std::string brandText;
     cf->Value(section, "brand", &brandText);
     const long sweepsize = cf->ValueLong(section, "sweepsize");
-    const long nrofsweeps = cf->ValueLong(section, "nrofsweeps");
-    const long scanspeed = cf->ValueLong(section, "scanspeed");
-    const int64_t timeoffset = cf->ValueLong(section, "timeoffset");
-    const int brand = chooseBrand(&brandText);
-    data_radar.brand = brand;
-    printf("\nBrand(%d):%s %s sweepsize:%d nrofsweeps:%d scanspeed:%ld", brand, brandText.c_str(),
-           section.c_str(), int(sweepsize), int(nrofsweeps), scanspeed);
+    nrofsweeps_ = cf->ValueLong(section, "nrofsweeps");
+    scanspeed_ = cf->ValueLong(section, "scanspeed");
+    timeoffset_ = cf->ValueLong(section, "timeoffset");
+    brand_ = chooseBrand(&brandText);
+    data_radar.brand = brand_;
+    printf("\nBrand(%d):%s %s sweepsize:%d nrofsweeps:%d scanspeed:%ld", brand_, brandText.c_str(),
+           section.c_str(), int(sweepsize), int(nrofsweeps_), scanspeed_);
     fflush(stdout);
+}
+
+int RadarClass::open() {
+    readSettings();
+    return setUp(brand_);
+}
+
+bool RadarClass::acquire(int64_t* measurementtime, int* result) {
+    if (debug >= 2) stamps_[0] = getTime();
+    frontEnd_->startMeasurement();
+    if (debug >= 2) stamps_[1] = getTime();
+    // A front-end that fails without setting a length must not have the
+    // previous sweep's length judged again.
+    data_radar.length = 0;
+    *result = frontEnd_->getMeasurement(&data_radar, double(Timeout));
+    if (debug >= 2) stamps_[2] = getTime();
+
+    if (data_radar.length <= 1) {
+        if (debug >= 3) printf("\n%s NaN=%d", data_radar.section, 1);
+        putTime(&data_radar, (long long)getTime());
+        putSection(&data_radar, section);
+        data_radar.nan = 1;
+        data_radar.nrOfSweeps = 0;
+        return false;
+    }
+    if (debug >= 1) stamps_[3] = getTime();
+    data_radar.nrOfSweeps = int(nrofsweeps_);
+    if (!frontEnd_->timeOfSweep(&data_radar)) {
+        *measurementtime = int64_t(getTime());
+        putTime(&data_radar, (long long)*measurementtime);
+    }
+    // A replayed sweep keeps the file's time in its record, but is paced
+    // against the wall clock so a recording plays at the configured rate.
+    if (brand_ == READFILE) *measurementtime = int64_t(getTime());
+    putSection(&data_radar, section);
+    data_radar.nan = 0;
+    return true;
+}
+
+int RadarClass::process() {
+    int64_t measurementtime = int64_t(getTime());
+    previoustimer = getTime();
+
+    readSettings();
+    const int brand = brand_;
+    const long scanspeed = scanspeed_;
+    const int64_t timeoffset = timeoffset_;
 
     storage_.reset(new SharedMem(cf));
     // The list of radars in use belongs to the radar manager; a radar never writes it.
-    if (fake != 0) fakeLoop(scanspeed);
+    if (fake_ != 0) fakeLoop(scanspeed);
 
     if (setUp(brand) != 0) return 1;
 
@@ -231,46 +275,22 @@ int RadarClass::process() {
         printf("\n%s scanspeed:%ld is not a period: sweeps are not paced", section.c_str(), scanspeed);
 
     for (;;) {
-        double t1 = 0, t2 = 0, t3 = 0, t4 = 0, t5 = 0, t6 = 0;
-        if (debug >= 2) t1 = getTime();
-        frontEnd_->startMeasurement();
-        if (debug >= 2) t2 = getTime();
-        // A front-end that fails without setting a length must not have the
-        // previous sweep's length judged again.
-        data_radar.length = 0;
-        const int result = frontEnd_->getMeasurement(&data_radar, double(Timeout));
-        if (debug >= 2) t3 = getTime();
-
-        if (data_radar.length <= 1) {
-            if (debug >= 3) printf("\n%s NaN=%d", data_radar.section, 1);
-            putTime(&data_radar, (long long)getTime());
-            putSection(&data_radar, section);
-            data_radar.nan = 1;
-            data_radar.nrOfSweeps = 0;
+        for (double& t : stamps_) t = 0;
+        int result = 0;
+        if (!acquire(&measurementtime, &result)) {
             storage_->add(section.c_str(), &data_radar, sizeof data_radar);
             if (++errorcount > 60) return 1;
         } else {
-            if (debug >= 1) t4 = getTime();
-            data_radar.nrOfSweeps = int(nrofsweeps);
-            if (!frontEnd_->timeOfSweep(&data_radar)) {
-                measurementtime = int64_t(getTime());
-                putTime(&data_radar, (long long)measurementtime);
-            }
-            // A replayed sweep keeps the file's time in its record, but is paced
-            // against the wall clock so a recording plays at the configured rate.
-            if (brand == READFILE) measurementtime = int64_t(getTime());
-            putSection(&data_radar, section);
-            data_radar.nan = 0;
             int slot = storage_->add(section.c_str(), &data_radar, sizeof data_radar);
             if (debug >= 6)
                 printf("\nt=%s GetMeasurent data length: %d %s %d %d", block->timestring, data_radar.length,
                        data_radar.time, result, slot);
-            if (debug >= 2) t5 = getTime();
+            if (debug >= 2) stamps_[4] = getTime();
             errorcount = 0;
         }
 
         if (debug >= 1) {
-            t6 = getTime();
+            stamps_[5] = getTime();
             printf("\n%s Send=%d sem=%d", data_radar.time, 1, getSemaphoreValue(semid));
             printf("\nPosting for fft %d", getSemaphoreValue(sem_fft));
         }
@@ -279,10 +299,12 @@ int RadarClass::process() {
             exit(1);
         }
         if (debug >= 2) {
-            double now = getTime();
+            const double now = getTime();
+            const double* t = stamps_;
             auto part = [](double a, double b) { return a > 0 && b > 0 ? a - b : 0.0; };
-            printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t1,
-                   part(t2, t1), part(t3, t2), part(t4, t3), part(t5, t4), part(t6, t5), part(now, t6));
+            printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t[0],
+                   part(t[1], t[0]), part(t[2], t[1]), part(t[3], t[2]), part(t[4], t[3]), part(t[5], t[4]),
+                   part(now, t[5]));
         }
 
         if (pacedBrand && scanspeed > 0) {

@@ -67,7 +67,17 @@ public:
     // Sets the radar up and loops; comes back only to give up, with 1.
     int process();
 
+    // What process does before its loop, without the shared memory: reads the
+    // radar's settings and sets its front-end up; 1 when the radar cannot be used.
+    int open();
+    // One sweep pair into the record, stamped as the loop stores it: false for
+    // a failed (NaN) one. *measurementtime is the pacing time of the sweep;
+    // *result the front-end's own answer.
+    bool acquire(int64_t* measurementtime, int* result);
+    const radar_st& record() const { return data_radar; }
+
 private:
+    void readSettings();
     int setUp(int brand);
     [[noreturn]] void fakeLoop(long scanspeed);
 
@@ -78,6 +88,12 @@ private:
     std::unique_ptr<SharedMem> storage_;
     std::unique_ptr<RadarFrontEnd> frontEnd_;
     int Timeout = 0;
+    int fake_ = 0;
+    int brand_ = ENRAF;
+    long nrofsweeps_ = 0;
+    long scanspeed_ = 0;
+    int64_t timeoffset_ = 0;
+    double stamps_[6] = {0, 0, 0, 0, 0, 0};  // debug timing of the last sweep
     double previoustimer = 0.0;
     double vorige = 0.0;
     radar_st data_radar;   // reused for every sweep

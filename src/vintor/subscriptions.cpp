@@ -194,18 +194,28 @@ void SubscriptionsClass::loadSettings(const char* section) {
     settingsOf.store(section, size, s);
 }
 
-int SubscriptionsClass::vintor() {
-    char frame[VINTOR_FRAME_SIZE];
+void SubscriptionsClass::composeVintor(char* frame) const {
     const heave_st& r = data_heave;
     const float h = height();
-    if (debug > 2)
-        std::printf("\nSub:H %f (Height)%f (Angle)%f (distance)%f (VDoppler)%f Dup=%f Ddown=%f Eup=%f Edown=%f "
-                    "Epup=%f Epdown=%f index:%d\n",
-                    h, mountingHeight, mountingAngle, r.distanceAvg, r.VDoppler, r.distance[0], r.distance[1],
-                    r.energy[0], r.energy[1], r.Ep[0], r.Ep[1], data_index);
     const float values[10] = {mountingHeight, mountingAngle, h,           r.VDoppler, r.distance[0],
                               r.distance[1],  r.energy[0],   r.energy[1], r.Ep[0],    r.Ep[1]};
     vintorLine(frame, r.time, radarName, values, r.nrOfSweeps >= 1, r.nan);
+}
+
+void SubscriptionsClass::composeHeave(char* frame) const {
+    const heave_st& r = data_heave;
+    heaveLine(frame, r.time, radarName, r.nrOfSweeps >= 1, height());
+}
+
+int SubscriptionsClass::vintor() {
+    char frame[VINTOR_FRAME_SIZE];
+    const heave_st& r = data_heave;
+    if (debug > 2)
+        std::printf("\nSub:H %f (Height)%f (Angle)%f (distance)%f (VDoppler)%f Dup=%f Ddown=%f Eup=%f Edown=%f "
+                    "Epup=%f Epdown=%f index:%d\n",
+                    height(), mountingHeight, mountingAngle, r.distanceAvg, r.VDoppler, r.distance[0],
+                    r.distance[1], r.energy[0], r.energy[1], r.Ep[0], r.Ep[1], data_index);
+    composeVintor(frame);
     if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
     zmq_send(vintorpublisher.handle(), frame, sizeof frame, 0);
     return 0;
@@ -214,10 +224,9 @@ int SubscriptionsClass::vintor() {
 int SubscriptionsClass::heave() {
     char frame[HEAVE_FRAME_SIZE];
     const heave_st& r = data_heave;
-    const float h = height();
-    heaveLine(frame, r.time, radarName, r.nrOfSweeps >= 1, h);
+    composeHeave(frame);
     if (debug >= 1 && r.nrOfSweeps >= 1)
-        std::printf("\nSub:H %f=(Height)%f - (RadarOffset)%f - (distance)%f * (cos)%f\n", h, mountingHeight,
+        std::printf("\nSub:H %f=(Height)%f - (RadarOffset)%f - (distance)%f * (cos)%f\n", height(), mountingHeight,
                     radarOffset, r.distanceAvg, cosAngle);
     if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
     zmq_send(heavepublisher.handle(), frame, sizeof frame, 0);

@@ -118,6 +118,11 @@ public:
     float height() const { return mountingHeight - data_heave.distanceAvg * cosAngle; }
     // The reflection line of a peak and a spectrum record, for the current settings.
     void reflectionLine(const peak_st& P, const fft_st& F, std::string& line);
+    // The vintor and heave lines of data_heave, for the current settings.
+    void composeVintor(char* frame) const;
+    void composeHeave(char* frame) const;
+    // setVars for the section of a record, from the cache when it can.
+    void loadSettings(const char* section);
 
 private:
     // Settings as setVars leaves them once they are read back from the configuration.
@@ -128,8 +133,6 @@ private:
         char radarName[RADAR_NAME_SIZE];
     };
     SectionCache<Settings> settingsOf;
-    // setVars for the section of a record, from the cache when it can.
-    void loadSettings(const char* section);
 
     std::unique_ptr<SetmemLink> setmem_;
     std::string line_;  // reflection line, reused
