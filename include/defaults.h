@@ -11,6 +11,9 @@ constexpr float DEF_timePerSample = 0.000024f;
 constexpr float DEF_SweepTime = DEF_sweepSize * DEF_timePerSample;
 constexpr float DEF_sampleFrequency = 1.0f / DEF_timePerSample;
 constexpr float DEF_sweepSpeed = DEF_deltaF / DEF_SweepTime;
+// The Doppler factor: cm/s of vertical speed per cm of half the difference of
+// the down- and up-sweep distances.
+constexpr float DEF_sweepSpeed_DEF_baseFrequency = 4.3516097f;
 
 // Limits that bound the records and rings.
 constexpr int MAX_NR_OF_SWEEPS = 2;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sys/sem.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -16,23 +15,11 @@
 #include "clocklock.h"
 #include "pairing.h"
 #include "pid.h"
+#include "semflag.h"
 #include "settings.h"
 #include "timer.h"
 
 namespace {
-
-union semun {
-    int val;
-    struct semid_ds* buf;
-    unsigned short* array;
-};
-
-bool setSemaphore(int semid)
-{
-    semun arg;
-    arg.val = 1;
-    return semctl(semid, 0, SETVAL, arg) != -1;
-}
 
 // Notices in and records out. Made afresh in a daemon's child, because a ZeroMQ
 // context does not survive fork.
@@ -239,7 +226,7 @@ private:
         case SweepPairer::PAIR_READY:
             break;
         }
-        if (!setSemaphore(sem)) {
+        if (setSemaphore(sem, 1) == -1) {
             perror("semop tarnix+1");
             return 1;
         }
@@ -271,7 +258,7 @@ private:
 
 int runTarnix(const TarnixOptions& o)
 {
-    const int sem = semget(o.semKey, 1, IPC_CREAT | 0600);
+    const int sem = getSemaphore(o.semKey);
     if (sem < 0) {
         perror("semget tarnix");
         return 1;
@@ -352,7 +339,7 @@ int runTarnix(const TarnixOptions& o)
     }
     fflush(stdout);
     if (!o.quiet) printf("\nINFO: Starting %s \nINFO: Initializing tarnix.", o.progname.c_str());
-    if (!setSemaphore(sem)) {
+    if (setSemaphore(sem, 1) == -1) {
         perror("semop tarnix+1");
         return 1;
     }

@@ -237,20 +237,16 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     const int square = length * length;
     const float norm = static_cast<float>(square);
     const int bins = length / 2;
-    // The 64-bit powers themselves are read only by the debug lines; without
-    // them the row comes straight from the transform.
-    const bool rowDone = debug <= 3 && narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
-    if (!rowDone) {
+    // The row comes straight from the transform; the 64-bit powers are worked
+    // out only where that is not exact (32-bit samples) and for the debug lines.
+    const bool rowDone = narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
+    if (!rowDone || debug > 3) {
         const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
         const int powers = debug > 3 ? length : bins;
-        if (narrowSamples) {
-            // 16-bit samples: every power stays far below 2^63.
-            for (int i = 0; i < powers; ++i)
-                f_pow[i] = (fft_real[i] * fft_real[i] + fft_imag[i] * fft_imag[i]) * factor;
-        } else {
-            for (int i = 0; i < powers; ++i)
-                f_pow[i] = satMul(satAdd(satMul(fft_real[i], fft_real[i]), satMul(fft_imag[i], fft_imag[i])), factor);
-        }
+        for (int i = 0; i < powers; ++i)
+            f_pow[i] = satMul(satAdd(satMul(fft_real[i], fft_real[i]), satMul(fft_imag[i], fft_imag[i])), factor);
+    }
+    if (!rowDone) {
         for (int i = 0; i < bins; ++i)
             row[i] = static_cast<float>(f_pow[i]) / norm;
     }

@@ -25,7 +25,6 @@ class FFTClass : public FixedFft {
 public:
     ConfigFile* cf;
     radarlist_st rl;
-    radarlist_st* rlp = nullptr;
     std::vector<radarlist_st> radar_list;
     std::vector<radarlist_st>::iterator list_it;
 

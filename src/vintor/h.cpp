@@ -303,10 +303,10 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     } else {
         if (data_peak.nrOfSweeps >= 2) {
             data_heave.VDoppler = (data_heave.distance[1] - data_heave.distance[0]) * 0.5f;
-            data_heave.VDoppler = data_heave.VDoppler * DOPPLER_FACTOR;
+            data_heave.VDoppler = data_heave.VDoppler * DEF_sweepSpeed_DEF_baseFrequency;
             if (debug > 1)
                 std::printf("\nH-> (Ddown=%f - Dup=%f)/2 * %lf ", data_heave.distance[1], data_heave.distance[0],
-                            static_cast<double>(DOPPLER_FACTOR));
+                            static_cast<double>(DEF_sweepSpeed_DEF_baseFrequency));
             const double bound = tracker.Vmax * 1.5 * 100;
             if (data_heave.VDoppler > bound || data_heave.VDoppler < -bound) {
                 data_peak.nrOfSweeps = 0;

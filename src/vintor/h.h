@@ -137,9 +137,6 @@ PeakChoice SurfaceTracker::choose(const HSettings& s, const Peak* peaks, int n, 
 class ConfigFile;
 class SharedMem;
 
-// Velocity in cm/s of half the difference of the down- and up-sweep distances.
-constexpr float DOPPLER_FACTOR = 4.3516097f;
-
 class HClass {
 public:
     ConfigFile* cf;

@@ -4,7 +4,6 @@
 #include <strings.h>
 #include <sys/mman.h>
 #include <sys/select.h>
-#include <sys/sem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,32 +237,5 @@ int SharedMem::input_timeout(int fd, unsigned int seconds) {
         tv.tv_usec = 0;
         int r = select(fd + 1, &set, nullptr, nullptr, &tv);
         if (r >= 0 || errno != EINTR) return r;
-    }
-}
-
-int getSemaphore(int key) { return semget(key, 1, IPC_CREAT | 0600); }
-
-union semun {
-    int val;
-    struct semid_ds* buf;
-    unsigned short* array;
-};
-
-int setSemaphore(int semid, int value) {
-    semun arg;
-    arg.val = value;
-    return semctl(semid, 0, SETVAL, arg);
-}
-
-int getSemaphoreValue(int semid) { return semctl(semid, 0, GETVAL); }
-
-int waitSemaphore(int semid) {
-    struct sembuf op;
-    op.sem_num = 0;
-    op.sem_op = -1;
-    op.sem_flg = 0;
-    for (;;) {
-        if (semop(semid, &op, 1) == 0) return 0;
-        if (errno != EINTR) return -1;
     }
 }

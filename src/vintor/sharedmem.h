@@ -12,6 +12,7 @@
 #include <string>
 
 #include "records.h"
+#include "semflag.h"  // the stage hand-over (keys in defaults.h)
 
 class ConfigFile;
 
@@ -63,10 +64,3 @@ public:
     // an interrupted wait starts again with the same time-out.
     int input_timeout(int fd, unsigned int seconds);
 };
-
-// System V semaphore flags of the stage hand-over (keys in defaults.h).
-// Each returns -1 with errno set on failure.
-int getSemaphore(int key);                 // one-semaphore set, created on first use
-int setSemaphore(int semid, int value);    // SETVAL: a post sets 1, it does not add
-int getSemaphoreValue(int semid);          // GETVAL
-int waitSemaphore(int semid);              // blocks until 1, takes it back to 0

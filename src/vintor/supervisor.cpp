@@ -22,9 +22,6 @@
 
 namespace {
 
-// Doppler factor of the height stage, printed with the build constants.
-constexpr float DEF_sweepSpeed_DEF_baseFrequency = 4.3516097f;
-
 char* nameOfProgram = nullptr;
 size_t sizeOfNameOfProgram = 0;
 // Set once the supervisor leads its own process group, so that signalling the

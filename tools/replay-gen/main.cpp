@@ -20,7 +20,9 @@
 namespace {
 
 // Sweep speed over carrier frequency, the factor that turns half the up/down
-// distance difference (cm) into the surface's vertical speed (cm/s).
+// distance difference (cm) into the surface's vertical speed (cm/s). The
+// generator keeps its own value in double precision: it models the physics the
+// radar chain is tested against, and the bundled recording depends on it.
 constexpr double kDopplerFactor = 4.3516097;
 constexpr int kMaxSamples = 300;
 
