@@ -61,15 +61,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    RadarClass radar(&cf, "radar0");
+    // Each stage has its own copy of the configuration, as each stage process
+    // has: the values a stage derives and writes back stay its own.
+    ConfigFile radarConfig(cf), fftConfig(cf), peakConfig(cf), heightConfig(cf), linesConfig(cf);
+    RadarClass radar(&radarConfig, "radar0");
     if (radar.open() != 0) return 1;
     // The stages keep their working records from record to record, as their loops do.
-    std::unique_ptr<FFTClass> fft(new FFTClass(&cf));
+    std::unique_ptr<FFTClass> fft(new FFTClass(&fftConfig));
     std::unique_ptr<fft_st> spectrum(new fft_st());
-    std::unique_ptr<PeakClass> peak(new PeakClass(&cf));
+    std::unique_ptr<PeakClass> peak(new PeakClass(&peakConfig));
     std::unique_ptr<peak_st> peaks(new peak_st());
-    std::unique_ptr<HClass> heights(new HClass(&cf));
-    std::unique_ptr<SubscriptionsClass> lines(new SubscriptionsClass(&cf));
+    std::unique_ptr<HClass> heights(new HClass(&heightConfig));
+    std::unique_ptr<SubscriptionsClass> lines(new SubscriptionsClass(&linesConfig));
     status_st status{};
     int fSlot = 0, pSlot = 0;
 
