@@ -51,7 +51,7 @@ int SurfaceTracker::load(const std::string& section) {
     return slot;
 }
 
-void SurfaceTracker::window(const HSettings& s, double recordTime) {
+void SurfaceTracker::window(const SectionSettings& s, double recordTime) {
     waveHeight = windowstd * 0.04;
     Vmax = static_cast<float>(3.0 * std::sqrt(waveHeight));
     if (Vmax < 1.0f || std::isnan(Vmax)) Vmax = 1.0f;
@@ -146,80 +146,22 @@ void appendPeaks(std::string& out, const peak_st& p) {
 
 }  // namespace
 
-HClass::HClass(ConfigFile* cfp) : cf(cfp) {
+HClass::HClass(ConfigFile* cfp) : cf(cfp), settingsOf_(cfp, BinRange::Truncated) {
     std::memset(&data_peak, 0, sizeof data_peak);
     std::memset(&data_heave, 0, sizeof data_heave);
 }
 
 int HClass::setVars(const char* sectionField) {
-    const std::string section = fieldText(sectionField, sizeof data_peak.section);
-    const ReadBack* kept = readBack_.find(sectionField, sizeof data_peak.section);
-    const auto known = kept != nullptr ? sectionSettings.end() : sectionSettings.find(section);
-    if (kept != nullptr) {
-        // Only the window state changes from record to record.
-        settings = kept->settings;
-        tracker.windowstd = kept->windowstd;
-        readWindowState(section);
-    } else if (known == sectionSettings.end() || cf->ValueInt(section, "calculated") == 0) {
-        HSettings s;
-        s.minimumheight = cf->ValueFloat(section, "minimumheight");
-        s.maximumheight = cf->ValueFloat(section, "maximumheight");
-        s.sweepsize = static_cast<int>(cf->ValueLong(section, "sweepsize"));
-        s.mountingHeight = cf->ValueFloat(section, "mountingheight");
-        s.mountingAngle = cf->ValueFloat(section, "mountingangle");
-        s.radarOffset = cf->ValueFloat(section, "radaroffset");
-        std::string type;
-        cf->ValueString(section, "radarType", &type);
-        if (!type.empty() && type[0] == 'F') {
-            s.isFreeSpaceRadar = 1;
-            s.distanceFromFlangeToAntennaBottom = 0;
-        } else {
-            s.isFreeSpaceRadar = 0;
-            s.distanceFromFlangeToAntennaBottom = cf->ValueFloat(section, type + "distanceFromFlangeToAntennaBottom");
-        }
-        s.pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
-        cf->setValue(section, "calculated", 1);
-        s.cosAngle = static_cast<float>(std::cos(s.mountingAngle * 3.141592653589793 / 180.0));
-        cf->setValue(section, "cosangle", s.cosAngle);
-        s.pipeCorrection = util::getPipeCorrection(s.isFreeSpaceRadar, s.pipeDiameter);
-        s.fourierDistanceCm = util::getFourierDistance(s.sweepsize);
-        cf->setValue(section, "fourierdistancecm", s.fourierDistanceCm);
-        const float threshold = cf->ValueFloat(section, "threshold");
-        s.thresholdInv = static_cast<float>(std::pow(10.0, static_cast<double>(threshold / 10.0f)));
-        cf->setValue(section, "thresholdinv", s.thresholdInv);
-        if (s.fourierDistanceCm == 0) {
-            cf->setValue(section, "minimumbin", 1);
-            cf->setValue(section, "maximumbin", 2);
-        } else {
-            s.minimumbin = static_cast<int>(s.minimumheight / (s.fourierDistanceCm / 100.0f));
-            s.maximumbin = static_cast<int>(s.maximumheight / (s.fourierDistanceCm / 100.0f));
-            cf->setValue(section, "minimumbin", s.minimumbin);
-            cf->setValue(section, "maximumbin", s.maximumbin);
-        }
-        tracker.windowup[0] = tracker.windowup[1] = s.maximumheight;
-        tracker.windowdown[0] = tracker.windowdown[1] = s.minimumheight;
+    if (settingsOf_.load(sectionField, sizeof data_peak.section, &settings)) {
+        // A section met for the first time starts with an empty window.
+        tracker.windowup[0] = tracker.windowup[1] = settings.maximumheight;
+        tracker.windowdown[0] = tracker.windowdown[1] = settings.minimumheight;
         windowstdev = 100.0f;
         tracker.lastValidTime = 0;
         tracker.windowLastDistance[0] = tracker.windowLastDistance[1] = 0;
-        s.secondPeakMargin_dB = cf->ValueFloat(section, "secondPeakMargin_dB");
-        s.secondPeakMargin = static_cast<float>(std::pow(10.0, s.secondPeakMargin_dB / 10.0));
-        cf->setValue(section, "secondPeakMargin", s.secondPeakMargin);
-        sectionSettings[section] = s;
-        settings = s;
     } else {
-        // Configured values come from this section's own copy; derived ones
-        // are read back as stored (6 significant digits).
-        settings = known->second;
-        settings.fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
-        settings.minimumbin = static_cast<int>(cf->ValueFloat(section, "minimumbin"));
-        settings.maximumbin = static_cast<int>(cf->ValueFloat(section, "maximumbin"));
-        settings.cosAngle = cf->ValueFloat(section, "cosangle");
-        settings.thresholdInv = cf->ValueFloat(section, "thresholdinv");
-        tracker.windowstd = cf->ValueFloat(section, "windowstdev");
-        readWindowState(section);
-        settings.secondPeakMargin = cf->ValueFloat(section, "secondPeakMargin");
-        // Read back once, these no longer change: the stage writes only the window state.
-        readBack_.store(sectionField, sizeof data_peak.section, ReadBack{settings, tracker.windowstd});
+        tracker.windowstd = settings.windowstdev;
+        readWindowState(fieldText(sectionField, sizeof data_peak.section));
     }
     if (debug > 7) std::printf("\r\nH Minimumheight:%f Maxheight=%f", settings.minimumheight, settings.maximumheight);
     return 0;

@@ -6,43 +6,11 @@
 #include <cstddef>
 #include <cstdio>
 #include <deque>
-#include <map>
 #include <string>
 
 #include "defaults.h"
 #include "records.h"
-#include "sectioncache.h"
-
-// Settings of one radar section as the height stage reads and derives them.
-// Each section keeps its own copy so one radar never measures with another's.
-struct HSettings {
-    float minimumheight = 0;  // m
-    float maximumheight = 0;  // m
-    int sweepsize = 0;
-    float mountingHeight = 0;
-    float mountingAngle = 0;  // degrees
-    float radarOffset = 0;    // cm
-    int isFreeSpaceRadar = 0;
-    float distanceFromFlangeToAntennaBottom = 0;  // cm
-    float pipeDiameter = 0;
-    float pipeCorrection = 0;
-    float cosAngle = 0;
-    float fourierDistanceCm = 0;
-    float thresholdInv = 0;
-    int minimumbin = 0;
-    int maximumbin = 0;
-    float secondPeakMargin_dB = 0;
-    float secondPeakMargin = 0;
-
-    // Distance from the antenna in cm of a peak at bin + correction; inside a
-    // still pipe only the part beyond the flange is scaled.
-    float distanceOf(int bin, float correction) const {
-        return distanceFromFlangeToAntennaBottom +
-               ((static_cast<float>(bin) + correction) * fourierDistanceCm -
-                (distanceFromFlangeToAntennaBottom + radarOffset)) *
-                   pipeCorrection;
-    }
-};
+#include "sectionsettings.h"
 
 // Memory of one radar section kept between its records.
 struct TrackerSlot {
@@ -93,22 +61,22 @@ public:
     int load(const std::string& section);
     // Dynamic windows of both sweeps and the velocity bound for a record at
     // recordTime (epoch ms).
-    void window(const HSettings& s, double recordTime);
+    void window(const SectionSettings& s, double recordTime);
     // The surface peak of sweep i among n peaks (increasing bin); counts the
     // sweep when the peak the margin prefers in the static window is not it.
     template <class Peak>
-    PeakChoice choose(const HSettings& s, const Peak* peaks, int n, int i);
+    PeakChoice choose(const SectionSettings& s, const Peak* peaks, int n, int i);
     // Statistics of the section after a valid record.
     void update(long long recordTime, float distanceAvg, int recordOutside);
 
 private:
-    bool inStatic(const HSettings& s, float d) const {
+    bool inStatic(const SectionSettings& s, float d) const {
         return d >= s.minimumheight * 100.0f && d <= s.maximumheight * 100.0f;
     }
 };
 
 template <class Peak>
-PeakChoice SurfaceTracker::choose(const HSettings& s, const Peak* peaks, int n, int i) {
+PeakChoice SurfaceTracker::choose(const SectionSettings& s, const Peak* peaks, int n, int i) {
     PeakChoice hSt;
     PeakChoice hStMax;
     for (int k = 0; k < n; ++k) {
@@ -140,8 +108,7 @@ class SharedMem;
 class HClass {
 public:
     ConfigFile* cf;
-    HSettings settings;  // the section of the record being handled
-    std::map<std::string, HSettings> sectionSettings;
+    SectionSettings settings;  // the section of the record being handled
     SurfaceTracker tracker;
     float windowstdev = 0;
     float windowavg = 0;
@@ -153,7 +120,8 @@ public:
 
     explicit HClass(ConfigFile* cfp);
 
-    // Loads (first record) or reads back the settings of a radar section.
+    // Loads the settings of a radar section (see SectionSettingsLoader) and
+    // its window state.
     int setVars(const char* section);
     // Turns data_peak, taken from slot j of ring "p", into data_heave; counts
     // valid and rejected records in status. storage only serves debug dumps.
@@ -162,12 +130,7 @@ public:
     int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
 
 private:
-    // A section's settings once read back from the configuration.
-    struct ReadBack {
-        HSettings settings;
-        float windowstd;
-    };
-    SectionCache<ReadBack> readBack_;
+    SectionSettingsLoader settingsOf_;
     // The window state of the section as the last valid record stored it.
     void readWindowState(const std::string& section);
     void dumpRecord(SharedMem& storage);

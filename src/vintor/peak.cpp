@@ -18,106 +18,16 @@
 #include "sharedmem.h"
 #include "timer.h"
 
-namespace {
-
-// Bin numbers come from settings; a NaN or out-of-range value must not make
-// the conversion undefined. The margin keeps windowdown/windowup (bin +-1) in range.
-int toBin(float v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= static_cast<float>(INT_MAX - 128))
-        return INT_MAX - 128;
-    if (v <= static_cast<float>(INT_MIN + 128))
-        return INT_MIN + 128;
-    return static_cast<int>(v);
-}
-
-int toInt(long v)
-{
-    if (v > INT_MAX)
-        return INT_MAX;
-    if (v < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(v);
-}
-
-} // namespace
-
-PeakClass::PeakClass(ConfigFile* cfp) : cf(cfp)
+PeakClass::PeakClass(ConfigFile* cfp) : cf(cfp), settingsOf(cfp, BinRange::Widened)
 {
     // Room for the most peaks a row can hold, so the list never grows per record.
     plist.reserve(MAX_FFT_BUFFER_SIZE / 3 + 1);
 }
 
-int PeakClass::setVars(const char* sectionText)
+int PeakClass::setVars(const char* section)
 {
-    const std::string section(sectionText);
-    minimumheight = cf->ValueFloat(section, "minimumheight");
-    maximumheight = cf->ValueFloat(section, "maximumheight");
-    sweepsize = toInt(cf->ValueLong(section, "sweepsize"));
-    mountingAngle = cf->ValueFloat(section, "mountingangle");
-    std::string radarType;
-    cf->ValueString(section, "radarType", &radarType);
-    isFreeSpaceRadar = radarType == "F" ? 1 : 0;
-    pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
-
-    if (cf->ValueInt(section, "calculated") == 0) {
-        const float t = cf->ValueFloat(section, "threshold");
-        const float tenth = t / 10.0f;
-        thresholdInv = static_cast<float>(std::pow(10.0, static_cast<double>(tenth)));
-        cf->setValue(section, "thresholdinv", thresholdInv);
-        cf->setValue(section, "calculated", 1);
-        cosAngle = static_cast<float>(std::cos(static_cast<double>(mountingAngle) * M_PI / 180.0));
-        cf->setValue(section, "cosangle", cosAngle);
-        fourierDistanceCm = util::getFourierDistance(sweepsize);
-        cf->setValue(section, "fourierdistancecm", fourierDistanceCm);
-        if (fourierDistanceCm == 0.0f) {
-            minimumbin = 1;
-            maximumbin = 2;
-        } else {
-            const float w = fourierDistanceCm / 100.0f;
-            minimumbin = toBin(std::floor(minimumheight / w));
-            const float r = cf->ValueFloat(section, "radaroffset");
-            maximumbin = toBin(std::ceil((maximumheight + r) / w));
-        }
-        cf->setValue(section, "minimumbin", minimumbin);
-        cf->setValue(section, "maximumbin", maximumbin);
-    } else {
-        fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
-        minimumbin = toBin(cf->ValueFloat(section, "minimumbin"));
-        maximumbin = toBin(cf->ValueFloat(section, "maximumbin"));
-        cosAngle = cf->ValueFloat(section, "cosangle");
-        thresholdInv = cf->ValueFloat(section, "thresholdinv");
-    }
+    settingsOf.load(section, std::strlen(section), &settings);
     return 0;
-}
-
-void PeakClass::loadSettings(const char* section)
-{
-    const std::size_t size = sizeof(fft_st::section);
-    if (const Settings* s = settingsOf.find(section, size)) {
-        minimumheight = s->minimumheight;
-        maximumheight = s->maximumheight;
-        mountingAngle = s->mountingAngle;
-        pipeDiameter = s->pipeDiameter;
-        cosAngle = s->cosAngle;
-        fourierDistanceCm = s->fourierDistanceCm;
-        thresholdInv = s->thresholdInv;
-        sweepsize = s->sweepsize;
-        isFreeSpaceRadar = s->isFreeSpaceRadar;
-        minimumbin = s->minimumbin;
-        maximumbin = s->maximumbin;
-        return;
-    }
-    // The record that derives the values uses them unrounded; only the values
-    // read back afterwards are the ones every later record gets.
-    const bool derived = cf->ValueInt(section, "calculated") != 0;
-    setVars(section);
-    if (derived)
-        settingsOf.store(section, size,
-            Settings{minimumheight, maximumheight, mountingAngle, pipeDiameter, cosAngle, fourierDistanceCm,
-                thresholdInv, sweepsize, isFreeSpaceRadar, minimumbin, maximumbin});
 }
 
 int PeakClass::peakDetect(float* data, int size, int start, int end, int blockSize, int noiseLevel,
@@ -182,20 +92,21 @@ void PeakClass::processRecord(const fft_st& in, int slot, peak_st& out)
     section[sizeof in.section] = '\0';
 
     stamps[0] = debug > 2 ? getTime() : 0;
-    loadSettings(section);
+    setVars(section);
     if (debug > 3)
         printf("\npeak t=%s k=%d length=%d time=%s", time, slot, in.length, time);
     stamps[1] = debug > 2 ? getTime() : 0;
     if (debug > 5)
-        printf("\npeak fourierDistanceCm=%f minimumbin=%d maximumbin=%d", fourierDistanceCm, minimumbin, maximumbin);
+        printf("\npeak fourierDistanceCm=%f minimumbin=%d maximumbin=%d", settings.fourierDistanceCm, settings.minimumbin,
+            settings.maximumbin);
     stamps[2] = debug > 2 ? getTime() : 0;
 
     // Two sweep rows of 2148 bins: larger counts from a corrupt slot stay inside them.
     const int sweeps = std::max(0, std::min(in.nrOfSweeps, MAX_NR_OF_SWEEPS));
     const int size = std::min(in.length, MAX_FFT_BUFFER_SIZE);
     for (int s = 0; s < sweeps; ++s) {
-        peakDetect(const_cast<float*>(in.data[s]), size, minimumbin, maximumbin, blockSize, noiseLevel, &plist,
-            thresholdInv);
+        peakDetect(const_cast<float*>(in.data[s]), size, settings.minimumbin, settings.maximumbin, blockSize, noiseLevel,
+            &plist, settings.thresholdInv);
         stamps[3] = debug > 2 ? getTime() : 0;
         const int count = std::min(static_cast<int>(plist.size()), MAX_NR_OF_PEAKS);
         for (int p = 0; p < count; ++p) {
@@ -216,10 +127,10 @@ void PeakClass::processRecord(const fft_st& in, int slot, peak_st& out)
     std::memcpy(out.section, in.section, sizeof out.section);
     out.nrOfSweeps = sweeps;
     out.fft_key = slot;
-    out.minimumbin = minimumbin;
-    out.maximumbin = maximumbin;
-    out.windowdown = minimumbin + 1;
-    out.windowup = maximumbin - 1;
+    out.minimumbin = settings.minimumbin;
+    out.maximumbin = settings.maximumbin;
+    out.windowdown = settings.minimumbin + 1;
+    out.windowup = settings.maximumbin - 1;
     out.nan = in.nan;
 }
 

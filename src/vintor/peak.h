@@ -6,7 +6,7 @@
 
 #include "defaults.h"
 #include "records.h"
-#include "sectioncache.h"
+#include "sectionsettings.h"
 
 class ConfigFile;
 
@@ -14,20 +14,7 @@ class PeakClass {
 public:
     ConfigFile* cf;
     int debug = 0;
-    int sweepsize = 0;
-    int nrofsweeps = 0;
-    float mountingHeight = 0;
-    float mountingAngle = 0;
-    float radarOffset = 0;
-    float cosAngle = 0;
-    float fourierDistanceCm = 0;
-    float minimumheight = 0;
-    float maximumheight = 0;
-    float thresholdInv = 0;
-    int minimumbin = 0;
-    int maximumbin = 0;
-    int isFreeSpaceRadar = 0;
-    float pipeDiameter = 0;
+    SectionSettings settings;  // of the record being handled
 
     // Settings of the stage, read at start.
     int noiseLevel = 0;
@@ -41,7 +28,7 @@ public:
     // The stage's loop; returns only if it cannot run.
     int generatePeak();
 
-    // Loads the settings of a radar section, deriving and caching them on first use.
+    // Loads the settings of a radar section (see SectionSettingsLoader).
     int setVars(const char* section);
     // Appends the peaks of one spectrum row to plist, lowest bin first.
     int peakDetect(float* data, int size, int start, int end, int blockSize, int noiseLevel,
@@ -54,16 +41,7 @@ public:
     void processRecord(const fft_st& in, int slot, peak_st& out);
 
 private:
-    // Settings as setVars leaves them once they are read back from the configuration.
-    struct Settings {
-        float minimumheight, maximumheight, mountingAngle, pipeDiameter;
-        float cosAngle, fourierDistanceCm, thresholdInv;
-        int sweepsize, isFreeSpaceRadar, minimumbin, maximumbin;
-    };
-    SectionCache<Settings> settingsOf;
-    // setVars for the section of a record, from the cache when it can.
-    void loadSettings(const char* section);
-
+    SectionSettingsLoader settingsOf;
     std::vector<peak_struct> plist;
     // Time stamps of the last record for the debug timing line.
     double stamps[5] = {0, 0, 0, 0, 0};

@@ -111,7 +111,8 @@ bool SetmemLink::send(const std::string& request) {
 
 SubscriptionsClass::SubscriptionsClass(ConfigFile* cfp)
     : cf(cfp), context(1, 1023), heavepublisher(context, zmq::socket_type::pub),
-      vintorpublisher(context, zmq::socket_type::pub), reflpublisher(context, zmq::socket_type::pub) {
+      vintorpublisher(context, zmq::socket_type::pub), reflpublisher(context, zmq::socket_type::pub),
+      settingsOf_(cfp, BinRange::Truncated) {
     debug = cf->ValueInt("vintor", "debugsubscription");
     std::memset(&data_heave, 0, sizeof data_heave);
     line_.reserve(32768);
@@ -120,91 +121,23 @@ SubscriptionsClass::SubscriptionsClass(ConfigFile* cfp)
 SubscriptionsClass::~SubscriptionsClass() = default;
 
 int SubscriptionsClass::setVars(const char* sectionField) {
-    const std::string section(sectionField, strnlen(sectionField, sizeof data_heave.section));
-    sweepsize = static_cast<int>(cf->ValueLong(section, "sweepsize"));
-    nrofsweeps = static_cast<int>(cf->ValueLong(section, "nrofsweeps"));
-    mountingHeight = cf->ValueFloat(section, "mountingheight");
-    mountingAngle = cf->ValueFloat(section, "mountingangle");
-    radarOffset = cf->ValueFloat(section, "radaroffset");
-    std::string type;
-    cf->ValueString(section, "radarType", &type);
-    isFreeSpaceRadar = type == "F" ? 1 : 0;
-    pipeDiameter = cf->ValueFloat(section, "pipeDiameter");
-    std::string name;
-    cf->Value(section, "radarname", &name);
-    std::snprintf(radarName, sizeof radarName, "%s", name.c_str());
-    minimumheight = cf->ValueFloat(section, "minimumheight");
-    maximumheight = cf->ValueFloat(section, "maximumheight");
-    if (cf->ValueInt(section, "calculated") == 0) {
-        cf->setValue(section, "calculated", 1);
-        cosAngle = static_cast<float>(std::cos(mountingAngle * 3.141592653589793 / 180.0));
-        cf->setValue(section, "cosangle", cosAngle);
-        fourierDistanceCm = util::getFourierDistance(sweepsize);
-        cf->setValue(section, "fourierdistancecm", fourierDistanceCm);
-        if (fourierDistanceCm == 0) {
-            cf->setValue(section, "minimumbin", 1);
-            cf->setValue(section, "maximumbin", 2);
-        } else {
-            minimumbin = static_cast<int>(minimumheight / (fourierDistanceCm / 100.0f));
-            maximumbin = static_cast<int>(maximumheight / (fourierDistanceCm / 100.0f));
-            cf->setValue(section, "minimumbin", minimumbin);
-            cf->setValue(section, "maximumbin", maximumbin);
-        }
-    } else {
-        fourierDistanceCm = cf->ValueFloat(section, "fourierdistancecm");
-        minimumbin = static_cast<int>(cf->ValueFloat(section, "minimumbin"));
-        maximumbin = static_cast<int>(cf->ValueFloat(section, "maximumbin"));
-        cosAngle = cf->ValueFloat(section, "cosangle");
-    }
-    validData.validDataPointsN = cf->ValueInt(section, "validDataPointsN");
-    validData.validDataPointsSteps = cf->ValueFloat(section, "validDataPointsSteps");
+    settingsOf_.load(sectionField, sizeof data_heave.section, &settings);
+    validData.validDataPointsN = settings.validDataPointsN;
+    validData.validDataPointsSteps = settings.validDataPointsSteps;
     return 0;
-}
-
-void SubscriptionsClass::loadSettings(const char* section) {
-    const std::size_t size = sizeof data_heave.section;
-    if (const Settings* s = settingsOf.find(section, size)) {
-        sweepsize = s->sweepsize;
-        nrofsweeps = s->nrofsweeps;
-        isFreeSpaceRadar = s->isFreeSpaceRadar;
-        minimumbin = s->minimumbin;
-        maximumbin = s->maximumbin;
-        validData.validDataPointsN = s->validDataPointsN;
-        mountingHeight = s->mountingHeight;
-        mountingAngle = s->mountingAngle;
-        radarOffset = s->radarOffset;
-        pipeDiameter = s->pipeDiameter;
-        minimumheight = s->minimumheight;
-        maximumheight = s->maximumheight;
-        cosAngle = s->cosAngle;
-        fourierDistanceCm = s->fourierDistanceCm;
-        validData.validDataPointsSteps = s->validDataPointsSteps;
-        std::memcpy(radarName, s->radarName, sizeof radarName);
-        return;
-    }
-    // The record that derives the values uses them unrounded; only the values
-    // read back afterwards are the ones every later record gets.
-    const bool derived = cf->ValueInt(std::string(section, strnlen(section, size)), "calculated") != 0;
-    setVars(section);
-    if (!derived) return;
-    Settings s{sweepsize, nrofsweeps, isFreeSpaceRadar, minimumbin, maximumbin, validData.validDataPointsN,
-               mountingHeight, mountingAngle, radarOffset, pipeDiameter, minimumheight, maximumheight,
-               cosAngle, fourierDistanceCm, validData.validDataPointsSteps, {}};
-    std::memcpy(s.radarName, radarName, sizeof s.radarName);
-    settingsOf.store(section, size, s);
 }
 
 void SubscriptionsClass::composeVintor(char* frame) const {
     const heave_st& r = data_heave;
     const float h = height();
-    const float values[10] = {mountingHeight, mountingAngle, h,           r.VDoppler, r.distance[0],
+    const float values[10] = {settings.mountingHeight, settings.mountingAngle, h,           r.VDoppler, r.distance[0],
                               r.distance[1],  r.energy[0],   r.energy[1], r.Ep[0],    r.Ep[1]};
-    vintorLine(frame, r.time, radarName, values, r.nrOfSweeps >= 1, r.nan);
+    vintorLine(frame, r.time, settings.radarName, values, r.nrOfSweeps >= 1, r.nan);
 }
 
 void SubscriptionsClass::composeHeave(char* frame) const {
     const heave_st& r = data_heave;
-    heaveLine(frame, r.time, radarName, r.nrOfSweeps >= 1, height());
+    heaveLine(frame, r.time, settings.radarName, r.nrOfSweeps >= 1, height());
 }
 
 int SubscriptionsClass::vintor() {
@@ -213,7 +146,7 @@ int SubscriptionsClass::vintor() {
     if (debug > 2)
         std::printf("\nSub:H %f (Height)%f (Angle)%f (distance)%f (VDoppler)%f Dup=%f Ddown=%f Eup=%f Edown=%f "
                     "Epup=%f Epdown=%f index:%d\n",
-                    height(), mountingHeight, mountingAngle, r.distanceAvg, r.VDoppler, r.distance[0],
+                    height(), settings.mountingHeight, settings.mountingAngle, r.distanceAvg, r.VDoppler, r.distance[0],
                     r.distance[1], r.energy[0], r.energy[1], r.Ep[0], r.Ep[1], data_index);
     composeVintor(frame);
     if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
@@ -226,8 +159,8 @@ int SubscriptionsClass::heave() {
     const heave_st& r = data_heave;
     composeHeave(frame);
     if (debug >= 1 && r.nrOfSweeps >= 1)
-        std::printf("\nSub:H %f=(Height)%f - (RadarOffset)%f - (distance)%f * (cos)%f\n", height(), mountingHeight,
-                    radarOffset, r.distanceAvg, cosAngle);
+        std::printf("\nSub:H %f=(Height)%f - (RadarOffset)%f - (distance)%f * (cos)%f\n", height(), settings.mountingHeight,
+                    settings.radarOffset, r.distanceAvg, settings.cosAngle);
     if (debug > 2) std::printf("\nSub:%.20s - %s\n", r.time, frame);
     zmq_send(heavepublisher.handle(), frame, sizeof frame, 0);
     return 0;
@@ -272,7 +205,7 @@ void SubscriptionsClass::reflectionLine(const peak_st& P, const fft_st& F, std::
     line += "time=";
     line.append(P.time, strnlen(P.time, sizeof P.time));
     line += ";sensor=";
-    line += radarName;
+    line += settings.radarName;
     line += ";Diag=";
     if (F.nrOfSweeps < 1) {
         line += "NaN";
@@ -280,9 +213,9 @@ void SubscriptionsClass::reflectionLine(const peak_st& P, const fft_st& F, std::
         const std::size_t start = line.size();
         const int sweeps = std::min(F.nrOfSweeps, MAX_NR_OF_SWEEPS);
         // A configured sweep size beyond the record's width must not read past it.
-        const int bins = std::min(sweepsize / 2, MAX_FFT_BUFFER_SIZE);
+        const int bins = std::min(settings.sweepsize / 2, MAX_FFT_BUFFER_SIZE);
         for (int s = 0; s < sweeps; ++s) {
-            if (sweepsize > 1)
+            if (settings.sweepsize > 1)
                 for (int b = 0; b < bins; ++b) {
                     appendFloat5(line, F.data[s][b]);
                     line += ',';
@@ -314,14 +247,14 @@ void SubscriptionsClass::reflectionLine(const peak_st& P, const fft_st& F, std::
         if (line.size() > start) line.pop_back();
     }
     line += ";Window=";
-    appendFloat5(line, P.windowdown * (fourierDistanceCm / 100.0f));
+    appendFloat5(line, P.windowdown * (settings.fourierDistanceCm / 100.0f));
     line += "m,";
-    appendFloat5(line, P.windowup * (fourierDistanceCm / 100.0f));
+    appendFloat5(line, P.windowup * (settings.fourierDistanceCm / 100.0f));
     line += "m;SC=";
     const std::string section(data_heave.section, strnlen(data_heave.section, sizeof data_heave.section));
     appendFloat5(line, cf->ValueFloat(section, "radaroffset") / 100.0f);
     line += "m,";
-    appendFloat5(line, fourierDistanceCm / 100.0f);
+    appendFloat5(line, settings.fourierDistanceCm / 100.0f);
     line += "m;";
 }
 
@@ -342,7 +275,7 @@ int SubscriptionsClass::diag() {
     if (debug > 6)
         std::printf("\nsubfft: %.10s %.10s heave-fftkey=%d  peak-fftkey=%d", data_heave.section, P.section,
                     data_heave.fft_key, P.fft_key);
-    loadSettings(P.section);
+    setVars(P.section);
     if (debug > 6)
         std::printf("\nsub: %.10s %.10s peak_key=%d  fftkey=%d", data_heave.section, P.section, data_heave.peak_key,
                     data_heave.fft_key);
@@ -391,7 +324,7 @@ int SubscriptionsClass::process(int keySubscriptions) {
         const int j = storage->getNext("h", data_index, &data_heave, &length);
         if (j >= 0) {
             data_index = j;
-            loadSettings(data_heave.section);
+            setVars(data_heave.section);
             vintor();
             heave();
             ++k;

@@ -10,11 +10,10 @@
 
 #include "defaults.h"
 #include "records.h"
-#include "sectioncache.h"
+#include "sectionsettings.h"
 
 constexpr std::size_t HEAVE_FRAME_SIZE = 200;
 constexpr std::size_t VINTOR_FRAME_SIZE = 400;
-constexpr int RADAR_NAME_SIZE = 100;
 
 // The heave line in a zeroed frame of HEAVE_FRAME_SIZE bytes, cut to fit.
 // time is the record's 20-byte time field (not necessarily terminated).
@@ -75,20 +74,7 @@ public:
     zmq::socket_t vintorpublisher;
     zmq::socket_t reflpublisher;
     int debug;
-    int sweepsize = 0;
-    int nrofsweeps = 0;
-    float mountingHeight = 0;
-    float mountingAngle = 0;
-    float radarOffset = 0;
-    float cosAngle = 0;
-    float minimumheight = 0;
-    float maximumheight = 0;
-    int minimumbin = 0;
-    int maximumbin = 0;
-    float fourierDistanceCm = 0;
-    char radarName[RADAR_NAME_SIZE] = {};
-    int isFreeSpaceRadar = 0;
-    float pipeDiameter = 0;
+    SectionSettings settings;  // of the record being handled
     heave_st data_heave;
     int data_index = 0;
     int vintordata_pub = 0;
@@ -108,6 +94,7 @@ public:
 
     // The stage loop over ring "h"; never returns.
     int process(int keySubscriptions = KEYSUBSCRIPTIONS);
+    // Loads the settings of a radar section (see SectionSettingsLoader).
     int setVars(const char* section);
     int vintor();
     int heave();
@@ -115,24 +102,15 @@ public:
     int diag();
 
     // Height of the water surface in cm: the radar offset does not enter it.
-    float height() const { return mountingHeight - data_heave.distanceAvg * cosAngle; }
+    float height() const { return settings.mountingHeight - data_heave.distanceAvg * settings.cosAngle; }
     // The reflection line of a peak and a spectrum record, for the current settings.
     void reflectionLine(const peak_st& P, const fft_st& F, std::string& line);
     // The vintor and heave lines of data_heave, for the current settings.
     void composeVintor(char* frame) const;
     void composeHeave(char* frame) const;
-    // setVars for the section of a record, from the cache when it can.
-    void loadSettings(const char* section);
 
 private:
-    // Settings as setVars leaves them once they are read back from the configuration.
-    struct Settings {
-        int sweepsize, nrofsweeps, isFreeSpaceRadar, minimumbin, maximumbin, validDataPointsN;
-        float mountingHeight, mountingAngle, radarOffset, pipeDiameter, minimumheight, maximumheight;
-        float cosAngle, fourierDistanceCm, validDataPointsSteps;
-        char radarName[RADAR_NAME_SIZE];
-    };
-    SectionCache<Settings> settingsOf;
+    SectionSettingsLoader settingsOf_;
 
     std::unique_ptr<SetmemLink> setmem_;
     std::string line_;  // reflection line, reused

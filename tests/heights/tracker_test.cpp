@@ -18,8 +18,8 @@ struct TestPeak {
 
 // Free-space radar, 10 cm per bin, measuring range 1..20 m: a peak at bin b
 // lies at 10*b cm.
-HSettings freeSpace(float margin = 1.0f) {
-    HSettings s;
+SectionSettings freeSpace(float margin = 1.0f) {
+    SectionSettings s;
     s.minimumheight = 1.0f;
     s.maximumheight = 20.0f;
     s.fourierDistanceCm = 10.0f;
@@ -118,7 +118,7 @@ TEST(SurfaceTracker, PeakChoiceByWindowsAndMargin) {
         SCOPED_TRACE(c.what);
         // Last distance 1000 cm, 0.1 s ago: window [880, 1080] cm.
         SurfaceTracker t = trackerAt(1000.0f, 1e12, 1.0, 0);
-        const HSettings s = freeSpace(c.margin);
+        const SectionSettings s = freeSpace(c.margin);
         t.window(s, 1e12 + 100);
         ASSERT_FLOAT_EQ(t.windowdown[0], 880.0f);
         ASSERT_FLOAT_EQ(t.windowup[0], 1080.0f);
@@ -131,7 +131,7 @@ TEST(SurfaceTracker, PeakChoiceByWindowsAndMargin) {
 }
 
 TEST(SurfaceTracker, DistanceOfAPeakInFreeSpaceAndInAStillPipe) {
-    HSettings s;
+    SectionSettings s;
     s.fourierDistanceCm = 14.633912f;
     s.radarOffset = 20.0f;
     s.pipeCorrection = 1.0f;

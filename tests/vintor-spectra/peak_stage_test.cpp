@@ -119,23 +119,23 @@ TEST(PeakSettings, DerivedFromTheRadarSectionOnceThenReadBack)
     EXPECT_EQ(p.setVars("radar1"), 0);
     // Centimetres per bin: c / (2 * sweep speed) * sample rate / n, from the radar constants.
     const double c = 299792458.0 / 1.0003, speed = 512e6 / (512 * 24e-6);
-    EXPECT_NEAR(p.fourierDistanceCm, c / (2 * speed) / (512 * 24e-6) * 100, 1e-3);
-    EXPECT_NEAR(p.fourierDistanceCm, 29.2678, 1e-4);
-    EXPECT_EQ(p.minimumbin, 1);  // floor(0.5 / 0.292678)
-    EXPECT_EQ(p.maximumbin, 70); // ceil(20.3 / 0.292678)
-    EXPECT_FLOAT_EQ(p.thresholdInv, 0.001f);
-    EXPECT_EQ(p.cosAngle, static_cast<float>(std::cos(30.0 * M_PI / 180.0)));
-    EXPECT_EQ(p.isFreeSpaceRadar, 1);
+    EXPECT_NEAR(p.settings.fourierDistanceCm, c / (2 * speed) / (512 * 24e-6) * 100, 1e-3);
+    EXPECT_NEAR(p.settings.fourierDistanceCm, 29.2678, 1e-4);
+    EXPECT_EQ(p.settings.minimumbin, 1);  // floor(0.5 / 0.292678)
+    EXPECT_EQ(p.settings.maximumbin, 70); // ceil(20.3 / 0.292678)
+    EXPECT_FLOAT_EQ(p.settings.thresholdInv, 0.001f);
+    EXPECT_EQ(p.settings.cosAngle, static_cast<float>(std::cos(30.0 * M_PI / 180.0)));
+    EXPECT_EQ(p.settings.isFreeSpaceRadar, 1);
     EXPECT_EQ(cf.ValueInt("radar1", "calculated"), 1);
     EXPECT_EQ(cf.ValueInt("radar1", "minimumbin"), 1);
     EXPECT_EQ(cf.ValueInt("radar1", "maximumbin"), 70);
 
     // The next record reads back the stored six-digit texts.
     p.setVars("radar1");
-    EXPECT_EQ(p.cosAngle, 0.866025f);
-    EXPECT_EQ(p.thresholdInv, 0.001f);
-    EXPECT_EQ(p.minimumbin, 1);
-    EXPECT_EQ(p.maximumbin, 70);
+    EXPECT_EQ(p.settings.cosAngle, 0.866025f);
+    EXPECT_EQ(p.settings.thresholdInv, 0.001f);
+    EXPECT_EQ(p.settings.minimumbin, 1);
+    EXPECT_EQ(p.settings.maximumbin, 70);
 
     // The peak record carries the range and its window edges.
     auto in = spectrum("radar1", 512, 2);
@@ -169,7 +169,7 @@ TEST(PeakSettings, AlternatingSectionsKeepTheirOwnRanges)
             p.processRecord(*in, round, *out);
             EXPECT_EQ(out->minimumbin, c.minimumbin) << c.section << " round " << round;
             EXPECT_EQ(out->maximumbin, c.maximumbin) << c.section << " round " << round;
-            EXPECT_NEAR(p.fourierDistanceCm, 29.2678, 1e-4);
+            EXPECT_NEAR(p.settings.fourierDistanceCm, 29.2678, 1e-4);
         }
     }
 }
@@ -180,10 +180,10 @@ TEST(PeakSettings, MissingAndUnusableSettings)
     // No threshold: 10^0; no sweep size: the range 1..2, in which nothing is searched.
     PeakClass p(&cf);
     p.setVars("radar2");
-    EXPECT_EQ(p.thresholdInv, 1.0f);
-    EXPECT_EQ(p.minimumbin, 1);
-    EXPECT_EQ(p.maximumbin, 2);
-    EXPECT_EQ(p.isFreeSpaceRadar, 0);
+    EXPECT_EQ(p.settings.thresholdInv, 1.0f);
+    EXPECT_EQ(p.settings.minimumbin, 1);
+    EXPECT_EQ(p.settings.maximumbin, 2);
+    EXPECT_EQ(p.settings.isFreeSpaceRadar, 0);
     auto in = spectrum("radar2", 512, 1);
     for (int i = 0; i < 256; ++i)
         in->data[0][i] = (i % 4 == 0) ? 100.0f : 0.0f;
@@ -196,8 +196,8 @@ TEST(PeakSettings, MissingAndUnusableSettings)
     cf.setValue("radar0", "maximumheight", std::string("1e300"));
     cf.setValue("radar0", "minimumheight", std::string("nan"));
     p.setVars("radar0");
-    EXPECT_EQ(p.minimumbin, 0);
-    EXPECT_GT(p.maximumbin, 1000000);
+    EXPECT_EQ(p.settings.minimumbin, 0);
+    EXPECT_GT(p.settings.maximumbin, 1000000);
     auto big = spectrum("radar0", 256, 1);
     big->data[0][40] = 5.0f;
     p.processRecord(*big, 0, *out);

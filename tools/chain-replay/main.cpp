@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         std::memcpy(&heights->data_peak, peaks.get(), sizeof(peak_st));
         heights->handleRecord(pSlot, status);
         std::memcpy(&lines->data_heave, &heights->data_heave, sizeof(heave_st));
-        lines->loadSettings(lines->data_heave.section);
+        lines->setVars(lines->data_heave.section);
         char vintor[VINTOR_FRAME_SIZE], heave[HEAVE_FRAME_SIZE];
         lines->composeVintor(vintor);
         lines->composeHeave(heave);
