@@ -13,6 +13,7 @@
 
 #include "boardlink.h"
 #include "clocklock.h"
+#include "configrequest.h"
 #include "pairing.h"
 #include "pid.h"
 #include "semflag.h"
@@ -60,23 +61,12 @@ bool bindFeed(Feeds& f, const char* endpoint)
 int fetchSettings(const TarnixOptions& o, zmq::context_t& ctx, Json::Value* root)
 {
     std::string reply;
-    try {
-        zmq::socket_t req(ctx, zmq::socket_type::req);
-        req.set(zmq::sockopt::linger, 0);
-        req.connect(o.configEndpoint);
-        if (!o.quiet) printf("Sending request %s..\n", TARNIX_REQUEST);
-        if (!req.send(zmq::buffer(TARNIX_REQUEST, strlen(TARNIX_REQUEST)), zmq::send_flags::none)) return 3;
-        zmq::message_t msg;
-        if (!req.recv(msg, zmq::recv_flags::none)) return 3;
-        reply = msg.to_string();
-    } catch (const zmq::error_t&) {
-        return 3;
-    }
+    ConfigRequest request(ctx, o.configEndpoint, ConfigRequest::Options());
+    if (!o.quiet) printf("Sending request %s..\n", TARNIX_REQUEST);
+    if (request.exchange(TARNIX_REQUEST, &reply) != ConfigRequest::Ok) return 3;
     if (!o.quiet) printf("Received: %s\n", reply.c_str());
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errs;
-    if (!reader->parse(reply.data(), reply.data() + reply.size(), root, &errs)) {
+    if (!parseReply(reply, root, &errs)) {
         printf("Failed to parse JSON\r\n%s\n", errs.c_str());
         fflush(stdout);
         return 3;

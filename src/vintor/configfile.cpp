@@ -1,7 +1,6 @@
 #include "configfile.h"
 
 #include <json/json.h>
-#include <zmq.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -14,48 +13,44 @@
 #include <sstream>
 #include <utility>
 
+#include "configrequest.h"
 #include "misc.h"
 
 namespace {
 
-// One REQ connection to the service; closed when the exchange ends.
+// One connection to the service for one or more exchanges. No time-out: a
+// silent service holds the program; a failed exchange ends it with status 3.
 class ServiceLink {
 public:
-    explicit ServiceLink(int port) {
-        if (const char* failed = openLocalSocket(ZMQ_REQ, port, nullptr, &ctx_, &sock_)) fail(failed);
-    }
-    ~ServiceLink() {
-        if (sock_ != nullptr) zmq_close(sock_);
-        if (ctx_ != nullptr) zmq_ctx_term(ctx_);
-    }
-    ServiceLink(const ServiceLink&) = delete;
-    ServiceLink& operator=(const ServiceLink&) = delete;
+    explicit ServiceLink(int port) : request_(localEndpoint(port), textReplies()) {}
 
-    // Sends the request without a terminator and waits, without time-out, for
-    // the reply; the reply text ends at its first NUL.
+    // Sends the request up to its first NUL; the reply text ends at its first NUL.
     std::string exchange(const std::string& request) {
-        size_t len = strnlen(request.c_str(), request.size());
-        while (zmq_send(sock_, request.data(), len, 0) < 0) {
-            if (errno != EINTR) fail("configuration request send");
+        std::string reply;
+        switch (request_.exchange(request.substr(0, strnlen(request.c_str(), request.size())), &reply)) {
+        case ConfigRequest::Ok:
+            return reply;
+        case ConfigRequest::ConnectFailed:
+            fail("zmq_connect");
+        case ConfigRequest::SendFailed:
+            fail("configuration request send");
+        default:
+            fail("configuration reply receive");
         }
-        zmq_msg_t msg;
-        zmq_msg_init(&msg);
-        while (zmq_msg_recv(&msg, sock_, 0) < 0) {
-            if (errno != EINTR) fail("configuration reply receive");
-        }
-        const char* data = static_cast<const char*>(zmq_msg_data(&msg));
-        std::string reply(data, strnlen(data, zmq_msg_size(&msg)));
-        zmq_msg_close(&msg);
-        return reply;
     }
 
 private:
-    [[noreturn]] static void fail(const char* what) {
+    static ConfigRequest::Options textReplies() {
+        ConfigRequest::Options o;
+        o.textReply = true;
+        return o;
+    }
+    [[noreturn]] void fail(const char* what) {
+        errno = request_.error();
         perror(what);
         exit(3);
     }
-    void* ctx_ = nullptr;
-    void* sock_ = nullptr;
+    ConfigRequest request_;
 };
 
 const char* const kGeneralRequest = "{\"get\":{\"general\":\"\"}}";
@@ -88,14 +83,6 @@ void storeGroup(const std::string& section, const Json::Value& group, std::map<s
     }
 }
 
-bool parse(const std::string& text, Json::Value* root) {
-    Json::CharReaderBuilder builder;
-    builder["collectComments"] = false;
-    std::string errs;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(text.data(), text.data() + text.size(), root, &errs);
-}
-
 // "radar", "radar2", "radar3" of the service are radar0..radar2 of the program.
 const char* radarSection(const std::string& name) {
     if (name == "radar") return "radar0";
@@ -117,20 +104,6 @@ std::string streamText(T value) {
 
 }  // namespace
 
-const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock) {
-    *ctx = zmq_ctx_new();
-    if (*ctx == nullptr) return "zmq_ctx_new";
-    zmq_ctx_set(*ctx, ZMQ_IO_THREADS, 1);
-    zmq_ctx_set(*ctx, ZMQ_MAX_SOCKETS, 1023);
-    *sock = zmq_socket(*ctx, type);
-    if (*sock == nullptr) return "zmq_socket";
-    if (linger != nullptr) zmq_setsockopt(*sock, ZMQ_LINGER, linger, sizeof *linger);
-    char endpoint[64];
-    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
-    if (zmq_connect(*sock, endpoint) != 0) return "zmq_connect";
-    return nullptr;
-}
-
 ConfigFile::ConfigFile() : usingMemcache(1), confport(0), subscport(0) {}
 
 ConfigFile::ConfigFile(int lconfport, int lsubscport)
@@ -143,12 +116,12 @@ int ConfigFile::readConfig() {
     content_.clear();
 
     Json::Value root;
-    if (!parse(link.exchange(kGeneralRequest), &root)) return 3;
+    if (!parseReply(link.exchange(kGeneralRequest), &root)) return 3;
 
     std::string reply = link.exchange(kSectionsRequest);
     printf("Received: %s\n", reply.c_str());
     root = Json::Value();
-    if (!parse(reply, &root)) return 3;
+    if (!parseReply(reply, &root)) return 3;
 
     const Json::Value* success = root.isObject() ? root.find("success", "success" + 7) : nullptr;
     if (success == nullptr || !(success->isObject() || success->isNull())) {

@@ -45,11 +45,3 @@ private:
     const std::string* find(const std::string& section, const std::string& entry) const;
     void store(const std::string& section, const std::string& entry, const std::string& text);
 };
-
-// Makes a context of one I/O thread (room for 1023 sockets) and a socket of
-// `type` in it connected to tcp://localhost:<port>, with ZMQ_LINGER set first
-// when `linger` is given; the configuration client and the supervisor's notice
-// feed both open their links so. Returns null, or the name of the call that
-// failed with errno still telling why; what was made is left in *ctx and *sock
-// for the caller to close.
-const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock);

@@ -85,30 +85,6 @@ std::string validDataRequest(float percentage) {
 
 // ---------------------------------------------------------------------------
 
-SetmemLink::SetmemLink(zmq::context_t& context, int port, int timeoutMs)
-    : context_(context), endpoint_("tcp://localhost:" + std::to_string(port)), timeoutMs_(timeoutMs) {}
-
-bool SetmemLink::send(const std::string& request) {
-    try {
-        if (!socket_) {
-            socket_ = std::make_unique<zmq::socket_t>(context_, zmq::socket_type::req);
-            socket_->set(zmq::sockopt::linger, 0);
-            socket_->set(zmq::sockopt::rcvtimeo, timeoutMs_);
-            socket_->set(zmq::sockopt::sndtimeo, timeoutMs_);
-            socket_->connect(endpoint_);
-        }
-        if (socket_->send(zmq::buffer(request), zmq::send_flags::none)) {
-            zmq::message_t reply;
-            if (socket_->recv(reply, zmq::recv_flags::none)) return true;
-        }
-    } catch (const zmq::error_t& e) {
-        std::printf("\nSub: setmem request failed: %s", e.what());
-    }
-    // A REQ socket that missed its reply cannot send again: start afresh.
-    socket_.reset();
-    return false;
-}
-
 SubscriptionsClass::SubscriptionsClass(ConfigFile* cfp)
     : cf(cfp), context(1, 1023), heavepublisher(context, zmq::socket_type::pub),
       vintorpublisher(context, zmq::socket_type::pub), reflpublisher(context, zmq::socket_type::pub),
@@ -173,9 +149,17 @@ void SubscriptionsClass::report(float percentage) {
         pendingPercentage = percentage;
         return;
     }
-    if (!setmem_) setmem_ = std::make_unique<SetmemLink>(context, cf->confport, setmemTimeoutMs);
+    if (!setmem_) {
+        ConfigRequest::Options o;
+        o.timeoutMs = setmemTimeoutMs;
+        setmem_ = std::make_unique<ConfigRequest>(context, localEndpoint(cf->confport), o);
+    }
     lastAttemptMs = now;
-    if (setmem_->send(validDataRequest(percentage))) {
+    std::string reply;
+    const ConfigRequest::Result r = setmem_->exchange(validDataRequest(percentage), &reply);
+    if (r != ConfigRequest::Ok && r != ConfigRequest::TimedOut)
+        std::printf("\nSub: setmem request failed: %s", setmem_->reason());
+    if (r == ConfigRequest::Ok) {
         validData.percentagePrev = percentage;
         percentagePending = false;
     } else {

@@ -8,6 +8,7 @@
 #include <string>
 #include <zmq.hpp>
 
+#include "configrequest.h"
 #include "defaults.h"
 #include "records.h"
 #include "sectionsettings.h"
@@ -48,22 +49,6 @@ std::string validDataRequest(float percentage);
 
 class ConfigFile;
 class SharedMem;
-
-// Fire-and-forget request socket for the valid-data share: a configuration
-// service that does not answer must never hold up the result feeds.
-class SetmemLink {
-public:
-    SetmemLink(zmq::context_t& context, int port, int timeoutMs);
-    // true when the service answered within the time-out; after a time-out the
-    // socket is dropped and the next request goes out on a fresh one.
-    bool send(const std::string& request);
-
-private:
-    zmq::context_t& context_;
-    std::string endpoint_;
-    int timeoutMs_;
-    std::unique_ptr<zmq::socket_t> socket_;
-};
 
 class SubscriptionsClass {
 public:
@@ -112,7 +97,9 @@ public:
 private:
     SectionSettingsLoader settingsOf_;
 
-    std::unique_ptr<SetmemLink> setmem_;
+    // The valid-data share goes to the service with a time-out: a service
+    // that does not answer must never hold up the result feeds.
+    std::unique_ptr<ConfigRequest> setmem_;
     std::string line_;  // reflection line, reused
     void report(float percentage);
 };

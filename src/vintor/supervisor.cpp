@@ -82,6 +82,25 @@ void signal_handler(int) {
     _exit(0);
 }
 
+// A context of one I/O thread (room for 1023 sockets) and a socket of `type`
+// in it connected to tcp://localhost:<port>, with ZMQ_LINGER set first when
+// `linger` is given. Returns null, or the name of the call that failed with
+// errno still telling why; what was made is left in *ctx and *sock for the
+// caller to close.
+const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock) {
+    *ctx = zmq_ctx_new();
+    if (*ctx == nullptr) return "zmq_ctx_new";
+    zmq_ctx_set(*ctx, ZMQ_IO_THREADS, 1);
+    zmq_ctx_set(*ctx, ZMQ_MAX_SOCKETS, 1023);
+    *sock = zmq_socket(*ctx, type);
+    if (*sock == nullptr) return "zmq_socket";
+    if (linger != nullptr) zmq_setsockopt(*sock, ZMQ_LINGER, linger, sizeof *linger);
+    char endpoint[64];
+    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
+    if (zmq_connect(*sock, endpoint) != 0) return "zmq_connect";
+    return nullptr;
+}
+
 bool parsePort(const char* text, int* port) {
     long v = strtol(text, nullptr, 10);
     if (v < 1 || v > 65535) return false;

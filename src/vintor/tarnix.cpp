@@ -6,10 +6,11 @@
 #include <cstring>
 #include <memory>
 
-#include <json/json.h>
+#include <json/value.h>
 #include <zmq.hpp>
 
 #include "configfile.h"
+#include "configrequest.h"
 
 namespace {
 
@@ -27,31 +28,23 @@ const Json::Value* objectMember(const Json::Value& v, const char* name)
 } // namespace
 
 TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
-    : RadarFrontEnd(cfp, Sec, timeout), jcf(Json::nullValue)
+    : RadarFrontEnd(cfp, Sec, timeout)
 {
     context = new zmq::context_t(1, 1023);
     std::string reply;
     {
-        zmq::socket_t req(*context, zmq::socket_type::req);
-        req.set(zmq::sockopt::ipv6, 1);
-        req.set(zmq::sockopt::linger, 0);
+        ConfigRequest::Options o;
+        o.ipv6 = true;
+        o.textReply = true;
         // The service vintor was started with, not a fixed port: another port would hang here for ever.
         const int port = (cfp != nullptr && cfp->confport > 0) ? cfp->confport : DEFAULT_CONFIG_PORT;
-        req.connect("tcp://127.0.0.1:" + std::to_string(port));
-        try {
-            if (!req.send(zmq::buffer(PUBLISHER_REQUEST, strlen(PUBLISHER_REQUEST)), zmq::send_flags::none)) exit(3);
-            zmq::message_t msg;
-            if (!req.recv(msg, zmq::recv_flags::none)) exit(3);
-            reply.assign(static_cast<const char*>(msg.data()), strnlen(static_cast<const char*>(msg.data()), msg.size()));
-        } catch (const zmq::error_t&) {
-            exit(3);
-        }
+        ConfigRequest request(*context, "tcp://127.0.0.1:" + std::to_string(port), o);
+        if (request.exchange(PUBLISHER_REQUEST, &reply) != ConfigRequest::Ok) exit(3);
     }
 
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value jcf;
     std::string errs;
-    if (!reader->parse(reply.data(), reply.data() + reply.size(), &jcf, &errs)) {
+    if (!parseReply(reply, &jcf, &errs)) {
         printf("Errormgs: %s\n", ("Failed to parse JSON\r\n" + errs).c_str());
         fflush(stdout);
         exit(3);

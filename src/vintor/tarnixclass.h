@@ -3,12 +3,7 @@
 // "tarnix.h"; this is the class.)
 #pragma once
 
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <string>
-
-#include <json/value.h>
 
 #include "frontend.h"
 #include "tarnix.h"
@@ -20,14 +15,8 @@ class socket_t;
 
 class TarnixClass : public RadarFrontEnd {
 public:
-    std::string devicename;
-    int sweepSpeed = 0;
     int sweepSize = 0;
     int nrOfSweeps = 0;
-    int sockfd = -1;
-    struct sockaddr_in server {};
-    struct addrinfo* serverinfo = nullptr;
-    Json::Value jcf;
     zmq::context_t* context = nullptr;
     zmq::socket_t* subscriber = nullptr;
 

@@ -1,4 +1,5 @@
 // The configuration service stand-in as a real process on free loopback ports.
+#include "configrequest.h"
 #include "harness.h"
 
 #include <gtest/gtest.h>
@@ -295,6 +296,53 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
         Process p(configservicePath(), c.args);
         ASSERT_TRUE(p.wait(milliseconds(5000)));
         EXPECT_EQ(p.exitCode(), c.code) << c.args[0];
+    }
+}
+
+TEST(ServiceStart, ToolsExplainTheirArguments)
+{
+    Process::Options merged;
+    merged.mergeStderr = true;
+    Process service(configservicePath(), {"--reply", "sometimes"}, merged);
+    ASSERT_TRUE(service.wait(milliseconds(5000)));
+    service.drain(milliseconds(100));
+    EXPECT_EQ(service.exitCode(), 1);
+    EXPECT_NE(service.output().find("nonjson, nosuccess and silent"), std::string::npos) << service.output();
+
+    // Asks for nothing: the endpoint has no service behind it.
+    Process help(REQUEST_BIN, {"-e", "tcp://127.0.0.1:1", "-t", "100", "--help"}, merged);
+    ASSERT_TRUE(help.wait(milliseconds(5000)));
+    help.drain(milliseconds(100));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_EQ(help.output().rfind("Use: ", 0), 0u) << help.output();
+}
+
+TEST(ConfigRequest, RepliesTimeOutsAndEndpointsThatCannotBe)
+{
+    ConfigServiceOptions o;
+    o.reply = "silent";
+    auto silent = startConfigServiceOnFreePorts(&o);
+    ASSERT_TRUE(silent);
+    ConfigRequest::Options shortWait;
+    shortWait.timeoutMs = 200;
+    ConfigRequest toSilent(localEndpoint(o.repPort), shortWait);
+    std::string reply;
+    // After a time-out the next request goes out on a fresh socket.
+    EXPECT_EQ(toSilent.exchange("{\"get\":\"\"}", &reply), ConfigRequest::TimedOut);
+    EXPECT_EQ(toSilent.exchange("{\"get\":\"\"}", &reply), ConfigRequest::TimedOut);
+
+    ConfigRequest bad("tcp://no such host", shortWait);
+    EXPECT_EQ(bad.exchange("{}", &reply), ConfigRequest::ConnectFailed);
+    EXPECT_STRNE(bad.reason(), "");
+
+    const struct { const char* reply; bool json; } replies[] = {
+        {"{\"success\":{}}", true}, {"[1,2]", true}, {"this reply is not JSON", false}, {"", false}, {"{\"a\":", false},
+    };
+    for (const auto& c : replies) {
+        Json::Value root;
+        std::string errors;
+        EXPECT_EQ(parseReply(c.reply, &root, &errors), c.json) << c.reply;
+        EXPECT_EQ(errors.empty(), c.json) << c.reply;
     }
 }
 

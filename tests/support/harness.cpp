@@ -1,6 +1,6 @@
 #include "harness.h"
 
-#include "exchange.h"
+#include "configrequest.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>

@@ -104,7 +104,7 @@ int main(int argc, char** argv)
         } else if (a == "--reply") {
             replyMode = v;
             if (replyMode != "nonjson" && replyMode != "nosuccess" && replyMode != "silent") {
-                usage(argv[0]);
+                fprintf(stderr, "configservice: --reply %s: the values are nonjson, nosuccess and silent\n", v);
                 return 1;
             }
         } else if (a == "--null-section") {

@@ -1,13 +1,21 @@
 // Sends one request to the configuration service and prints the reply: for the
 // demo and for a person checking what the service serves.
-#include "exchange.h"
-
-#include <zmq.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "configrequest.h"
+
+namespace {
+
+int usage(const char* program, FILE* to, int status)
+{
+    fprintf(to, "Use: %s [-e endpoint(tcp://127.0.0.1:5010)] [-t ms(5000)] '<json request>'\n", program);
+    return status;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -16,7 +24,9 @@ int main(int argc, char** argv)
     std::string text;
     bool haveText = false;
     for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "-e") == 0 && i + 1 < argc) {
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            return usage(argv[0], stdout, 0);
+        } else if (strcmp(argv[i], "-e") == 0 && i + 1 < argc) {
             endpoint = argv[++i];
         } else if (strcmp(argv[i], "-t") == 0 && i + 1 < argc) {
             timeoutMs = strtol(argv[++i], nullptr, 10);
@@ -28,20 +38,21 @@ int main(int argc, char** argv)
             break;
         }
     }
-    if (!haveText) {
-        fprintf(stderr, "Use: %s [-e endpoint(tcp://127.0.0.1:5010)] [-t ms(5000)] '<json request>'\n", argv[0]);
-        return 1;
-    }
-    try {
-        std::string reply;
-        if (!requestReply(endpoint, text, &reply, std::chrono::milliseconds(timeoutMs))) {
-            fprintf(stderr, "no reply from %s within %ld ms\n", endpoint.c_str(), timeoutMs);
-            return 2;
-        }
+    if (!haveText) return usage(argv[0], stderr, 1);
+    ConfigRequest::Options o;
+    o.timeoutMs = static_cast<int>(timeoutMs);
+    o.ipv6 = true;
+    ConfigRequest request(endpoint, o);
+    std::string reply;
+    switch (request.exchange(text, &reply)) {
+    case ConfigRequest::Ok:
         printf("%s\n", reply.c_str());
-    } catch (const zmq::error_t& e) {
-        fprintf(stderr, "%s: %s\n", endpoint.c_str(), e.what());
+        return 0;
+    case ConfigRequest::TimedOut:
+        fprintf(stderr, "no reply from %s within %ld ms\n", endpoint.c_str(), timeoutMs);
+        return 2;
+    default:
+        fprintf(stderr, "%s: %s\n", endpoint.c_str(), request.reason());
         return 3;
     }
-    return 0;
 }

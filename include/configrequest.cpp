@@ -1,0 +1,103 @@
+#include "configrequest.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <json/reader.h>
+
+ConfigRequest::ConfigRequest(zmq::context_t& context, std::string endpoint, const Options& options)
+    : context_(context), endpoint_(std::move(endpoint)), options_(options) {}
+
+ConfigRequest::ConfigRequest(std::string endpoint, const Options& options)
+    : own_(new zmq::context_t(1, 1023)), context_(*own_), endpoint_(std::move(endpoint)), options_(options) {}
+
+ConfigRequest::~ConfigRequest() { socket_.reset(); }
+
+const char* ConfigRequest::reason() const { return zmq_strerror(error_); }
+
+ConfigRequest::Result ConfigRequest::connect() {
+    try {
+        socket_.reset(new zmq::socket_t(context_, zmq::socket_type::req));
+        // A reply that will never come must not hold the program at its end.
+        socket_->set(zmq::sockopt::linger, 0);
+        if (options_.ipv6) socket_->set(zmq::sockopt::ipv6, 1);
+        if (options_.timeoutMs >= 0) {
+            socket_->set(zmq::sockopt::rcvtimeo, options_.timeoutMs);
+            socket_->set(zmq::sockopt::sndtimeo, options_.timeoutMs);
+        }
+        socket_->connect(endpoint_);
+        return Ok;
+    } catch (const zmq::error_t& e) {
+        error_ = e.num();
+        socket_.reset();
+        return ConnectFailed;
+    }
+}
+
+ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::string* reply) {
+    if (!socket_) {
+        const Result r = connect();
+        if (r != Ok) return r;
+    }
+    Result failed = SendFailed;
+    try {
+        zmq::send_result_t sent;
+        for (;;) {
+            try {
+                sent = socket_->send(zmq::buffer(text), zmq::send_flags::none);
+                break;
+            } catch (const zmq::error_t& e) {
+                if (e.num() != EINTR) throw;
+            }
+        }
+        if (!sent) {
+            error_ = EAGAIN;
+            socket_.reset();
+            return TimedOut;
+        }
+        failed = ReceiveFailed;
+        zmq::message_t msg;
+        zmq::recv_result_t got;
+        for (;;) {
+            try {
+                got = socket_->recv(msg, zmq::recv_flags::none);
+                break;
+            } catch (const zmq::error_t& e) {
+                if (e.num() != EINTR) throw;
+            }
+        }
+        if (!got) {
+            error_ = EAGAIN;
+            socket_.reset();
+            return TimedOut;
+        }
+        const char* data = static_cast<const char*>(msg.data());
+        reply->assign(data, options_.textReply ? strnlen(data, msg.size()) : msg.size());
+        return Ok;
+    } catch (const zmq::error_t& e) {
+        error_ = e.num();
+        socket_.reset();
+        return failed;
+    }
+}
+
+std::string localEndpoint(int port) { return "tcp://localhost:" + std::to_string(port); }
+
+bool parseReply(const std::string& reply, Json::Value* root, std::string* errors) {
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string why;
+    const bool ok = reader->parse(reply.data(), reply.data() + reply.size(), root, &why);
+    if (errors != nullptr) *errors = why;
+    return ok;
+}
+
+bool requestReply(const std::string& endpoint, const std::string& text, std::string* reply,
+                  std::chrono::milliseconds timeout) {
+    ConfigRequest::Options o;
+    o.timeoutMs = static_cast<int>(timeout.count());
+    o.ipv6 = true;
+    ConfigRequest request(endpoint, o);
+    return request.exchange(text, reply) == ConfigRequest::Ok;
+}

@@ -1,0 +1,61 @@
+// Requests to the configuration service: one REQ socket that sends a request
+// and waits for the reply, and one parser for the replies. Every program and
+// tool that asks the service uses them, each with its own request texts,
+// time-out and failure policy (exchange reports; the caller decides).
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include <json/value.h>
+#include <zmq.hpp>
+
+class ConfigRequest {
+public:
+    struct Options {
+        int timeoutMs = -1;      // for sending and for the reply; -1: no limit
+        bool ipv6 = false;       // ZMQ_IPV6 on the socket
+        bool textReply = false;  // the reply ends at its first NUL, as a C text
+    };
+    enum Result { Ok, ConnectFailed, SendFailed, ReceiveFailed, TimedOut };
+
+    // On the caller's context.
+    ConfigRequest(zmq::context_t& context, std::string endpoint, const Options& options);
+    // On a context of its own: one I/O thread, at most 1023 sockets.
+    ConfigRequest(std::string endpoint, const Options& options);
+    ~ConfigRequest();
+    ConfigRequest(const ConfigRequest&) = delete;
+    ConfigRequest& operator=(const ConfigRequest&) = delete;
+
+    // Sends `text` and waits for the reply. After a failure the next exchange
+    // starts on a fresh socket (a request socket that missed its reply cannot
+    // send again).
+    Result exchange(const std::string& text, std::string* reply);
+
+    // errno of the last failure, and its text.
+    int error() const { return error_; }
+    const char* reason() const;
+
+private:
+    Result connect();
+
+    std::unique_ptr<zmq::context_t> own_;
+    zmq::context_t& context_;
+    std::string endpoint_;
+    Options options_;
+    std::unique_ptr<zmq::socket_t> socket_;
+    int error_ = 0;
+};
+
+// The request endpoint of a service on this host.
+std::string localEndpoint(int port);
+
+// Parses a reply as JSON; false, with the parser's message in *errors when
+// given, when it is not.
+bool parseReply(const std::string& reply, Json::Value* root, std::string* errors = nullptr);
+
+// One request on a fresh socket, waiting up to `timeout`; false when it could
+// not be sent or no reply came in time.
+bool requestReply(const std::string& endpoint, const std::string& text, std::string* reply,
+                  std::chrono::milliseconds timeout);
