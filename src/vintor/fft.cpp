@@ -13,6 +13,7 @@
 #include <zmq.hpp>
 
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -360,11 +361,10 @@ int FFTClass::generateFFT()
 
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
-    char address[64];
-    snprintf(address, sizeof address, "tcp://*:%d", port);
+    const std::string address = feedAddress(port);
     if (debug == 0)
-        printf("Starting fft publisher: %s\n", address);
-    publisher.bind(address);
+        printf("Starting fft publisher: %s\n", address.c_str());
+    bindFeed(publisher, address, "fft", BindFailure::EndStage);
 
     SharedMem sm(cf);
     // The radar manager owns the list; an empty one means a single radar0.

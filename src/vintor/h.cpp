@@ -9,6 +9,7 @@
 #include <zmq.hpp>
 
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 
@@ -328,16 +329,9 @@ int HClass::process(int keyH, int keySubscriptions) {
 
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
-    char endpoint[64];
-    std::snprintf(endpoint, sizeof endpoint, "tcp://*:%d", hdata_pub);
-    if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint);
-    try {
-        publisher.bind(endpoint);
-    } catch (const zmq::error_t& e) {
-        // Without its feed the stage cannot do its job: end, and be started again.
-        std::fprintf(stderr, "h publisher %s: %s\n", endpoint, e.what());
-        std::exit(1);
-    }
+    const std::string endpoint = feedAddress(hdata_pub);
+    if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint.c_str());
+    bindFeed(publisher, endpoint, "h", BindFailure::EndStage);
 
     SharedMem storage(cf);
     int index = storage.getIndex("p");

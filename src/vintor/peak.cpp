@@ -14,6 +14,7 @@
 #include <zmq.hpp>
 
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -150,11 +151,10 @@ int PeakClass::generatePeak()
 
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
-    char address[64];
-    snprintf(address, sizeof address, "tcp://*:%d", port);
+    const std::string address = feedAddress(port);
     if (debug == 0)
-        printf("Starting peak publisher: %s\n", address);
-    publisher.bind(address);
+        printf("Starting peak publisher: %s\n", address.c_str());
+    bindFeed(publisher, address, "peak", BindFailure::EndStage);
 
     fflush(stdout); // the start-up line reaches a log even while the stage waits
     SharedMem sm(cf);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -287,16 +288,11 @@ int SubscriptionsClass::process(int keySubscriptions) {
                  {"reflection", "refl", reflpublisher, refldata_pub}};
     for (Feed& f : feeds) {
         f.port = cf->ValueInt("publishers", f.key);
-        char endpoint[64];
-        std::snprintf(endpoint, sizeof endpoint, "tcp://*:%d", f.port);
-        if (debug != 0) std::printf("Starting %s publisher: %s\n", f.label, endpoint);
-        try {
-            f.socket.set(zmq::sockopt::ipv6, 1);
-            f.socket.bind(endpoint);
-        } catch (const zmq::error_t& e) {
-            // That feed stays silent; the others and the valid-data share go on.
-            std::printf("\nSub: cannot bind %s publisher %s: %s\n", f.label, endpoint, e.what());
-        }
+        const std::string endpoint = feedAddress(f.port);
+        if (debug != 0) std::printf("Starting %s publisher: %s\n", f.label, endpoint.c_str());
+        f.socket.set(zmq::sockopt::ipv6, 1);
+        // That feed stays silent; the others and the valid-data share go on.
+        bindFeed(f.socket, endpoint, f.label, BindFailure::KeepGoing);
     }
     std::fflush(stdout);
     // Only records written after this start are new: a restarted stage must not

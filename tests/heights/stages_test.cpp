@@ -2,7 +2,12 @@
 // rings in a mapped file, real semaphores and loopback feeds.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,7 +15,9 @@
 
 #include "configfile.h"
 #include "harness.h"
+#include "fft.h"
 #include "h.h"
+#include "peak.h"
 #include "stage_fixture.h"
 #include "subscriptions.h"
 
@@ -233,4 +240,75 @@ TEST(Stages, SilentConfigurationServiceNeverStopsTheFeeds) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     const auto requests = testsupport::readRequestLog(run.dir.file("requests.log"));
     EXPECT_EQ(requests.size(), 1u);
+}
+
+namespace {
+
+// Holds a TCP port on every address, as another program would.
+struct HeldPort {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    HeldPort() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        socklen_t len = sizeof a;
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 1);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~HeldPort() { close(fd); }
+};
+
+}  // namespace
+
+TEST(Stages, AStageWhoseFeedCannotBindSaysWhereAndWhyAndEndsWithStatusOne) {
+    Rings rings(2);
+    HeldPort held;
+    ConfigFile cf(0, 0);
+    for (const char* feed : {"fft", "peak", "h"}) cf.setValue("publishers", feed, held.port);
+    const struct {
+        const char* label;
+        std::function<void()> run;
+    } stages[] = {
+        {"fft", [&] {
+             std::unique_ptr<FFTClass> fft(new FFTClass(&cf));
+             fft->semFftKey = rings.keys[0];
+             fft->semPeakKey = rings.keys[1];
+             fft->generateFFT();
+         }},
+        {"peak", [&] {
+             PeakClass peak(&cf);
+             peak.semPeakKey = rings.keys[0];
+             peak.semHKey = rings.keys[1];
+             peak.generatePeak();
+         }},
+        {"h", [&] { HClass(&cf).process(rings.keys[0], rings.keys[1]); }},
+    };
+    // Forked, not run again from the start: the held port is this process's.
+    testing::GTEST_FLAG(death_test_style) = "fast";
+    for (const auto& stage : stages) {
+        const std::string message =
+            std::string(stage.label) + " publisher tcp://\\*:" + std::to_string(held.port) + ": Address already in use";
+        EXPECT_EXIT(stage.run(), testing::ExitedWithCode(1), message) << stage.label;
+    }
+}
+
+TEST(Stages, AResultFeedThatCannotBindStaysSilentWhileTheOthersGoOn) {
+    Rings rings(1);
+    Ports ports;
+    HeldPort held;
+    ports.heave = held.port;
+    ConfigFile cf(0, 0);
+    configure(cf, ports);
+    Child stage([&] { SubscriptionsClass(&cf).process(rings.keys[0]); });
+    zmq::context_t ctx;
+    zmq::socket_t vintor = subscriber(ctx, ports.vintor);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    SharedMem storage(&cf);
+    heave_st r = heightRecord(T0, 500);
+    storage.add("h", &r, sizeof r);
+    setSemaphore(getSemaphore(rings.keys[0]), 1);
+    EXPECT_EQ(text(receive(vintor)).substr(0, 36), "time=1765257600000;sensor=radarA;Vin");
 }
