@@ -1,26 +1,21 @@
 #include "radars.h"
 
-#include <errno.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 
 #include "configfile.h"
 #include "misc.h"
 #include "radar.h"
 #include "sharedmem.h"
-#include "supervisor.h"
 #include "timer.h"
 
 RadarsClass::RadarsClass(ConfigFile* cfp, const RadarsSettings& settings) : cf(cfp), settings_(settings) {
     debug = cf->ValueInt("vintor", "debugradars");
-    std::memset(&pl, 0, sizeof pl);
 }
 
 RadarsClass::~RadarsClass() { delete storage_; }
@@ -39,22 +34,20 @@ int RadarsClass::addRadar(std::string section) {
         printf("\nAddRadar: %s has no shared file, not started", section.c_str());
         return 1;
     }
-    for (const pidlist_st& e : pid_list) {
+    for (const pidlist_st& e : radars_.entries()) {
         if (section == e.name) {
             printf("\nAddRadar: %s runs already (pid %d), not started again", section.c_str(), e.pid);
             return 1;
         }
     }
-    fflush(stdout);
     const pid_t manager = getpid();
-    pid_t pid = fork();
+    const pid_t pid = radars_.start(section.c_str(), ("vintor" + section).c_str());
     if (pid < 0) util::error("ERROR on fork radar");
     if (pid == 0) {
         // A radar must not outlive its manager: a restarted manager would start
         // a second writer on the same ring and port.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != manager) _exit(0);
-        setProcessTitle("vintor" + section);
         if (debug >= 1) printf("\nStarting Radar communication %s", section.c_str());
         {
             RadarClass radar(cf, section, settings_.radar);
@@ -64,16 +57,12 @@ int RadarsClass::addRadar(std::string section) {
         fflush(stdout);
         _exit(0);
     }
-    pl.pid = pid;
-    std::memset(pl.name, 0, sizeof pl.name);
-    std::snprintf(pl.name, sizeof pl.name, "%s", section.c_str());
-    pid_list.push_back(pl);
     return 0;
 }
 
 void RadarsClass::writeRadarsList() {
     std::string list;
-    for (const pidlist_st& e : pid_list) {
+    for (const pidlist_st& e : radars_.entries()) {
         if (!list.empty()) list += ",";
         list += e.name;
     }
@@ -81,11 +70,11 @@ void RadarsClass::writeRadarsList() {
     storage_->set("radars", const_cast<char*>(list.c_str()), unsigned(list.size() + 1));
 }
 
-void RadarsClass::stopEntry(std::list<pidlist_st>::iterator it) {
-    kill(it->pid, SIGKILL);
-    while (waitpid(it->pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    if (debug >= 1) printf("\nStopping Radar %s pid:%d ", it->name, it->pid);
+ChildList::Entries::iterator RadarsClass::stopEntry(ChildList::Entries::iterator it) {
+    const pidlist_st radar = *it;
+    it = radars_.stop(it);
+    if (debug >= 1) printf("\nStopping Radar %s pid:%d ", radar.name, radar.pid);
+    return it;
 }
 
 int RadarsClass::process() {
@@ -120,41 +109,33 @@ int RadarsClass::process() {
                 taskLength = 0;
             }
             if (strstr(task, "killall") != nullptr) {
-                for (auto it = pid_list.begin(); it != pid_list.end();) {
-                    stopEntry(it);
-                    it = pid_list.erase(it);
-                }
+                for (auto it = radars_.entries().begin(); it != radars_.entries().end();) it = stopEntry(it);
                 writeRadarsList();
             }
             last = r;
         }
 
-        for (auto it = pid_list.begin(); it != pid_list.end();) {
+        ChildList::Entries& radars = radars_.entries();
+        for (auto it = radars.begin(); it != radars.end();) {
             if (debug >= 1) {
-                double vm = 0, rss = 0;
-                util::process_mem_usage(it->pid, vm, rss);
-                std::cout << "\nPID: " << it->pid << " " << it->name << "; VM: " << vm << "; RSS: " << rss
-                          << std::flush;
+                printMemoryUse(*it);
+                fflush(stdout);
                 if (taskLength != 0) printf("\nRadarTasks %s", task);
             }
             if (taskLength != 0 && strstr(task, it->name) != nullptr && strstr(task, "stop") != nullptr) {
-                stopEntry(it);
-                it = pid_list.erase(it);
+                it = stopEntry(it);
                 writeRadarsList();
                 taskLength = 0;
                 continue;
             }
-            pid_t w = waitpid(it->pid, nullptr, WNOHANG);
+            const pid_t w = ChildList::ended(*it);
             if (w == 0) {
                 ++it;
                 continue;
             }
             if (w < 0) exit(122);
-            it = pid_list.erase(it);
-            for (auto o = pid_list.begin(); o != pid_list.end();) {
-                stopEntry(o);
-                o = pid_list.erase(o);
-            }
+            radars_.forget(it);
+            for (auto o = radars.begin(); o != radars.end();) o = stopEntry(o);
             if (debug >= 1) printf("\nRadars PID exit");
             fflush(stdout);
             return 0;

@@ -4,9 +4,9 @@
 // the stage again).
 #pragma once
 
-#include <list>
 #include <string>
 
+#include "children.h"
 #include "radar.h"
 #include "records.h"
 
@@ -34,13 +34,11 @@ public:
 
 private:
     void writeRadarsList();
-    void stopEntry(std::list<pidlist_st>::iterator it);
+    ChildList::Entries::iterator stopEntry(ChildList::Entries::iterator it);
 
     ConfigFile* cf;
     int debug;
     RadarsSettings settings_;
     SharedMem* storage_ = nullptr;
-    pidlist_st pl;
-    std::list<pidlist_st> pid_list;
+    ChildList radars_;  // one radar process per entry, named by its section
 };
-

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "children.h"
 #include "configfile.h"
 #include "defaults.h"
 #include "handler.h"
@@ -22,14 +23,10 @@
 
 namespace {
 
-char* nameOfProgram = nullptr;
-size_t sizeOfNameOfProgram = 0;
 // Set once the supervisor leads its own process group, so that signalling the
 // group reaches only its own tree.
 volatile sig_atomic_t ownGroup = 0;
 pid_t supervisorPid = 0;
-
-void setTitle(const char* title) { setProcessTitle(title); }
 
 // Before the supervisor ends on a fatal error its stages are told to end (with
 // status 0, as on a change notice), so that none runs on without a supervisor.
@@ -137,17 +134,16 @@ private:
     void stopTask(const std::string& task);
     void startTask(const std::string& task);
     void startStage(const StageRow& row);
-    bool running(const char* key) const;
     void reap();
     void watchdog();
-    void killAndReap(const pidlist_st& child);
+    ChildList::Entries::iterator stopChild(ChildList::Entries::iterator it);
 
     const StageTable& stages_;
     const SupervisorSettings& s_;
     ConfigFile cf_;
     int subscriptionport_;
     int debug_ = 0;
-    std::vector<pidlist_st> children_;
+    ChildList children_;
     SharedMem* storage_ = nullptr;
     void* ctx_ = nullptr;
     void* sub_ = nullptr;
@@ -230,31 +226,24 @@ void Supervisor::checkNotice() {
     if (ownGroup) {
         kill(0, SIGUSR1);
     } else {
-        for (const pidlist_st& c : children_) kill(c.pid, SIGUSR1);
+        for (const pidlist_st& c : children_.entries()) kill(c.pid, SIGUSR1);
         raise(SIGUSR1);
     }
     // The signal ends this process too; wait for it.
     for (;;) pause();
 }
 
-bool Supervisor::running(const char* key) const {
-    for (const pidlist_st& c : children_)
-        if (strcmp(c.name, key) == 0) return true;
-    return false;
-}
-
-void Supervisor::killAndReap(const pidlist_st& child) {
-    kill(child.pid, SIGKILL);
-    int status;
-    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-    }
+ChildList::Entries::iterator Supervisor::stopChild(ChildList::Entries::iterator it) {
+    const pidlist_st child = *it;
+    it = children_.stop(it);
     if (debug_) printf("\nStopping %s pid:%d ", child.name, child.pid);
+    return it;
 }
 
 void Supervisor::killall(const std::string& task) {
     storage_->add("radartasks", const_cast<char*>(task.c_str()), static_cast<unsigned>(task.size()));
     uSleep(s_.killallMicros);
-    for (const pidlist_st& c : children_) {
+    for (const pidlist_st& c : children_.entries()) {
         if (debug_) printf("\nStopping %s pid:%d ", c.name, c.pid);
         kill(c.pid, SIGKILL);
     }
@@ -267,8 +256,7 @@ void Supervisor::killall(const std::string& task) {
 void Supervisor::reset() {
     storage_->add("radartasks", const_cast<char*>("killall"), 7);
     uSleep(s_.killallMicros);
-    for (const pidlist_st& c : children_) killAndReap(c);
-    children_.clear();
+    for (auto it = children_.entries().begin(); it != children_.entries().end();) it = stopChild(it);
     if (debug_) printf("\nWaiting");
     fflush(stdout);
     uSleep(s_.resetMicros);
@@ -291,10 +279,9 @@ void Supervisor::setTask(const std::string& task) {
 // The stopped stage leaves the list, so it is not restarted; it is reaped here
 // so that no zombie is left. Other stages that end are still restarted.
 void Supervisor::stopTask(const std::string& task) {
-    for (auto it = children_.begin(); it != children_.end(); ++it) {
-        if (task.find(it->name) == 5) {
-            killAndReap(*it);
-            children_.erase(it);
+    for (auto it = children_.entries().begin(); it != children_.entries().end(); ++it) {
+        if (taskNames(task, "stop", it->name)) {
+            stopChild(it);
             return;
         }
     }
@@ -302,9 +289,9 @@ void Supervisor::stopTask(const std::string& task) {
 
 void Supervisor::startTask(const std::string& task) {
     for (const StageRow& row : stages_) {
-        if (task.find(row.key) != 6) continue;
+        if (!taskNames(task, "start", row.key)) continue;
         // A second process would be a second writer of a single-writer ring.
-        if (running(row.key)) {
+        if (children_.has(row.key)) {
             if (debug_) printf("\n%s runs already", row.key);
             continue;
         }
@@ -316,15 +303,11 @@ void Supervisor::startStage(const StageRow& row) {
     // A notice that has arrived would go with the closed socket.
     if (sub_ != nullptr) checkNotice();
     closeNoticeFeed();
-    // Unflushed output would otherwise be written by both processes.
-    fflush(stdout);
-    fflush(stderr);
-    pid_t pid = fork();
+    const pid_t pid = children_.start(row.key, row.title);
     if (pid < 0) fatalError("ERROR on fork");
     if (pid == 0) {
         // A crashing stage ends alone; only the supervisor's crash ends the tree.
         signal(SIGSEGV, handler);
-        setTitle(row.title);
         if (debug_) printf("%s", row.startLine);
         if (row.entry != nullptr) {
             row.entry(&cf_);
@@ -336,11 +319,6 @@ void Supervisor::startStage(const StageRow& row) {
     }
     openNoticeFeed();
     if (debug_) printf(row.pidLine, static_cast<int>(pid));
-    pidlist_st entry;
-    memset(&entry, 0, sizeof entry);
-    entry.pid = pid;
-    strncpy(entry.name, row.key, sizeof entry.name - 1);
-    children_.push_back(entry);
 }
 
 bool Supervisor::handleTask(const std::string& task) {
@@ -357,11 +335,8 @@ bool Supervisor::handleTask(const std::string& task) {
 }
 
 void Supervisor::reap() {
-    for (auto it = children_.begin(); it != children_.end(); ++it) {
-        int status;
-        pid_t r;
-        while ((r = waitpid(it->pid, &status, WNOHANG)) < 0 && errno == EINTR) {
-        }
+    for (auto it = children_.entries().begin(); it != children_.entries().end(); ++it) {
+        const pid_t r = ChildList::ended(*it);
         if (r == 0) continue;
         if (r < 0) {
             perror("waitpid");
@@ -369,7 +344,7 @@ void Supervisor::reap() {
         }
         if (debug_) printf("\nStopped %s pid:%d ", it->name, it->pid);
         std::string task = std::string("start ") + it->name;
-        children_.erase(it);
+        children_.forget(it);
         storage_->add("Tasks", const_cast<char*>(task.c_str()), static_cast<unsigned>(task.size()));
         if (debug_) printf("%s", task.c_str());
         return;
@@ -380,11 +355,7 @@ void Supervisor::reap() {
 void Supervisor::watchdog() {
     if (++passes_ <= 30) return;
     if (debug_) {
-        for (const pidlist_st& c : children_) {
-            double vm = 0, rss = 0;
-            util::process_mem_usage(c.pid, vm, rss);
-            printf("\nPID: %d %s; VM: %g; RSS: %g", c.pid, c.name, vm, rss);
-        }
+        for (const pidlist_st& c : children_.entries()) printMemoryUse(c);
     }
     fflush(stdout);
     std::string command = "/bin/touch " + s_.watchdogFile;
@@ -451,22 +422,9 @@ int startProcesses(ConfigFile* cf, SharedMem* storage, const StageTable& stages)
     return 0;
 }
 
-void setProcessTitle(const std::string& title) {
-    char* name = nameOfProgram;
-    size_t room = sizeOfNameOfProgram;
-    // Outside the program (a stage run by a test) the name as it stands is the room.
-    if (name == nullptr) {
-        name = program_invocation_name;
-        if (name == nullptr) return;
-        room = strlen(name);
-    }
-    strncpy(name, title.c_str(), room);
-}
-
 int supervisorMain(int argc, char** argv, const StageTable& stages, const SupervisorSettings& settings) {
-    nameOfProgram = argv[0];
-    sizeOfNameOfProgram = strlen(argv[0]);
-    setTitle("vintorMain");
+    initProcessTitle(argv[0]);
+    setProcessTitle("vintorMain");
     signal(SIGSEGV, supervisorSegv);
     // An ignored SIGCHLD survives exec: then no ended stage could be waited for
     // (exit 122) and every touch of the watchdog would fail (exit 1).

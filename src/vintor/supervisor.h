@@ -37,10 +37,6 @@ struct SupervisorSettings {
 // section "module" switches on.
 int startProcesses(ConfigFile* cf, SharedMem* storage, const StageTable& stages);
 
-// Writes a process title over the program name, cut to the length that name
-// had at start and padded with NULs.
-void setProcessTitle(const std::string& title);
-
 // The whole program: `vintor <configport> <subscriptionport>`, supervising the
 // stages of the table. Returns the exit status where the program ends by
 // returning; fatal paths exit directly.

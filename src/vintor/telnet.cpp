@@ -13,10 +13,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "children.h"
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
-#include "supervisor.h"
 
 namespace {
 

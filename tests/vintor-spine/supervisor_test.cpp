@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "children.h"
 #include "configfile.h"
 #include "harness.h"
 #include "sharedmem.h"
@@ -383,4 +384,20 @@ TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
         EXPECT_TRUE(waitUntil([&] { return !alive(s.pid); }, milliseconds(2000))) << s.key;
         EXPECT_NE(out.find("\npid:" + std::to_string(s.pid) + " received SIGUSR1\n"), std::string::npos) << s.key;
     }
+}
+
+TEST(TaskWords, AStageIsNamedByTheWholeWordBehindTheVerb) {
+    const struct {
+        const char* task;
+        const char* verb;
+        const char* name;
+        bool names;
+    } cases[] = {
+        {"start fft", "start", "fft", true},       {"start  fft\r\n", "start", "fft", true},
+        {"stop peak now", "stop", "peak", true},   {"start fftx", "start", "fft", false},
+        {"start ff", "start", "fft", false},       {"xstart fft", "start", "fft", false},
+        {" start fft", "start", "fft", false},     {"stop", "stop", "peak", false},
+        {"start fft", "stop", "fft", false},       {"startfft", "start", "fft", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(taskNames(c.task, c.verb, c.name), c.names) << c.task;
 }
