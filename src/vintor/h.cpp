@@ -157,7 +157,6 @@ int HClass::setVars(const char* sectionField) {
         // A section met for the first time starts with an empty window.
         tracker.windowup[0] = tracker.windowup[1] = settings.maximumheight;
         tracker.windowdown[0] = tracker.windowdown[1] = settings.minimumheight;
-        windowstdev = 100.0f;
         tracker.lastValidTime = 0;
         tracker.windowLastDistance[0] = tracker.windowLastDistance[1] = 0;
     } else {

@@ -110,7 +110,6 @@ public:
     ConfigFile* cf;
     SectionSettings settings;  // the section of the record being handled
     SurfaceTracker tracker;
-    float windowstdev = 0;
     float windowavg = 0;
     float windowavg2 = 0;
     int debug = 0;
