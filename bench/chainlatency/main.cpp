@@ -3,7 +3,10 @@
 // the matching "heave" line arrives is taken. With --load, three radar
 // processes replay a recording at 10 sweep pairs per second each and the CPU
 // time and resident memory of every process of the tree are read from /proc.
+// It runs itself in a private namespace (tests/ns-run), so vintor has its fixed
+// ports, files and keys and everything it starts ends with it, however it ends.
 #include <dirent.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <json/json.h>
 #include <sys/mman.h>
@@ -130,12 +133,47 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
 }
 
+[[noreturn]] void usage(FILE* to, int status) {
+    std::fprintf(to,
+                 "usage: bench_chainlatency [records]          latency of [records] (2000) sweep records\n"
+                 "       bench_chainlatency --load [seconds]   three replaying radars for [seconds] (20)\n");
+    std::exit(status);
+}
+
+// A whole number of at least 1, or the usage.
+int positive(const char* text) {
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < 1 || v > 1000000) usage(stderr, 2);
+    return static_cast<int>(v);
+}
+
+// Runs this program again inside tests/ns-run; returns only when it cannot.
+void runInPrivateNamespace(char** argv) {
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    self[n] = '\0';
+    std::vector<char*> args = {const_cast<char*>(NS_RUN), self};
+    for (char** a = argv + 1; *a != nullptr; ++a) args.push_back(*a);
+    args.push_back(nullptr);
+    execv(NS_RUN, args.data());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(stdout, 0);
     const bool load = argc > 1 && std::strcmp(argv[1], "--load") == 0;
-    const int count = argc > (load ? 2 : 1) ? std::atoi(argv[load ? 2 : 1]) : (load ? 20 : 2000);
+    const int first = load ? 2 : 1;
+    if (argc > first + 1) usage(stderr, 2);
+    const int count = argc > first ? positive(argv[first]) : (load ? 20 : 2000);
     const int radars = load ? 3 : 1;
+    if (std::getenv("NS_RUN_INSIDE") == nullptr) {
+        runInPrivateNamespace(argv);
+        std::perror(NS_RUN);
+        return 1;
+    }
 
     TempDir dir;
     std::string recording;
