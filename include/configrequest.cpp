@@ -39,34 +39,26 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
         const Result r = connect();
         if (r != Ok) return r;
     }
-    Result failed = SendFailed;
-    try {
-        zmq::send_result_t sent;
+    // A signal that interrupts a send or a receive does not end the exchange.
+    auto uninterrupted = [](auto call) {
         for (;;) {
             try {
-                sent = socket_->send(zmq::buffer(text), zmq::send_flags::none);
-                break;
+                return call();
             } catch (const zmq::error_t& e) {
                 if (e.num() != EINTR) throw;
             }
         }
-        if (!sent) {
+    };
+    Result failed = SendFailed;
+    try {
+        if (!uninterrupted([&] { return socket_->send(zmq::buffer(text), zmq::send_flags::none); })) {
             error_ = EAGAIN;
             socket_.reset();
             return TimedOut;
         }
         failed = ReceiveFailed;
         zmq::message_t msg;
-        zmq::recv_result_t got;
-        for (;;) {
-            try {
-                got = socket_->recv(msg, zmq::recv_flags::none);
-                break;
-            } catch (const zmq::error_t& e) {
-                if (e.num() != EINTR) throw;
-            }
-        }
-        if (!got) {
+        if (!uninterrupted([&] { return socket_->recv(msg, zmq::recv_flags::none); })) {
             error_ = EAGAIN;
             socket_.reset();
             return TimedOut;
