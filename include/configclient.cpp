@@ -1,12 +1,11 @@
 #include "configclient.h"
 
+#include "configrequest.h"
 #include "misc.h"
-#include "zhelpers.h"
-
-#include <zmq.hpp>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 ConfigClient::ConfigClient(int confport, int subport, int mode, bool quiet)
     : mode(mode), confport(confport), subport(subport), quiet(quiet)
@@ -19,28 +18,21 @@ void ConfigClient::setVerbose(int flag)
 }
 
 // One request and its reply on a context and socket of their own; the reply ends
-// at its first NUL.
+// at its first NUL. A failed send or receive ends the program with status 3.
 std::string ConfigClient::exchange(const std::string& request)
 {
-    zmq::context_t context(1, 1023);
-    zmq::socket_t socket(context, zmq::socket_type::req);
-    char endpoint[64];
-    snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", confport);
-    socket.connect(endpoint);
-    s_send(socket.handle(), request.c_str());
-    char* raw = s_recv(socket.handle());
-    std::string answer(raw);
-    free(raw);
+    ConfigRequest::Options o;
+    o.textReply = true;
+    ConfigRequest link(localEndpoint(confport), o);
+    std::string answer;
+    if (link.exchange(request.substr(0, strnlen(request.c_str(), request.size())), &answer) != ConfigRequest::Ok)
+        exit(3);
     return answer;
 }
 
 bool ConfigClient::parseReply(const std::string& text, Json::Value* reply, std::string* errors)
 {
-    Json::Reader reader;
-    if (reader.parse(text, *reply, false))
-        return true;
-    *errors = reader.getFormattedErrorMessages();
-    return false;
+    return ::parseReply(text, reply, errors);
 }
 
 int ConfigClient::requestSections(const std::string* sections, int count)

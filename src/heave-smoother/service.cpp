@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include "configclient.h"
+#include "configrequest.h"
 #include "signalhandler.h"
 #include "smoother.h"
 #include "timer.h"
@@ -10,6 +11,7 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -53,17 +55,22 @@ const Json::Value* member(const Json::Value* node, const char* name)
 
 std::string requestSettings(zmq::context_t& context, const SmootherOptions& o)
 {
-    zmq::socket_t request(context, zmq::socket_type::req);
-    request.set(zmq::sockopt::ipv6, 1);
     std::string endpoint = "tcp://" + o.address;
     diagnostic("ZMQ Connecting: %s\n", endpoint.c_str());
-    request.connect(endpoint);
+    ConfigRequest::Options options;
+    options.ipv6 = true;
+    options.textReply = true;
+    ConfigRequest request(context, endpoint, options);
     std::string text = "{\"get\":{\"configurator\":\"\",\"general\":\"\",\"" + o.name + "\":\"\",\"IMU\":\"\"}}";
     diagnostic("Sending request %s..\n", text.c_str());
-    s_send(request.handle(), text.c_str());
-    char* raw = s_recv(request.handle());
-    std::string reply(raw);
-    free(raw);
+    std::string reply;
+    const ConfigRequest::Result r = request.exchange(text, &reply);
+    // A bad address ends the worker through the binding's error, as before.
+    if (r == ConfigRequest::ConnectFailed) {
+        errno = request.error();
+        throw zmq::error_t();
+    }
+    if (r != ConfigRequest::Ok) exit(3);
     diagnostic("Received: %s\n", reply.c_str());
     return reply;
 }
