@@ -1,5 +1,6 @@
 #include "frontend.h"
 
+#include "comm.h"
 #include "readfile.h"
 #include "readudp.h"
 #include "tarnixclass.h"
@@ -9,6 +10,7 @@ namespace {
 // The front-ends of this program; a brand not built yet has no row, and a
 // radar of that brand gives up at start.
 const FrontEndRow kFrontEnds[] = {
+    {ENRAF, makeFrontEnd<CommClass>},
     {TARNIX, makeFrontEnd<TarnixClass>},
     {READFILE, makeFrontEnd<ReadfileClass>},
     {READUDP, makeFrontEnd<ReadUdpClass>},
