@@ -3,6 +3,7 @@
 #include "comm.h"
 #include "readfile.h"
 #include "readudp.h"
+#include "siversima.h"
 #include "tarnixclass.h"
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 // radar of that brand gives up at start.
 const FrontEndRow kFrontEnds[] = {
     {ENRAF, makeFrontEnd<CommClass>},
+    {SIVERSIMA, makeFrontEnd<SiversimaClass>},
     {TARNIX, makeFrontEnd<TarnixClass>},
     {READFILE, makeFrontEnd<ReadfileClass>},
     {READUDP, makeFrontEnd<ReadUdpClass>},

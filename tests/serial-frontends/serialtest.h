@@ -14,6 +14,8 @@
 #include "ptysim.h"
 #include "radarsim.h"
 #include "records.h"
+#include "siversima.h"
+#include "siverssim.h"
 #include "serialline.h"
 #include "sharedmem.h"
 
@@ -102,6 +104,25 @@ struct RadarLink {
     ConfigFile cf;
     bool opened = false;
     std::unique_ptr<CommClass> comm;  // declared last: closes its port before the simulator goes
+};
+
+// A Sivers IMA front-end on the simulator's terminal; receives end 1 s after they begin.
+struct SiversLink {
+    explicit SiversLink(const SiversSimOptions& o = SiversSimOptions(), long baudrate = 115200)
+        : sim(o) {
+        opened = sim.open();
+        sim.start();
+        radarSection(&cf, "1024", "2");
+        sivers.reset(new SiversimaClass(&cf, "radar0", 1000.0, fastTiming()));
+        sivers->Settings(sim.slavePath(), baudrate, "e", 7, 2);
+        if (opened) sivers->openComm();
+    }
+    bool control(const std::string& line) { return takeControl(sim, line); }
+
+    SiversSim sim;
+    ConfigFile cf;
+    bool opened = false;
+    std::unique_ptr<SiversimaClass> sivers;
 };
 
 }  // namespace serialtest
