@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "boardlink.h"
+#include "ptysim.h"
 #include "timer.h"
 
 Bytes syncWire() { return {0xFF, 0xFF}; }
@@ -221,17 +222,6 @@ private:
     uint32_t id = 1;
     uint32_t boardTime = 0;
 };
-
-bool publishPath(const std::string& linkFile, const std::string& path)
-{
-    const std::string tmp = linkFile + ".new";
-    FILE* f = fopen(tmp.c_str(), "w");
-    if (!f) return false;
-    // A line end, as a shell script's echo would print it.
-    fprintf(f, "%s\n", path.c_str());
-    if (fclose(f) != 0) return false;
-    return rename(tmp.c_str(), linkFile.c_str()) == 0;
-}
 
 } // namespace
 
