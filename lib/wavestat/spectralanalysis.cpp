@@ -62,6 +62,12 @@ float SpectralAnalysis::AveragePeriod(const float* s, int lo, int hi, int b) con
 
 float SpectralAnalysis::PeakFrequency(const float* s, int lo, int hi, int b) const
 {
+    const int best = PeakBin(s, lo, hi, b);
+    return best < 0 ? MISSING_VALUE : static_cast<float>(best * b) / 1000.0f;
+}
+
+int SpectralAnalysis::PeakBin(const float* s, int lo, int hi, int b) const
+{
     int best = -1;
     float highest = 0.0f;
     for (int i = lo / b; i <= hi / b; ++i) {
@@ -70,5 +76,17 @@ float SpectralAnalysis::PeakFrequency(const float* s, int lo, int hi, int b) con
             best = i;
         }
     }
-    return best < 0 ? MISSING_VALUE : static_cast<float>(best * b) / 1000.0f;
+    return best;
+}
+
+float SpectralAnalysis::FourCoefEnergy(const float* coef, const float* s, int lo, int hi, int b) const
+{
+    const float* c = coef;
+    return Trapezoid(s, lo, hi, b, [c](float v, int i) { return IsPresent(c[i]) ? c[i] * v : 0.0f; }) * BinWidth(b);
+}
+
+float SpectralAnalysis::SquareEnergy(const float* s, int lo, int hi, int b) const
+{
+    const float w = BinWidth(b);
+    return Trapezoid(s, lo, hi, b, [](float v, int) { return v * v; }) * (w * w);
 }

@@ -25,6 +25,13 @@ public:
     // Frequency (Hz) of the largest present value above 0, the lowest
     // frequency winning ties; missing when no bin qualifies.
     float PeakFrequency(const float* s, int lo, int hi, int b) const;
+    // The bin PeakFrequency reports, or -1 when no bin qualifies.
+    int PeakBin(const float* s, int lo, int hi, int b) const;
+    // Band integral of coef x S (unit^2); bins whose coefficient is missing
+    // contribute nothing.
+    float FourCoefEnergy(const float* coef, const float* s, int lo, int hi, int b) const;
+    // Band integral of S^2 (unit^4 / Hz^2 x Hz^2).
+    float SquareEnergy(const float* s, int lo, int hi, int b) const;
 
     const WaveSensor* GetSensor() const { return sensor; }
 

@@ -52,8 +52,12 @@ private:
     // the uncounted last entry, and taking it back must not drop a counted one.
     bool lastWaveCounted = false;
     int waveCount = 0;
+
+protected:
     std::unique_ptr<float[]> heights;
     std::unique_ptr<float[]> periods;
+
+private:
     float parameters[LAST_PARAMETER - FIRST_PARAMETER + 1];
     int error = 0;
 };
