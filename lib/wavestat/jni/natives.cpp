@@ -1,0 +1,86 @@
+// The data processor's two natives: the Java arrays taken for the call and
+// handed to the record analysis.  A context lives only inside one call, so
+// the natives may run on several Java threads at once.
+#include <cstdio>
+
+#include "kestrom_brim_dataprocessor_swap_SWAPDataProcessor.h"
+#include "kestrom_brim_dataprocessor_swap_SWAPDirDataProcessor.h"
+#include "swaprecord.h"
+
+namespace {
+
+// The elements of one Java array for the length of a call, given back with
+// mode 0 (copied back and released).  A null array, or one whose elements
+// could not be had, is not ok; after a failed fetch nothing more is fetched.
+template <typename Array, typename Element, Element* (JNIEnv::*Get)(Array, jboolean*),
+          void (JNIEnv::*Release)(Array, Element*, jint)>
+class Elements {
+public:
+    Elements(JNIEnv* env, Array array) : env(env), array(array)
+    {
+        if (!array || env->ExceptionCheck())
+            return;
+        length = env->GetArrayLength(array);
+        elements = (env->*Get)(array, nullptr);
+    }
+    ~Elements()
+    {
+        if (elements)
+            (env->*Release)(array, elements, 0);
+    }
+    Elements(const Elements&) = delete;
+    Elements& operator=(const Elements&) = delete;
+
+    bool ok() const { return elements != nullptr; }
+    // -1 for a null array.
+    jsize size() const { return length; }
+    Element* data() const { return elements; }
+
+private:
+    JNIEnv* env;
+    Array array;
+    jsize length = -1;
+    Element* elements = nullptr;
+};
+
+using Ints = Elements<jintArray, jint, &JNIEnv::GetIntArrayElements, &JNIEnv::ReleaseIntArrayElements>;
+using Floats = Elements<jfloatArray, jfloat, &JNIEnv::GetFloatArrayElements, &JNIEnv::ReleaseFloatArrayElements>;
+
+} // namespace
+
+JNIEXPORT jint JNICALL Java_kestrom_brim_dataprocessor_swap_SWAPDataProcessor_swapGetHLevelFromSamples(
+    JNIEnv* env, jobject, jintArray times, jfloatArray heights, jint maxWaves, jintArray params, jfloatArray result)
+{
+    const Ints t(env, times);
+    const Floats h(env, heights);
+    const Ints p(env, params);
+    const Floats r(env, result);
+    if (!t.ok() || !h.ok() || !p.ok() || !r.ok() || t.size() != h.size()) {
+        std::printf("SWAP ERROR: arrays are not the same size: %i, %i \n", t.size(), h.size());
+        std::fflush(stdout);
+        return 0;
+    }
+    return GetHLevelFromSamples(t.data(), h.data(), t.size(), maxWaves, p.data(), p.size(), r.data(), r.size());
+}
+
+JNIEXPORT jint JNICALL Java_kestrom_brim_dataprocessor_swap_SWAPDirDataProcessor_swapGetHDLevelFromSamples(
+    JNIEnv* env, jobject, jintArray times, jfloatArray heave, jfloatArray x, jfloatArray y, jfloat theta0,
+    jint maxWaves, jintArray params, jfloatArray result)
+{
+    const Ints t(env, times);
+    const Floats h(env, heave);
+    const Floats xs(env, x);
+    const Floats ys(env, y);
+    const Ints p(env, params);
+    const Floats r(env, result);
+    const jsize n = t.size();
+    if (!t.ok() || !h.ok() || !xs.ok() || !ys.ok() || !p.ok() || !r.ok() || h.size() != n || xs.size() != n ||
+        ys.size() != n) {
+        std::printf("SWAP ERROR: arrays are not the same size: %i, %i, %i, %i \n", n, h.size(), xs.size(),
+                    ys.size());
+        std::fflush(stdout);
+        return 0;
+    }
+    return GetHDLevelFromSamples(t.data(), h.data(), xs.data(), ys.data(), n, theta0, maxWaves, p.data(), p.size(),
+                                 r.data(), r.size());
+}
