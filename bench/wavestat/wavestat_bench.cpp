@@ -199,7 +199,8 @@ struct Jvm {
     Jvm()
     {
         void* lib = dlopen(JVM_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
-        auto create = lib ? reinterpret_cast<jint (*)(JavaVM**, void**, void*)>(dlsym(lib, "JNI_CreateJavaVM")) : nullptr;
+        using Create = jint (*)(JavaVM**, void**, void*);
+        auto create = lib ? reinterpret_cast<Create>(dlsym(lib, "JNI_CreateJavaVM")) : nullptr;
         std::string classPath = std::string("-Djava.class.path=") + WAVESTAT_JAR;
         std::string libraryPath = std::string("-Djava.library.path=") + WAVESTAT_LIBRARY_DIR;
         JavaVMOption options[] = {{const_cast<char*>(classPath.c_str()), nullptr},

@@ -10,6 +10,16 @@
 
 namespace {
 
+// The value of a code the getter holds; for another code its message and
+// the missing marker.
+float HeldOr(bool held, float value, const char* message, int code)
+{
+    if (held)
+        return value;
+    std::printf(message, code);
+    return MISSING_VALUE;
+}
+
 // Copies min(count, available) values.
 void CopyFloats(const float* from, int available, float* to, int count)
 {
@@ -31,18 +41,14 @@ void SWAPSHeaveAnalysis::GetSpecArray(int code, float* values, int count) const
 
 float SWAPSHeaveAnalysis::GetSpecParm(int code) const
 {
-    if (code >= FIRST_PARAMETER && code <= LAST_PARAMETER)
-        return GetParameter(code);
-    std::printf("Non existent SPC_H_SPEC: parm = %i\n", code);
-    return MISSING_VALUE;
+    return HeldOr(code >= FIRST_PARAMETER && code <= LAST_PARAMETER, GetParameter(code),
+                  "Non existent SPC_H_SPEC: parm = %i\n", code);
 }
 
 float SWAPSHeaveAnalysis::GetQualParm(int code) const
 {
-    if (code >= FIRST_QUALITY && code <= LAST_QUALITY)
-        return GetQuality(code);
-    std::printf("Non existent SPC_H_QUAL: parm = %i\n", code);
-    return MISSING_VALUE;
+    return HeldOr(code >= FIRST_QUALITY && code <= LAST_QUALITY, GetQuality(code),
+                  "Non existent SPC_H_QUAL: parm = %i\n", code);
 }
 
 void SWAPSDirAnalysis::GetSpecArray(int code, float* values, int count) const
@@ -55,10 +61,8 @@ void SWAPSDirAnalysis::GetSpecArray(int code, float* values, int count) const
 
 float SWAPSDirAnalysis::GetSpecParm(int code) const
 {
-    if (code >= FIRST_PARAMETER && code <= LAST_PARAMETER)
-        return GetParameter(code);
-    std::printf("Non existent SPC_D_SPEC: parm = %i\n", code);
-    return MISSING_VALUE;
+    return HeldOr(code >= FIRST_PARAMETER && code <= LAST_PARAMETER, GetParameter(code),
+                  "Non existent SPC_D_SPEC: parm = %i\n", code);
 }
 
 void SWAPSDirAnalysis::GetBandArray(int code, float* values, int count) const
@@ -79,10 +83,8 @@ void SWAPSDirAnalysis::CopyBandArray(const float* bands, float* values, int coun
 
 float SWAPSDirAnalysis::GetQualParm(int code) const
 {
-    if (code >= FIRST_QUALITY && code <= LAST_QUALITY)
-        return GetQuality(code);
-    std::printf("Non existent SPC_H_QUAL: parm = %i\n", code);
-    return MISSING_VALUE;
+    return HeldOr(code >= FIRST_QUALITY && code <= LAST_QUALITY, GetQuality(code),
+                  "Non existent SPC_H_QUAL: parm = %i\n", code);
 }
 
 void SWAPTDAnalysis::GetClasArray(int code, float* values, int count)
@@ -101,10 +103,8 @@ void SWAPTDAnalysis::GetClasArray(int code, float* values, int count)
 
 float SWAPTDAnalysis::GetClasParm(int code) const
 {
-    if (code >= FIRST_PARAMETER && code <= LAST_PARAMETER)
-        return GetParameter(code);
-    std::printf("Non existent SPC_H_CLAS: parm = %i\n", code);
-    return MISSING_VALUE;
+    return HeldOr(code >= FIRST_PARAMETER && code <= LAST_PARAMETER, GetParameter(code),
+                  "Non existent SPC_H_CLAS: parm = %i\n", code);
 }
 
 SWAPWaveAnalysis::SWAPWaveAnalysis(WaveSensor* sensor, float theta0) : WaveAnalysis(sensor, theta0, 0.1f) {}

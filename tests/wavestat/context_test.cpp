@@ -177,7 +177,8 @@ TEST(Context, SlowContextsLeaveTheTailOfTheLongRecordsMissing)
 }
 
 #define EXPECT_FIELD(record, code) EXPECT_EQ(record.p##code, c.Get(code)) << #code
-#define EXPECT_ARRAY(record, code, n) EXPECT_EQ(std::vector<float>(record.s##code, record.s##code + n), c.Array(code, n)) << #code
+#define EXPECT_ARRAY(record, code, n) \
+    EXPECT_EQ(std::vector<float>(record.s##code, record.s##code + n), c.Array(code, n)) << #code
 
 TEST(Context, HeaveRecordFieldsHoldTheirCodes)
 {
