@@ -74,13 +74,19 @@ const Json::Value* member(const Json::Value* node, const std::string& name)
 
 } // namespace
 
+const Json::Value* ConfigClient::at(const Json::Value& reply, const std::vector<std::string>& names)
+{
+    const Json::Value* node = member(&reply, "success");
+    for (const std::string& name : names)
+        node = member(node, name);
+    return node;
+}
+
 bool ConfigClient::find(const Json::Value& reply, const std::vector<std::string>& names, std::string* value)
 {
     if (names.empty())
         return false;
-    const Json::Value* node = member(&reply, "success");
-    for (size_t i = 0; i + 1 < names.size(); i++)
-        node = member(node, names[i]);
+    const Json::Value* node = at(reply, std::vector<std::string>(names.begin(), names.end() - 1));
     if (node == nullptr || !node->isObject())
         return false;
     const Json::Value* leaf = member(node, names.back());

@@ -36,6 +36,9 @@ public:
     // As explode of the services' text helpers.
     static std::vector<std::string> explode(const std::string& delimiter, const std::string& text);
 
+    // The value at success/names... of a reply; null where a name is absent or a
+    // level on the way is not an object. Never throws.
+    static const Json::Value* at(const Json::Value& reply, const std::vector<std::string>& names);
     // The walk of lookup without ending the process: false where lookup fails.
     static bool find(const Json::Value& reply, const std::vector<std::string>& names, std::string* value);
     // Parses a reply as the client does; false with the reader's messages in *errors.

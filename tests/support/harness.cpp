@@ -301,6 +301,17 @@ bool Process::running()
     return !wait(milliseconds(0));
 }
 
+Finished runToEnd(const std::string& program, const std::vector<std::string>& args, bool mergeStderr,
+                  milliseconds timeout)
+{
+    Process::Options options;
+    options.mergeStderr = mergeStderr;
+    Process p(program, args, options);
+    p.drain(timeout);
+    p.wait(milliseconds(2000));
+    return {p.exitCode(), p.output()};
+}
+
 Subscriber::Subscriber(const std::string& endpoint, const std::string& topic)
     : socket_(context_, zmq::socket_type::sub)
 {
@@ -349,6 +360,32 @@ bool Subscriber::receiveAfter(const std::function<void()>& trigger, std::string*
             return true;
     }
     return false;
+}
+
+Publisher::Publisher(int port) : socket_(context_, zmq::socket_type::xpub)
+{
+    socket_.set(zmq::sockopt::linger, 0);
+    socket_.set(zmq::sockopt::ipv6, 1);
+    socket_.bind("tcp://*:" + std::to_string(port));
+}
+
+bool Publisher::subscribed(milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        zmq::pollitem_t item{socket_.handle(), 0, ZMQ_POLLIN, 0};
+        if (zmq::poll(&item, 1, milliseconds(50)) <= 0)
+            continue;
+        zmq::message_t m;
+        if (socket_.recv(m, zmq::recv_flags::dontwait) && m.size() > 0 && static_cast<const uint8_t*>(m.data())[0] == 1)
+            return true;
+    }
+    return false;
+}
+
+void Publisher::send(const std::string& bytes)
+{
+    socket_.send(zmq::buffer(bytes), zmq::send_flags::none);
 }
 
 bool request(const std::string& endpoint, const std::string& text, std::string* reply, milliseconds timeout)

@@ -94,6 +94,15 @@ private:
     std::string output_;
 };
 
+// What a program that ran to its end left: its exit code (-1 when a signal
+// ended it or it still ran at the deadline, then killed) and its standard output.
+struct Finished {
+    int code;
+    std::string out;
+};
+Finished runToEnd(const std::string& program, const std::vector<std::string>& args, bool mergeStderr = false,
+                  milliseconds timeout = milliseconds(20000));
+
 // A subscriber on one feed endpoint.
 class Subscriber {
 public:
@@ -108,6 +117,22 @@ public:
     // joins do not matter.
     bool receiveAfter(const std::function<void()>& trigger, std::string* message, milliseconds timeout,
                       milliseconds retry = milliseconds(150));
+
+private:
+    zmq::context_t context_{1};
+    zmq::socket_t socket_;
+};
+
+// A feed the test publishes on, bound on every IPv4 and IPv6 address. As an
+// extended publisher it sees subscriptions arrive, so a test knows when a
+// program has subscribed instead of sleeping.
+class Publisher {
+public:
+    explicit Publisher(int port);
+
+    // True once a subscription has arrived; false at the deadline.
+    bool subscribed(milliseconds timeout);
+    void send(const std::string& bytes);
 
 private:
     zmq::context_t context_{1};

@@ -1,0 +1,124 @@
+#include "service.h"
+
+#include "configclient.h"
+#include "numbers.h"
+#include "tilt.h"
+#include "zhelpers.h"
+
+#include <zmq.hpp>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+std::string ask(zmq::socket_t& socket, const std::string& request, bool quiet)
+{
+    if (!quiet)
+        printf("Sending request %s..\n", request.c_str());
+    s_send(socket.handle(), request.c_str());
+    char* raw = s_recv(socket.handle());
+    std::string reply(raw);
+    free(raw);
+    if (!quiet)
+        printf("Received: %s\n", reply.c_str());
+    return reply;
+}
+
+} // namespace
+
+int runTiltAverage(const TiltOptions& o)
+{
+    try {
+        zmq::context_t context(1, 1023);
+        zmq::socket_t config(context, zmq::socket_type::req);
+        config.connect("tcp://" + o.configHost + ":" + std::to_string(o.port));
+        TiltSettings settings;
+        switch (readTiltSettings(ask(config, tiltSettingsRequest(o.name), o.quiet), o.name, o.defaultFile,
+                                 &settings)) {
+        case SettingsReply::NotJson:
+            return 3;
+        case SettingsReply::NotFound:
+            puts("Configuration not found");
+            return 1;
+        case SettingsReply::Ok:
+            break;
+        }
+        double window = o.fastWindow;
+        std::string file = settings.fileNameFast;
+        if (o.type == 'l') {
+            window = o.longWindow;
+            file = settings.fileNameLong;
+        } else if (o.type != 'f') {
+            puts("Error: Wrong typeCalc parameter");
+            return 1;
+        }
+        int feedPort = 0;
+        if (!parsePortNumber(settings.rawImuPort.c_str(), &feedPort)) {
+            printf("Error: wrong rawIMU-pub port (%s)\n", settings.rawImuPort.c_str());
+            return 1;
+        }
+
+        zmq::socket_t feed(context, zmq::socket_type::sub);
+        feed.set(zmq::sockopt::ipv6, 1);
+        feed.set(zmq::sockopt::linger, 0);
+        const std::string endpoint = "tcp://" + o.feedHost + ":" + std::to_string(feedPort);
+        feed.connect(endpoint);
+        feed.set(zmq::sockopt::subscribe, "");
+        if (!o.quiet)
+            printf("ZMQ Connected: %s\n", endpoint.c_str());
+
+        // One line at most per 5 ms pass; the window counts whole seconds.
+        TiltAverage average;
+        time_t start = time(nullptr);
+        time_t end = 0;
+        while (difftime(end, start) < window) {
+            char* line = s_recv_nonblocking(feed.handle());
+            if (line != nullptr) {
+                long long t = 0;
+                float x = 0, y = 0, z = 0;
+                bool parsed = parseRawImuLine(line, &t, &x, &y, &z);
+                if (!parsed) {
+                    printf("Error: wrong string received (%s)", line);
+                    free(line);
+                    return 5;
+                }
+                free(line);
+                TiltSample s = average.add(x, y, z);
+                if (!o.quiet)
+                    printf("tiltX=%f, tiltY=%f, tiltZ=%f tiltAvgX=%f tiltAvgY=%f tiltAvgZ=%f\n", s.tiltX, s.tiltY,
+                           s.tiltZ, average.sumX, average.sumY, average.sumZ);
+            }
+            usleep(5000);
+            end = time(nullptr);
+        }
+
+        const float tilt = meanDegrees(average.sumTilt, average.count);
+        if (!o.quiet) {
+            printf("%s\n", formatTilt(tilt).c_str());
+            printf("TiltAvgX = %s\n", formatTilt(meanDegrees(average.sumX, average.count)).c_str());
+            printf("TiltAvgY = %s\n", formatTilt(meanDegrees(average.sumY, average.count)).c_str());
+            printf("TiltAvgZ = %s\n", formatTilt(meanDegrees(average.sumZ, average.count)).c_str());
+        }
+        Json::Value root;
+        std::string errors;
+        if (!ConfigClient::parseReply(ask(config, tiltStoreRequest(o.type == 'f' ? "fast" : "long", tilt), o.quiet),
+                                      &root, &errors))
+            return 3;
+        FILE* out = fopen(file.c_str(), "w");
+        bool written = out != nullptr && fprintf(out, "%s", formatTilt(tilt).c_str()) >= 0;
+        if (out != nullptr && fclose(out) != 0)
+            written = false;
+        if (!written) {
+            perror(file.c_str());
+            return 1;
+        }
+        return 0;
+    } catch (const zmq::error_t& e) {
+        printf("ZMQ error: %s\n", e.what());
+        return 1;
+    }
+}
