@@ -1,0 +1,49 @@
+#include "configread.h"
+
+#include "zhelpers.h"
+
+#include <zmq.hpp>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int runConfigRead(const ConfigReadOptions& o)
+{
+    try {
+        zmq::context_t context(1, 1023);
+        zmq::socket_t requests(context, zmq::socket_type::req);
+        zmq::socket_t notices(context, zmq::socket_type::sub);
+        requests.set(zmq::sockopt::linger, 0);
+        notices.set(zmq::sockopt::linger, 0);
+        puts("Connecting to configurator server");
+        requests.connect("tcp://" + o.host + ":" + o.confport);
+        notices.connect("tcp://" + o.host + ":" + o.subport);
+        notices.set(zmq::sockopt::subscribe, "");
+
+        const char* request = "{ \"read\": \"\" }";
+        printf("Sending request %s..\n", request);
+        s_send(requests.handle(), request);
+        char* reply = s_recv(requests.handle());
+        printf("Received: %s\n", reply);
+        free(reply);
+        puts("Klaar ");
+
+        puts("\nWaiting for subscriber measages");
+        for (int pass = 0; pass < o.listenPasses; pass++) {
+            char* notice = s_recv_nonblocking(notices.handle());
+            if (notice != nullptr) {
+                printf("Subscriber received:%s\n", notice);
+                fflush(stdout);
+                free(notice);
+            }
+            usleep(1000);
+        }
+        puts("\nDone");
+        return 0;
+    } catch (const zmq::error_t& e) {
+        fprintf(stderr, "Error: %s\n", e.what());
+        return 1;
+    }
+}
