@@ -1,5 +1,5 @@
-// Record layouts are pinned by static_assert in records.h and tarnix.h; these
-// tests check the files the supervisor creates over them.
+// Record layouts are pinned by static_assert in records.h, feedrecords.h and
+// tarnix.h; these tests check the files the supervisor creates over them.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
