@@ -1,13 +1,11 @@
 // config-cli -j '<json>' [-a <ip>] [-t <s>] [-q]: one request to the
 // configuration service on port 5010, the reply printed.
+#include "cmdline.h"
 #include "configcli.h"
 #include "handler.h"
-#include "numbers.h"
 
 #include <unistd.h>
 
-#include <cctype>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 
@@ -48,16 +46,11 @@ int main(int argc, char** argv)
             break;
         case 't':
             // Bounded so that the count of polls cannot overflow.
-            if (!parseWholeNumber(optarg, -1000000, 1000000, &o.wait)) {
-                fprintf(stderr, "Error: -t needs a whole number of seconds, not \"%s\"\n", optarg);
+            if (!numberOption(c, optarg, -1000000, 1000000, &o.wait))
                 return 1;
-            }
             break;
         default:
-            if (optopt == 'a')
-                fprintf(stderr, "Option -%c requires an argument.\n", optopt);
-            else if (isprint(optopt))
-                fprintf(stderr, "Unknown option `-%c'.\n", optopt);
+            reportBadOption(optopt);
             usage(argv[0]);
             return 1;
         }

@@ -1,6 +1,6 @@
 // tilt-average [-c <portnr>] [-t f|l] [-q]: averages the mounting tilt over 3 s
 // (fast) or 60 s (long) of the raw IMU feed and stores it.
-#include "numbers.h"
+#include "cmdline.h"
 #include "service.h"
 
 #include <unistd.h>
@@ -34,10 +34,8 @@ int main(int argc, char** argv)
     int c;
     while ((c = getopt(argc, argv, "c:qt:")) != -1) {
         if (c == 'c') {
-            if (!parsePortNumber(optarg, &o.port)) {
-                fprintf(stderr, "Error: wrong port number (%s)\n", optarg);
+            if (!portOption(c, optarg, &o.port))
                 return 1;
-            }
         } else if (c == 't') {
             o.type = optarg[0];
         } else if (c == 'q') {

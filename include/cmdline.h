@@ -1,0 +1,37 @@
+// Command-line checks of the tools: a refused option or number says on
+// standard error what was wrong.
+#pragma once
+
+#include "numbers.h"
+
+#include <cctype>
+#include <cstdio>
+
+// The message of getopt's '?' (with opterr 0) for optopt: "Option -a requires
+// an argument." for the address option, "Unknown option `-x'." for any other
+// printable character.
+inline void reportBadOption(int option)
+{
+    if (option == 'a')
+        fprintf(stderr, "Option -%c requires an argument.\n", option);
+    else if (isprint(option))
+        fprintf(stderr, "Unknown option `-%c'.\n", option);
+}
+
+// A whole number in [min, max] as the argument of option.
+inline bool numberOption(int option, const char* text, long min, long max, long* value)
+{
+    if (parseWholeNumber(text, min, max, value))
+        return true;
+    fprintf(stderr, "Error: -%c needs a whole number, not \"%s\"\n", option, text);
+    return false;
+}
+
+// A TCP port as the argument of option.
+inline bool portOption(int option, const char* text, int* port)
+{
+    if (parsePortNumber(text, port))
+        return true;
+    fprintf(stderr, "Error: -%c needs a port number, not \"%s\"\n", option, text);
+    return false;
+}
