@@ -2,8 +2,8 @@
 # The station running on this machine: the configuration service stand-in with
 # a copy of the default configuration, vintor replaying the bundled recording
 # (network replay, brand 4, fed in a loop by the replay peer), and the lines of
-# the "heave" and "vintor" feeds printed as they arrive, until Ctrl-C or until
-# COUNT lines have been printed. vintor's error lines are shown as they come.
+# the "heave" and "vintor" feeds printed by feed-listen as they arrive, until
+# Ctrl-C or until COUNT lines have been printed. vintor's error lines are shown as they come.
 # Everything it started is stopped on exit, and the shared-memory files and
 # semaphores the run created on this host are removed; the logs stay in
 # build/demo/.
@@ -33,7 +33,7 @@ new_files=() new_semaphores=()
 for f in "${shared_files[@]}"; do [ -e "$f" ] || new_files+=("$f"); done
 for k in "${semaphore_keys[@]}"; do semaphore_exists "$k" || new_semaphores+=("$k"); done
 
-service_pid="" vintor_pid="" peer_pid="" print_pid="" errors_pid=""
+service_pid="" vintor_pid="" peer_pid="" heave_pid="" line_pid="" errors_pid=""
 cleanup() {
   trap - EXIT INT TERM
   if [ -n "$vintor_pid" ]; then
@@ -42,7 +42,7 @@ cleanup() {
     for _ in $(seq 20); do kill -0 "$vintor_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL -- "-$vintor_pid" 2>/dev/null || true
   fi
-  for p in $print_pid $peer_pid $service_pid; do kill "$p" 2>/dev/null || true; done
+  for p in $heave_pid $line_pid $peer_pid $service_pid; do kill "$p" 2>/dev/null || true; done
   sleep 0.2
   [ -z "$errors_pid" ] || kill "$errors_pid" 2>/dev/null || true
   wait 2>/dev/null || true
@@ -101,8 +101,6 @@ fi
 if [ "$(module telnet)" != "0" ]; then
   need_port "$(ask '{"get":{"vintor":{"vintor":{"telnetport":""}}}}' | value telnetport)" "vintor's status service"
 fi
-heaveport=$(feedport heave)
-vintorport=$(feedport vintor)
 
 (cd "$work" && exec "$build/src/vintor/vintor" "$repport" "$pubport") >"$logs/vintor.out" 2>"$logs/vintor.err" &
 vintor_pid=$!
@@ -119,16 +117,22 @@ peer_pid=$!
 echo "vintor replays $recording: a water surface 1000 cm below the antenna, waves of"
 echo "+-20 cm every 8 s; mounted at $mounting cm, so heights swing around $((mounting - 1000)) cm."
 echo "Ctrl-C stops the demo."
-"$build/tools/feed-print/feed-print" -n "$count" heave="tcp://127.0.0.1:$heaveport" vintor="tcp://127.0.0.1:$vintorport" &
-print_pid=$!
-# Wait for the printer, but notice when vintor itself ends.
-while kill -0 "$print_pid" 2>/dev/null; do
+# feed-listen finds each feed's port in the configuration; one line per message.
+# COUNT lines: half from each feed, which carry one line per sweep pair each.
+heave_count=-1 line_count=-1
+if [ "$count" -gt 0 ]; then heave_count=$(((count + 1) / 2)) line_count=$((count / 2)); fi
+listen() { exec "$build/src/feed-listen/feed-listen" -q -t 0 -p "$repport" -m vintor -o "$1" -n "$2"; }
+listen heave "$heave_count" &
+heave_pid=$!
+listen vintor "$line_count" &
+line_pid=$!
+# Wait for the listeners, but notice when vintor itself ends.
+while kill -0 "$heave_pid" 2>/dev/null || kill -0 "$line_pid" 2>/dev/null; do
   if ! kill -0 "$vintor_pid" 2>/dev/null; then
     echo "vintor ended; the end of its output:" >&2
     tail -20 "$logs/vintor.out" >&2
-    kill "$print_pid" 2>/dev/null || true
     exit 1
   fi
   sleep 0.2
 done
-wait "$print_pid" 2>/dev/null || true
+wait "$heave_pid" "$line_pid" 2>/dev/null || true

@@ -1,0 +1,173 @@
+#include "listen.h"
+
+#include "configclient.h"
+#include "decode.h"
+#include "numbers.h"
+#include "zhelpers.h"
+
+#include <zmq.hpp>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const Json::Value* successOf(const std::string& reply, Json::Value* root, std::string* errors, ListingReply* status)
+{
+    *status = ListingReply::NotJson;
+    if (!ConfigClient::parseReply(reply, root, errors))
+        return nullptr;
+    *status = ListingReply::NotFound;
+    const Json::Value* success = ConfigClient::at(*root, {});
+    if (success == nullptr || !success->isObject())
+        return nullptr;
+    *status = ListingReply::Ok;
+    return success;
+}
+
+} // namespace
+
+ListingReply sectionNames(const std::string& reply, std::vector<std::string>* names, std::string* errors)
+{
+    Json::Value root;
+    ListingReply status;
+    const Json::Value* success = successOf(reply, &root, errors, &status);
+    if (success != nullptr)
+        *names = success->getMemberNames();
+    return status;
+}
+
+ListingReply sectionPublishers(const std::string& reply, const std::string& section,
+                               std::vector<std::pair<std::string, std::string>>* publishers, std::string* errors)
+{
+    Json::Value root;
+    ListingReply status;
+    if (successOf(reply, &root, errors, &status) == nullptr)
+        return status;
+    const Json::Value* list = ConfigClient::at(root, {section, "publishers"});
+    if (list == nullptr || !list->isObject())
+        return status;
+    for (const std::string& name : list->getMemberNames()) {
+        const Json::Value& v = (*list)[name];
+        publishers->emplace_back(name, v.isObject() || v.isArray() ? "" : v.asString());
+    }
+    return status;
+}
+
+namespace {
+
+std::string ask(zmq::socket_t& socket, const std::string& request)
+{
+    s_send(socket.handle(), request.c_str());
+    char* raw = s_recv(socket.handle());
+    std::string reply(raw);
+    free(raw);
+    return reply;
+}
+
+// The message of a reply that cannot be used, and the exit status 3.
+int refuse(ListingReply status, const std::string& errors)
+{
+    if (status == ListingReply::NotJson)
+        printf("Failed to parse JSON\r\n%s\n", errors.c_str());
+    else
+        puts("Configuration not found");
+    return 3;
+}
+
+std::string endpoint(const std::string& address, int port)
+{
+    return "tcp://" + address + ":" + std::to_string(port);
+}
+
+} // namespace
+
+int runListen(const ListenOptions& o)
+{
+    try {
+        if (!o.quiet)
+            printf("Connecting to the ip/portnr %s:%d.\n", o.address.c_str(), o.port);
+        zmq::context_t context(1, 1023);
+        zmq::socket_t config(context, zmq::socket_type::req);
+        config.set(zmq::sockopt::ipv6, 1);
+        config.connect(endpoint(o.address, o.port));
+
+        std::vector<std::string> sections;
+        std::string errors;
+        ListingReply status = sectionNames(ask(config, "{ \"get\": \"\" }"), &sections, &errors);
+        if (status != ListingReply::Ok)
+            return refuse(status, errors);
+        if (!o.quiet)
+            puts("Possible options are:");
+        int port = o.port;
+        bool found = false;
+        for (const std::string& section : sections) {
+            std::vector<std::pair<std::string, std::string>> publishers;
+            status = sectionPublishers(ask(config, "{ \"get\": {" + Json::valueToQuotedString(section.c_str()) +
+                                                           ":{\"publishers\":\"\" }}}"),
+                                       section, &publishers, &errors);
+            if (status != ListingReply::Ok)
+                return refuse(status, errors);
+            for (const auto& p : publishers) {
+                if (!o.quiet)
+                    printf("%s -m %s -o %s\n", o.program.c_str(), section.c_str(), p.first.c_str());
+                if (section != o.module || p.first != o.publisher)
+                    continue;
+                if (!parsePortNumber(p.second.c_str(), &port)) {
+                    printf("Error: port of %s -o %s is not a number (%s)\n", section.c_str(), p.first.c_str(),
+                           p.second.c_str());
+                    return 1;
+                }
+                found = true;
+            }
+        }
+        if (!found && !o.quiet)
+            printf("No publisher %s in module %s: listening on port %d\n", o.publisher.c_str(), o.module.c_str(), port);
+
+        zmq::socket_t feed(context, zmq::socket_type::sub);
+        feed.set(zmq::sockopt::ipv6, 1);
+        feed.set(zmq::sockopt::linger, 0);
+        const std::string feedEndpoint = endpoint(o.address, port);
+        feed.connect(feedEndpoint);
+        feed.set(zmq::sockopt::subscribe, "");
+        printf("ZMQ Connected: %s\n", feedEndpoint.c_str());
+        fflush(stdout);
+
+        const FeedKind kind = feedKind(o.module.c_str(), o.publisher.c_str());
+        const size_t capacity = messageCapacity(kind);
+        alignas(8) static char buffer[TEXT_CAPACITY];
+        long count = o.count;
+        long countdown = o.timeout;
+        while (count != 0) {
+            int n = zmq_recv(feed.handle(), buffer, capacity, ZMQ_DONTWAIT);
+            if (n >= 0) {
+                printMessage(kind, buffer, static_cast<size_t>(n), stdout);
+                fflush(stdout);
+                if (count > 0)
+                    count--;
+                countdown = o.timeout;
+                continue;
+            }
+            if (errno != EAGAIN) {
+                if (!o.quiet)
+                    printf("Receiving error: %d\n", errno);
+                return 102;
+            }
+            usleep(1000);
+            if (countdown == 1) {
+                if (!o.quiet)
+                    puts("timeout");
+                return 100;
+            }
+            if (countdown > 1)
+                countdown--;
+        }
+        return 0;
+    } catch (const zmq::error_t& e) {
+        printf("ZMQ error: %s\n", e.what());
+        return 1;
+    }
+}
