@@ -1,0 +1,98 @@
+#include "feedbridge.h"
+
+#include "signalhandler.h"
+
+#include <getopt.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+using relay::text;
+
+void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSettings* settings)
+{
+    if (settings->publisherPort == 0 && relay::isObject(reply, {"success", own, "publishers"}))
+        settings->publisherPort =
+            static_cast<int>(strtol(text(reply, {"success", own, "publishers", "proxyto"}, "5051").c_str(), nullptr, 10));
+    if (settings->subscriberURI.empty() && relay::isObject(reply, {"success", own, "subscribers"}))
+        settings->subscriberURI = text(reply, {"success", own, "subscribers", "proxyfrom"}, "127.0.0.1:5050");
+}
+
+int processStart(BridgeSettings settings, const std::string& own, const relay::Timing& timing)
+{
+    zmq::context_t context(1, 1023);
+    if (!settings.configuratorConnection.empty()) {
+        Json::Value reply;
+        {
+            relay::ConfigSession session(settings.configuratorConnection, !settings.quiet);
+            if (!session.ask(relay::requestText(own, false), &reply))
+                return 30;
+        }
+        if (!relay::configurationFound(reply))
+            return 1;
+        bridgeFromReply(reply, own, &settings);
+    }
+
+    std::string endpoint = "tcp://*:" + std::to_string(settings.publisherPort);
+    if (!settings.quiet) {
+        printf("Starting publisher: %s\n", endpoint.c_str());
+        fflush(stdout);
+    }
+    zmq::socket_t publisher = relay::openPublisher(context, endpoint);
+    zmq::socket_t subscriber =
+        relay::openSubscriber(context, "tcp://" + settings.subscriberURI, timing.receiveTimeoutMs);
+    if (!settings.quiet)
+        relay::trace("ZMQ Connecting subscriber: tcp://" + settings.subscriberURI);
+    while (!stop)
+        if (relay::relayMessage(subscriber, publisher, false) == relay::Received::Failed)
+            return 3;
+    return 0;
+}
+
+int runFeedBridge(int argc, char** argv, const std::string& own, const relay::Timing& timing)
+{
+    stop = 0;
+    signal(SIGINT, signalHandler);
+    BridgeSettings settings;
+    bool usage = false;
+    optind = 0;
+    int option;
+    while (!usage && (option = getopt(argc, argv, "hdc:s:p:q")) != -1) {
+        switch (option) {
+        case 'c':
+            settings.configuratorConnection = optarg;
+            break;
+        case 'd':
+            settings.configuratorConnection.clear();
+            break;
+        case 's':
+            settings.subscriberURI = optarg;
+            break;
+        case 'p':
+            settings.publisherPort = static_cast<int>(strtol(optarg, nullptr, 10));
+            break;
+        case 'q':
+            settings.quiet = true;
+            break;
+        default:
+            usage = true;
+        }
+    }
+    // Without the service, the command line must name both ends.
+    if (!usage && settings.configuratorConnection.empty() &&
+        (settings.subscriberURI.empty() || settings.publisherPort == 0))
+        usage = true;
+    if (usage) {
+        relay::printHelp(
+            argv[0], optopt,
+            {"  -d\t\t\t\t-> Skips the configurator connection, note -s and -p must be set on the commandline\n",
+             "  -s <ip>:<portnr>\t\t-> subscriber overrules configurator ; defaults to 127.0.0.1:5050\n",
+             "  -p <portnr>\t\t\t-> publisher PORT overrules configurator ; defaults to 5051\n",
+             "  -h\t\t\t\t-> This help page\n", "  -q\t\t\t\t-> quiet\n\n", "Example Use:\t%s -c 127.0.0.1:5010\n",
+             "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050 -p 5051\n", "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050\n",
+             "\t\t%s -c 127.0.0.1:5010 -p 5051\n", "\n"});
+        return 1;
+    }
+    return processStart(settings, own, timing);
+}

@@ -1,0 +1,190 @@
+#include "headingadjust.h"
+
+#include "heading.h"
+#include "signalhandler.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+using relay::text;
+using relay::trace;
+
+void pidlist_st::printStart() const
+{
+    trace("Starting: " + subscriberURL + " " + publisherURL + " " + headingURL);
+}
+
+void pidlist_st::printStopped() const
+{
+    printf("\nStopped %s pid:%d publisher:%s  subscriber: %s\n", name.c_str(), pid, publisherURL.c_str(),
+           subscriberURL.c_str());
+    fflush(stdout);
+}
+
+int pidlist_st::processStart()
+{
+    zmq::context_t context(1, 1023);
+    if (verbose)
+        trace("Starting publisher: " + publisherURL);
+    zmq::socket_t publisher = relay::openPublisher(context, publisherURL);
+    zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs);
+    if (verbose)
+        trace("ZMQ Connecting : " + subscriberURL);
+    zmq::socket_t headingSocket(context, zmq::socket_type::pull);
+    zmq_pollitem_t items[2] = {{subscriber.handle(), 0, ZMQ_POLLIN, 0}, {headingSocket.handle(), 0, ZMQ_POLLIN, 0}};
+    int nItems = 1;
+    if (!headingURL.empty()) {
+        headingSocket.set(zmq::sockopt::ipv6, 1);
+        headingSocket.set(zmq::sockopt::linger, 0);
+        headingSocket.set(zmq::sockopt::rcvtimeo, timing.receiveTimeoutMs);
+        headingSocket.bind(headingURL);
+        if (verbose)
+            trace("ZMQ binding : " + headingURL);
+        nItems = 2;
+    }
+
+    HeadingState state;
+    std::string dataout;
+    while (!stop) {
+        if (zmq_poll(items, nItems, -1) < 0) {
+            if (errno == EINTR)
+                continue; // SIGINT: the stop test decides
+            return 3;
+        }
+        if (items[0].revents & ZMQ_POLLIN) {
+            zmq::message_t frame;
+            if (!subscriber.recv(frame, zmq::recv_flags::dontwait))
+                continue;
+            const char* line = static_cast<const char*>(frame.data());
+            if (verbose > 2)
+                trace("Received subscriber: " + std::string(line, strnlen(line, frame.size())));
+            if (!adjustLine(line, frame.size(), state.realheadingENUDeg, &dataout)) {
+                if (verbose)
+                    trace("Skipped, fewer than seven fields: " + std::string(line, strnlen(line, frame.size())));
+                continue;
+            }
+            if (verbose)
+                trace("Out:" + dataout + " length:" + std::to_string(dataout.size()));
+            publisher.send(zmq::buffer(dataout), zmq::send_flags::dontwait);
+            dataout.clear();
+        }
+        if (nItems == 2 && (items[1].revents & ZMQ_POLLIN)) {
+            zmq::message_t frame;
+            if (!headingSocket.recv(frame, zmq::recv_flags::dontwait))
+                continue;
+            std::string message = frame.to_string();
+            if (verbose)
+                trace("Received heading: " + message);
+            applyHeadingMessage(message, radarXaxisToHeadingRef_ENU_deg, &state);
+            if (verbose)
+                trace("GPS => Time=" + std::to_string(state.gpstimestamp) + " Sensor=" + state.sensor +
+                      " heading=" + state.realheadingENUDeg);
+        }
+    }
+    return 0;
+}
+
+int headingFeeds(const Json::Value& reply, const std::string& own, int verbose,
+                 std::vector<std::unique_ptr<pidlist_st>>* feeds)
+{
+    if (!relay::isObject(reply, {"success", own, "subscribers"}))
+        return 0;
+    const Json::Value& section = reply["success"][own];
+    std::string heading = text(section, {"pull", "heading"});
+    float angle = 0.0f;
+    if (section.isMember("RadarXaxisToHeadingRef")) {
+        std::string angleText = text(section, {"RadarXaxisToHeadingRef"});
+        if (!readAngle(angleText, &angle))
+            trace("RadarXaxisToHeadingRef is not a number: \"" + angleText + "\"; 0 is used");
+    }
+    std::vector<std::string> withoutHeading;
+    for (const std::string& name : section["subscribers"].getMemberNames()) {
+        std::string subscriber = text(section, {"subscribers", name});
+        if (subscriber.empty()) {
+            if (verbose)
+                trace("No subscriberURI found: " + subscriber);
+            return 31;
+        }
+        int port = relay::portOf(text(section, {"publishers", name}));
+        if (port == 0) {
+            trace("No publisher port for feed " + name + ": feed skipped");
+            continue;
+        }
+        auto feed = std::make_unique<pidlist_st>();
+        feed->name = name;
+        feed->subscriberURL = "tcp://" + subscriber;
+        feed->publisherURL = "tcp://*:" + std::to_string(port);
+        feed->radarXaxisToHeadingRef_ENU_deg = angle;
+        feed->verbose = verbose;
+        // One process can bind the heading endpoint: the first feed's worker.
+        if (!heading.empty() && feeds->empty())
+            feed->headingURL = "tcp://" + heading;
+        else if (!heading.empty())
+            withoutHeading.push_back(name);
+        feeds->push_back(std::move(feed));
+    }
+    if (!withoutHeading.empty()) {
+        std::string names;
+        for (const auto& n : withoutHeading)
+            names += (names.empty() ? "" : ", ") + n;
+        fprintf(stderr, "Warning: heading endpoint %s is bound by feed %s only; feeds %s carry NaN headings\n",
+                heading.c_str(), feeds->front()->name.c_str(), names.c_str());
+    }
+    return 0;
+}
+
+int runHeadingAdjust(int argc, char** argv, const std::string& own, const relay::Timing& timing)
+{
+    stop = 0;
+    signal(SIGINT, signalHandler);
+    std::string configuratorConnection = "127.0.0.1:5010";
+    int verbose = 0;
+    optind = 0;
+    int option;
+    while ((option = getopt(argc, argv, "hc:v::")) != -1) {
+        switch (option) {
+        case 'c':
+            configuratorConnection = optarg;
+            break;
+        case 'v': {
+            // As std::stoi: a leading number, else 1.
+            char* end = nullptr;
+            long v = optarg != nullptr ? strtol(optarg, &end, 10) : 0;
+            verbose = optarg != nullptr && end != optarg ? static_cast<int>(v) : 1;
+            break;
+        }
+        default:
+            relay::printHelp(argv[0], optopt,
+                             {"  -h\t\t-> This help page\n",
+                              "  -v[int]\t\t\t-> verbose higher number is more info; defaults to 1\n\n",
+                              "Use: %s -c 127.0.0.1:5010\n", "\n"});
+            return 1;
+        }
+    }
+
+    relay::ConfigSession session(configuratorConnection, verbose != 0);
+    Json::Value reply;
+    std::string errors;
+    if (!session.ask(relay::requestText(own, true), &reply, &errors)) {
+        printf("Failed to parse JSON\r\n%s", errors.c_str());
+        fflush(stdout);
+        return 30;
+    }
+    if (!relay::configurationFound(reply))
+        return 1;
+    std::vector<std::unique_ptr<pidlist_st>> feeds;
+    int code = headingFeeds(reply, own, verbose, &feeds);
+    if (code != 0)
+        return code;
+    for (auto& f : feeds)
+        f->timing = timing;
+    std::vector<std::unique_ptr<relay::Worker>> workers(std::make_move_iterator(feeds.begin()),
+                                                        std::make_move_iterator(feeds.end()));
+    return relay::superviseWithAlerts(session, configuratorConnection, reply, {own}, std::move(workers), timing,
+                                      verbose != 0);
+}

@@ -1,0 +1,356 @@
+#include "relaycore.h"
+
+#include "configclient.h"
+#include "signalhandler.h"
+#include "zhelpers.h"
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+namespace relay {
+
+void trace(const std::string& line)
+{
+    fwrite(line.data(), 1, line.size(), stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+void printHelp(const char* argv0, int option, std::initializer_list<const char*> ownLines)
+{
+    fprintf(stderr, "%s will fetch zmq messages and presents them local.\n", argv0);
+    fprintf(stderr, "Unknown option `-%c'.\n", option);
+    fprintf(stderr, "  -c <ip>:<portnr>\t\t-> configurator portnumber; defaults to 127.0.0.1:5010\n");
+    for (const char* line : ownLines)
+        fprintf(stderr, line, argv0);
+}
+
+std::string requestText(const std::string& own, bool withVintorDir)
+{
+    return "{\"get\":{\"configurator\":\"\",\"general\":\"\",\"" + own +
+           (withVintorDir ? "\":\"\",\"vintor-dir\":\"\"}}" : "\":\"\"}}");
+}
+
+std::string hostOf(const std::string& connection)
+{
+    size_t colon = connection.rfind(':');
+    return colon == std::string::npos ? connection : connection.substr(0, colon);
+}
+
+int portOf(const std::string& text)
+{
+    long port = strtol(text.c_str(), nullptr, 10);
+    return port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
+}
+
+const Json::Value* node(const Json::Value& root, const std::vector<std::string>& path)
+{
+    const Json::Value* at = &root;
+    for (const std::string& name : path) {
+        if (!at->isObject())
+            return nullptr;
+        at = at->find(name.data(), name.data() + name.size());
+        if (at == nullptr)
+            return nullptr;
+    }
+    return at;
+}
+
+bool isObject(const Json::Value& root, const std::vector<std::string>& path)
+{
+    const Json::Value* at = node(root, path);
+    return at != nullptr && at->isObject();
+}
+
+std::string text(const Json::Value& root, const std::vector<std::string>& path, const std::string& def)
+{
+    const Json::Value* at = node(root, path);
+    if (at == nullptr || at->isNull() || at->isObject() || at->isArray())
+        return def;
+    return at->asString();
+}
+
+bool configurationFound(const Json::Value& reply)
+{
+    if (isObject(reply, {"success"}))
+        return true;
+    puts("Configuration not found");
+    return false;
+}
+
+ConfigSession::ConfigSession(const std::string& connection, bool traces)
+    : context(1, 1023), socket(context, zmq::socket_type::req), traces(traces)
+{
+    socket.set(zmq::sockopt::ipv6, 1);
+    socket.set(zmq::sockopt::linger, 0);
+    std::string endpoint = "tcp://" + connection;
+    if (traces)
+        trace("ZMQ Connecting: " + endpoint);
+    socket.connect(endpoint);
+}
+
+bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::string* errors)
+{
+    if (traces)
+        trace("Sending request " + request + "..");
+    s_send(socket.handle(), request.c_str());
+    char* raw = s_recv(socket.handle());
+    std::string answer(raw);
+    free(raw);
+    if (traces)
+        trace("Received: " + answer);
+    std::string why;
+    bool parsed = ConfigClient::parseReply(answer, reply, &why);
+    if (!parsed && errors != nullptr)
+        *errors = why;
+    return parsed;
+}
+
+void ConfigSession::close()
+{
+    socket.close();
+    context.close();
+}
+
+zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint)
+{
+    zmq::socket_t s(context, zmq::socket_type::pub);
+    s.set(zmq::sockopt::ipv6, 1);
+    s.set(zmq::sockopt::linger, 0);
+    s.bind(endpoint);
+    return s;
+}
+
+zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs)
+{
+    zmq::socket_t s(context, zmq::socket_type::sub);
+    s.set(zmq::sockopt::ipv6, 1);
+    s.set(zmq::sockopt::linger, 0);
+    s.set(zmq::sockopt::rcvtimeo, timeoutMs);
+    s.connect(endpoint);
+    s.set(zmq::sockopt::subscribe, "");
+    return s;
+}
+
+Received relayMessage(zmq::socket_t& in, zmq::socket_t& out, bool print)
+{
+    // The message itself is passed on: no copy, and no size limit.
+    bool more = true;
+    bool first = true;
+    while (more) {
+        zmq_msg_t message;
+        zmq_msg_init(&message);
+        if (zmq_msg_recv(&message, in.handle(), 0) < 0) {
+            int error = errno;
+            zmq_msg_close(&message);
+            if (stop)
+                return Received::Stopped;
+            if (error == EINTR)
+                continue;
+            // A later part never fails alone: parts arrive together.
+            return first ? Received::Failed : Received::Message;
+        }
+        first = false;
+        more = zmq_msg_more(&message) != 0;
+        if (print) {
+            const char* data = static_cast<const char*>(zmq_msg_data(&message));
+            fwrite(data, 1, strnlen(data, zmq_msg_size(&message)), stdout);
+            fputc('\n', stdout);
+            fflush(stdout);
+        }
+        if (zmq_msg_send(&message, out.handle(), more ? ZMQ_SNDMORE : 0) < 0)
+            zmq_msg_close(&message);
+    }
+    return Received::Message;
+}
+
+int fork_process(Worker* worker, bool exitWithResult)
+{
+    fflush(stdout);
+    fflush(stderr);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        puts("ERROR on fork");
+        fflush(stdout);
+        worker->pid = -1;
+        return 10;
+    }
+    if (pid > 0) {
+        worker->pid = pid;
+        return 0;
+    }
+    // A worker never outlives its supervisor, however that ends.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(0);
+    int result = 0;
+    try {
+        worker->printStart();
+        fflush(stdout);
+        result = worker->processStart();
+    } catch (const std::exception& e) {
+        fprintf(stderr, "Worker %s failed: %s\n", worker->name.c_str(), e.what());
+        result = 1;
+        exitWithResult = true;
+    }
+    fflush(stdout);
+    fflush(stderr);
+    // _exit: the parent's sockets and contexts, copied by fork, are not ours to close.
+    _exit(exitWithResult ? result : 0);
+}
+
+namespace {
+
+Supervisor* active = nullptr;
+pid_t activeOwner = 0;
+
+void endWorkersAtExit()
+{
+    if (active != nullptr && getpid() == activeOwner)
+        active->endAll();
+}
+
+void sleepMs(int ms)
+{
+    // SIGINT cuts the sleep short, so the loop sees stop at once.
+    timespec t{ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&t, nullptr);
+}
+
+} // namespace
+
+Supervisor::Supervisor(std::vector<std::unique_ptr<Worker>> workers, const Timing& timing, bool traces, bool restart)
+    : timing(timing), traces(traces), restart(restart)
+{
+    for (auto& w : workers)
+        pid_list.push_back(std::move(w));
+    static bool registered = false;
+    if (!registered) {
+        atexit(endWorkersAtExit);
+        registered = true;
+    }
+    active = this;
+    activeOwner = getpid();
+}
+
+Supervisor::~Supervisor()
+{
+    endAll();
+    if (active == this)
+        active = nullptr;
+}
+
+void Supervisor::endAll()
+{
+    for (auto& w : pid_list)
+        if (w->pid > 0)
+            kill(w->pid, SIGTERM);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (auto& w : pid_list) {
+        if (w->pid <= 0)
+            continue;
+        int status = 0;
+        while (waitpid(w->pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(w->pid, SIGKILL);
+                waitpid(w->pid, &status, 0);
+                break;
+            }
+            sleepMs(10);
+        }
+        w->pid = -1;
+    }
+}
+
+int Supervisor::run(zmq::socket_t* alerts)
+{
+    for (auto& w : pid_list)
+        fork_process(w.get(), !restart);
+    int lastStatus = 0;
+    while (!pid_list.empty()) {
+        if (stop) {
+            endAll();
+            return 0;
+        }
+        if (alerts != nullptr) {
+            char* notice = s_recv_nonblocking(alerts->handle());
+            if (notice != nullptr) {
+                if (traces)
+                    trace(std::string("Configurator received:") + notice);
+                free(notice);
+                endAll();
+                return 0;
+            }
+        }
+        for (auto it = pid_list.begin(); it != pid_list.end();) {
+            Worker& w = **it;
+            if (w.pid < 0) {
+                // Its fork failed: tried again now, one per cycle as any restart.
+                if (restart) {
+                    fork_process(&w);
+                    break;
+                }
+                lastStatus = 10;
+                it = pid_list.erase(it);
+                continue;
+            }
+            int status = 0;
+            pid_t r = waitpid(w.pid, &status, WNOHANG);
+            if (r == 0) {
+                ++it;
+                continue;
+            }
+            if (r < 0) {
+                if (errno == EINTR)
+                    continue;
+                exit(122);
+            }
+            if (traces)
+                w.printStopped();
+            if (restart) {
+                fork_process(&w);
+                break;
+            }
+            lastStatus = WIFEXITED(status) ? WEXITSTATUS(status) : (stop ? 0 : 1);
+            w.pid = -1;
+            it = pid_list.erase(it);
+        }
+        if (!pid_list.empty())
+            sleepMs(timing.cycleMs);
+    }
+    return lastStatus;
+}
+
+int superviseWithAlerts(ConfigSession& session, const std::string& connection, const Json::Value& reply,
+                        std::initializer_list<std::string> topics, std::vector<std::unique_ptr<Worker>> workers,
+                        const Timing& timing, bool traces)
+{
+    std::string port = text(reply, {"success", "configurator", "publishers", "alert"});
+    if (port.empty())
+        port = "5011";
+    // Connected before any worker starts, so a bad port cannot strand one.
+    zmq::socket_t alerts(session.context, zmq::socket_type::sub);
+    alerts.set(zmq::sockopt::ipv6, 1);
+    alerts.set(zmq::sockopt::linger, 0);
+    alerts.connect("tcp://" + hostOf(connection) + ":" + port);
+    for (const std::string& topic : topics)
+        alerts.set(zmq::sockopt::subscribe, topic);
+    Supervisor supervisor(std::move(workers), timing, traces, true);
+    int result = supervisor.run(&alerts);
+    alerts.close();
+    session.close();
+    return result;
+}
+
+} // namespace relay
