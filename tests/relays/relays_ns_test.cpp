@@ -170,7 +170,7 @@ TEST(HeadingAdjustProgram, PutsTheCompassHeadingIntoTheLines)
     ASSERT_TRUE(cs);
     Peer imuA(zmq::socket_type::pub, "tcp://*:6201", true), imuB(zmq::socket_type::pub, "tcp://*:6202", true);
     Subscriber outA("tcp://127.0.0.1:6301"), outB("tcp://127.0.0.1:6302");
-    Process adjust(HEADING_ADJUST_BIN, {}, Process::Options{true, "", {}});
+    Process adjust(HEADING_ADJUST_BIN, {});
     EXPECT_TRUE(adjust.waitForLine("feeds b carry NaN headings", milliseconds(10000)));
     std::string m;
     ASSERT_TRUE(outA.receiveAfter([&] { imuA.send("1,2,3,4,5,6,7,8"); }, &m, milliseconds(20000)));
