@@ -3,11 +3,8 @@
 #include "minutemeans.h"
 #include "signalhandler.h"
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -87,31 +84,16 @@ int processStart(const Json::Value& config, const std::string& own, bool quiet, 
 
 int runDriftMean(int argc, char** argv, const std::string& own, const relay::Timing& timing)
 {
-    stop = 0;
-    signal(SIGINT, signalHandler);
-    std::string configuratorConnection = "127.0.0.1:5010";
-    bool quiet = false;
-    optind = 0;
-    int option;
-    while ((option = getopt(argc, argv, "hdc:p:q")) != -1) {
-        switch (option) {
-        case 'c':
-            configuratorConnection = optarg;
-            break;
-        case 'd':
-            configuratorConnection.clear();
-            break;
-        case 'q':
-            quiet = true;
-            break;
-        default: // -p too: the publisher port comes from the configuration only
-            relay::printHelp(argv[0], optopt,
+    // -p is refused: the publisher port comes from the configuration only.
+    relay::Options o;
+    if (!relay::parseOptions(argc, argv, "hdc:p:q", "hp",
                              {"  -p <portnr>\t\t\t-> publisher PORT overrules configurator ; defaults to 5051\n",
                               "  -h\t\t\t\t-> This help page\n", "  -q\t\t\t\t-> quiet\n\n", "Example Use:\t%s\n",
-                              "\t\t%s -c 127.0.0.1:5010 -p 5051\n", "\t\t%s -c 127.0.0.1:5010 -p 5051 -q\n", "\n"});
-            return 1;
-        }
-    }
+                              "\t\t%s -c 127.0.0.1:5010 -p 5051\n", "\t\t%s -c 127.0.0.1:5010 -p 5051 -q\n", "\n"},
+                             &o))
+        return 1;
+    const bool quiet = o.quiet;
+    const std::string& configuratorConnection = o.configuratorConnection;
     if (configuratorConnection.empty()) {
         puts("No configuration connection available");
         return 1;

@@ -2,9 +2,6 @@
 
 #include "signalhandler.h"
 
-#include <getopt.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,47 +49,21 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
 
 int runFeedBridge(int argc, char** argv, const std::string& own, const relay::Timing& timing)
 {
-    stop = 0;
-    signal(SIGINT, signalHandler);
-    BridgeSettings settings;
-    bool usage = false;
-    optind = 0;
-    int option;
-    while (!usage && (option = getopt(argc, argv, "hdc:s:p:q")) != -1) {
-        switch (option) {
-        case 'c':
-            settings.configuratorConnection = optarg;
-            break;
-        case 'd':
-            settings.configuratorConnection.clear();
-            break;
-        case 's':
-            settings.subscriberURI = optarg;
-            break;
-        case 'p':
-            settings.publisherPort = static_cast<int>(strtol(optarg, nullptr, 10));
-            break;
-        case 'q':
-            settings.quiet = true;
-            break;
-        default:
-            usage = true;
-        }
-    }
+    const std::initializer_list<const char*> help = {
+        "  -d\t\t\t\t-> Skips the configurator connection, note -s and -p must be set on the commandline\n",
+        "  -s <ip>:<portnr>\t\t-> subscriber overrules configurator ; defaults to 127.0.0.1:5050\n",
+        "  -p <portnr>\t\t\t-> publisher PORT overrules configurator ; defaults to 5051\n",
+        "  -h\t\t\t\t-> This help page\n", "  -q\t\t\t\t-> quiet\n\n", "Example Use:\t%s -c 127.0.0.1:5010\n",
+        "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050 -p 5051\n", "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050\n",
+        "\t\t%s -c 127.0.0.1:5010 -p 5051\n", "\n"};
+    relay::Options o;
+    if (!relay::parseOptions(argc, argv, "hdc:s:p:q", "h", help, &o))
+        return 1;
     // Without the service, the command line must name both ends.
-    if (!usage && settings.configuratorConnection.empty() &&
-        (settings.subscriberURI.empty() || settings.publisherPort == 0))
-        usage = true;
-    if (usage) {
-        relay::printHelp(
-            argv[0], optopt,
-            {"  -d\t\t\t\t-> Skips the configurator connection, note -s and -p must be set on the commandline\n",
-             "  -s <ip>:<portnr>\t\t-> subscriber overrules configurator ; defaults to 127.0.0.1:5050\n",
-             "  -p <portnr>\t\t\t-> publisher PORT overrules configurator ; defaults to 5051\n",
-             "  -h\t\t\t\t-> This help page\n", "  -q\t\t\t\t-> quiet\n\n", "Example Use:\t%s -c 127.0.0.1:5010\n",
-             "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050 -p 5051\n", "\t\t%s -c 127.0.0.1:5010 -s 192.168.8.123:5050\n",
-             "\t\t%s -c 127.0.0.1:5010 -p 5051\n", "\n"});
+    if (o.configuratorConnection.empty() && (o.subscriberURI.empty() || o.publisherPort == 0)) {
+        relay::printHelp(argv[0], 'd', help);
         return 1;
     }
+    BridgeSettings settings{o.configuratorConnection, o.subscriberURI, o.publisherPort, o.quiet};
     return processStart(settings, own, timing);
 }

@@ -3,10 +3,7 @@
 #include "heading.h"
 #include "signalhandler.h"
 
-#include <getopt.h>
-
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,13 +14,6 @@ using relay::trace;
 void pidlist_st::printStart() const
 {
     trace("Starting: " + subscriberURL + " " + publisherURL + " " + headingURL);
-}
-
-void pidlist_st::printStopped() const
-{
-    printf("\nStopped %s pid:%d publisher:%s  subscriber: %s\n", name.c_str(), pid, publisherURL.c_str(),
-           subscriberURL.c_str());
-    fflush(stdout);
 }
 
 int pidlist_st::processStart()
@@ -132,40 +122,21 @@ int headingFeeds(const Json::Value& reply, const std::string& own, int verbose,
         std::string names;
         for (const auto& n : withoutHeading)
             names += (names.empty() ? "" : ", ") + n;
-        fprintf(stderr, "Warning: heading endpoint %s is bound by feed %s only; feeds %s carry NaN headings\n",
-                heading.c_str(), feeds->front()->name.c_str(), names.c_str());
+        trace("Warning: heading endpoint " + heading + " is bound by feed " + feeds->front()->name +
+              " only; feeds " + names + " carry NaN headings");
     }
     return 0;
 }
 
 int runHeadingAdjust(int argc, char** argv, const std::string& own, const relay::Timing& timing)
 {
-    stop = 0;
-    signal(SIGINT, signalHandler);
-    std::string configuratorConnection = "127.0.0.1:5010";
-    int verbose = 0;
-    optind = 0;
-    int option;
-    while ((option = getopt(argc, argv, "hc:v::")) != -1) {
-        switch (option) {
-        case 'c':
-            configuratorConnection = optarg;
-            break;
-        case 'v': {
-            // As std::stoi: a leading number, else 1.
-            char* end = nullptr;
-            long v = optarg != nullptr ? strtol(optarg, &end, 10) : 0;
-            verbose = optarg != nullptr && end != optarg ? static_cast<int>(v) : 1;
-            break;
-        }
-        default:
-            relay::printHelp(argv[0], optopt,
-                             {"  -h\t\t-> This help page\n",
-                              "  -v[int]\t\t\t-> verbose higher number is more info; defaults to 1\n\n",
-                              "Use: %s -c 127.0.0.1:5010\n", "\n"});
-            return 1;
-        }
-    }
+    relay::Options o;
+    if (!relay::parseOptions(argc, argv, "hc:v::", "h", {"  -h\t\t-> This help page\n",
+                                 "  -v[int]\t\t\t-> verbose higher number is more info; defaults to 1\n\n",
+                                 "Use: %s -c 127.0.0.1:5010\n", "\n"}, &o))
+        return 1;
+    const int verbose = o.verbose;
+    const std::string& configuratorConnection = o.configuratorConnection;
 
     relay::ConfigSession session(configuratorConnection, verbose != 0);
     Json::Value reply;

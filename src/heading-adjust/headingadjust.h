@@ -10,16 +10,13 @@
 #include <string>
 #include <vector>
 
-struct pidlist_st : relay::Worker {
-    std::string publisherURL;  // "tcp://*:" + port
-    std::string subscriberURL; // "tcp://" + endpoint
-    std::string headingURL;    // "tcp://" + heading endpoint, or empty
+// publisherURL "tcp://*:" + port, subscriberURL "tcp://" + endpoint.
+struct pidlist_st : relay::FeedWorker {
+    std::string headingURL; // "tcp://" + heading endpoint, or empty
     float radarXaxisToHeadingRef_ENU_deg = 0.0f;
     int verbose = 0;
-    relay::Timing timing;
 
     void printStart() const override;
-    void printStopped() const override;
     int processStart() override;
 };
 

@@ -4,6 +4,7 @@
 #include "signalhandler.h"
 #include "zhelpers.h"
 
+#include <getopt.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,47 @@ void printHelp(const char* argv0, int option, std::initializer_list<const char*>
     fprintf(stderr, "  -c <ip>:<portnr>\t\t-> configurator portnumber; defaults to 127.0.0.1:5010\n");
     for (const char* line : ownLines)
         fprintf(stderr, line, argv0);
+}
+
+bool parseOptions(int argc, char** argv, const char* optstring, const char* refused,
+                  std::initializer_list<const char*> help, Options* options)
+{
+    stop = 0;
+    signal(SIGINT, signalHandler);
+    optind = 0;
+    int option;
+    while ((option = getopt(argc, argv, optstring)) != -1) {
+        if (strchr(refused, option) != nullptr)
+            option = '?';
+        switch (option) {
+        case 'c':
+            options->configuratorConnection = optarg;
+            break;
+        case 'd':
+            options->configuratorConnection.clear();
+            break;
+        case 'q':
+            options->quiet = true;
+            break;
+        case 'v': {
+            // As std::stoi: a leading number, else 1.
+            char* end = nullptr;
+            long v = optarg != nullptr ? strtol(optarg, &end, 10) : 0;
+            options->verbose = optarg != nullptr && end != optarg ? static_cast<int>(v) : 1;
+            break;
+        }
+        case 's':
+            options->subscriberURI = optarg;
+            break;
+        case 'p':
+            options->publisherPort = static_cast<int>(strtol(optarg, nullptr, 10));
+            break;
+        default:
+            printHelp(argv[0], optopt, help);
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string requestText(const std::string& own, bool withVintorDir)
@@ -172,6 +214,13 @@ Received relayMessage(zmq::socket_t& in, zmq::socket_t& out, bool print)
             zmq_msg_close(&message);
     }
     return Received::Message;
+}
+
+void FeedWorker::printStopped() const
+{
+    printf("\nStopped %s pid:%d publisher:%s  subscriber: %s\n", name.c_str(), pid, publisherURL.c_str(),
+           subscriberURL.c_str());
+    fflush(stdout);
 }
 
 int fork_process(Worker* worker, bool exitWithResult)

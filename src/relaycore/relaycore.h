@@ -27,6 +27,20 @@ void trace(const std::string& line);
 // program's own lines; a line's "%s" is argv0.
 void printHelp(const char* argv0, int option, std::initializer_list<const char*> ownLines);
 
+// What the command lines of the relay services set.
+struct Options {
+    std::string configuratorConnection = "127.0.0.1:5010"; // -c; -d empties it
+    bool quiet = false;                                      // -q
+    int verbose = 0;                                         // -v[level]: a missing or non-numeric level is 1
+    std::string subscriberURI;                               // -s
+    int publisherPort = 0;                                   // -p
+};
+
+// Installs signalHandler for SIGINT, then reads the options of optstring.
+// false, after the help, for -h, an unknown option or one of refused.
+bool parseOptions(int argc, char** argv, const char* optstring, const char* refused,
+                  std::initializer_list<const char*> help, Options* options);
+
 // {"get":{"configurator":"","general":"","<own>":""[,"vintor-dir":""]}}
 std::string requestText(const std::string& own, bool withVintorDir);
 
@@ -89,6 +103,14 @@ struct Worker {
     virtual void printStopped() const = 0;
     // The work; its result ends the process.
     virtual int processStart() = 0;
+};
+
+// A worker that moves one feed, traced by its two endpoints when it stops.
+struct FeedWorker : Worker {
+    std::string publisherURL;
+    std::string subscriberURL;
+    Timing timing;
+    void printStopped() const override;
 };
 
 // Forks a process for the worker. Parent: the worker's pid, 0. Failure:

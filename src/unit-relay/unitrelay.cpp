@@ -2,9 +2,6 @@
 
 #include "signalhandler.h"
 
-#include <getopt.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,13 +13,6 @@ const char* const radarsRequest = "{\"getmem\":{\"Radars\":\"\"}}";
 void UnitFeed::printStart() const
 {
     trace(subscriberURL + " " + publisherURL);
-}
-
-void UnitFeed::printStopped() const
-{
-    printf("\nStopped %s pid:%d publisher:%s  subscriber: %s\n", name.c_str(), pid, publisherURL.c_str(),
-           subscriberURL.c_str());
-    fflush(stdout);
 }
 
 int UnitFeed::processStart()
@@ -81,27 +71,13 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
 
 int runUnitRelay(int argc, char** argv, const std::string& own, const relay::Timing& timing)
 {
-    stop = 0;
-    signal(SIGINT, signalHandler);
-    std::string configuratorConnection = "127.0.0.1:5010";
-    bool quiet = false;
-    optind = 0;
-    int option;
-    while ((option = getopt(argc, argv, "hc:q")) != -1) {
-        switch (option) {
-        case 'c':
-            configuratorConnection = optarg;
-            break;
-        case 'q':
-            quiet = true;
-            break;
-        default:
-            relay::printHelp(argv[0], optopt,
-                             {"  -h\t\t-> This help page\n", "  -q\t\t\t-> quiet\n\n", "Use: %s -c 127.0.0.1:5010\n",
-                              "\n"});
-            return 1;
-        }
-    }
+    relay::Options o;
+    if (!relay::parseOptions(argc, argv, "hc:q", "h",
+                             {"  -h\t\t-> This help page\n", "  -q\t\t\t-> quiet\n\n", "Use: %s -c 127.0.0.1:5010\n", "\n"},
+                             &o))
+        return 1;
+    const bool quiet = o.quiet;
+    const std::string& configuratorConnection = o.configuratorConnection;
 
     relay::ConfigSession session(configuratorConnection, !quiet);
     Json::Value reply;

@@ -10,14 +10,11 @@
 #include <string>
 #include <vector>
 
-struct UnitFeed : relay::Worker {
-    std::string publisherURL;  // "tcp://*:" + local port
-    std::string subscriberURL; // "tcp://" + unit ip + ":" + remote port
+// publisherURL "tcp://*:" + local port, subscriberURL "tcp://" + unit ip + ":" + remote port.
+struct UnitFeed : relay::FeedWorker {
     bool quiet = false;
-    relay::Timing timing;
 
     void printStart() const override;
-    void printStopped() const override;
     int processStart() override;
 };
 
