@@ -35,7 +35,7 @@ bool copyPiece(std::string_view piece, char* buffer, size_t size)
 bool MinuteMeans::take(const char* frame, size_t length, LineReading* seen, MinutePublication* out)
 {
     LineReading r;
-    r.line = std::string_view(frame, strnlen(frame, length));
+    r.line = std::string_view(frame, length > 0 ? strnlen(frame, length) : 0);
     const std::string_view line = r.line;
 
     // The time is the text after "time=" up to the first ';' (strtoll: a text

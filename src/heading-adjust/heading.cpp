@@ -95,7 +95,7 @@ void applyHeadingMessage(const std::string& text, float angle, HeadingState* sta
 
 bool adjustLine(const char* line, size_t length, const std::string& heading, std::string* out)
 {
-    length = strnlen(line, length);
+    length = length > 0 ? strnlen(line, length) : 0;
     // Where fields 4, 5 and 7 begin: after the 4th, 5th and 7th commas.
     size_t commas[7];
     size_t found = 0;

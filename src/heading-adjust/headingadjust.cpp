@@ -51,11 +51,12 @@ int pidlist_st::processStart()
             if (!subscriber.recv(frame, zmq::recv_flags::dontwait))
                 continue;
             const char* line = static_cast<const char*>(frame.data());
+            const size_t length = frame.size() > 0 ? strnlen(line, frame.size()) : 0;
             if (verbose > 2)
-                trace("Received subscriber: " + std::string(line, strnlen(line, frame.size())));
-            if (!adjustLine(line, frame.size(), state.realheadingENUDeg, &dataout)) {
+                trace("Received subscriber: " + std::string(line, length));
+            if (!adjustLine(line, length, state.realheadingENUDeg, &dataout)) {
                 if (verbose)
-                    trace("Skipped, fewer than seven fields: " + std::string(line, strnlen(line, frame.size())));
+                    trace("Skipped, fewer than seven fields: " + std::string(line, length));
                 continue;
             }
             if (verbose)

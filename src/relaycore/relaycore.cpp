@@ -206,7 +206,8 @@ Received relayMessage(zmq::socket_t& in, zmq::socket_t& out, bool print)
         more = zmq_msg_more(&message) != 0;
         if (print) {
             const char* data = static_cast<const char*>(zmq_msg_data(&message));
-            fwrite(data, 1, strnlen(data, zmq_msg_size(&message)), stdout);
+            size_t size = zmq_msg_size(&message);
+            fwrite(data, 1, size > 0 ? strnlen(data, size) : 0, stdout);
             fputc('\n', stdout);
             fflush(stdout);
         }
