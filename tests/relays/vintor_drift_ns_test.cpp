@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "harness.h"
+#include "processes.h"
 
 using namespace testsupport;
 
@@ -74,9 +76,13 @@ TEST(DriftMeanOnVintor, PublishesTheMeanOfTheMinutesDopplerVelocities)
     EXPECT_NEAR(std::atof(m.substr(one.size()).c_str()), sum / count, 1e-3) << count << " lines";
     printf("%d lines; mean %.6f, published %s\n", count, sum / count, m.c_str());
 
-    drift.signalGroup(SIGINT);
-    ASSERT_TRUE(drift.wait(milliseconds(15000)));
-    EXPECT_EQ(drift.exitCode(), 0);
+    // Even a supervisor killed outright takes its worker with it.
+    drift.signal(SIGKILL);
+    ASSERT_TRUE(drift.wait(milliseconds(5000)));
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; i++, std::this_thread::sleep_for(milliseconds(50)))
+        gone = processesNamed("drift-mean").empty();
+    EXPECT_TRUE(gone);
 }
 
 } // namespace
