@@ -1,6 +1,5 @@
 #include "relaycore.h"
 
-#include "configclient.h"
 #include "signalhandler.h"
 #include "zhelpers.h"
 
@@ -130,29 +129,38 @@ bool configurationFound(const Json::Value& reply)
     return false;
 }
 
-ConfigSession::ConfigSession(const std::string& connection, bool traces)
-    : context(1, 1023), socket(context, zmq::socket_type::req), traces(traces)
+namespace {
+
+ConfigRequest::Options requestOptions()
 {
-    socket.set(zmq::sockopt::ipv6, 1);
-    socket.set(zmq::sockopt::linger, 0);
-    std::string endpoint = "tcp://" + connection;
+    ConfigRequest::Options o; // no time-out: a silent service holds the program
+    o.ipv6 = true;
+    o.textReply = true;
+    return o;
+}
+
+} // namespace
+
+ConfigSession::ConfigSession(const std::string& connection, bool traces)
+    : context(1, 1023), requests(new ConfigRequest(context, "tcp://" + connection, requestOptions())), traces(traces)
+{
     if (traces)
-        trace("ZMQ Connecting: " + endpoint);
-    socket.connect(endpoint);
+        trace("ZMQ Connecting: tcp://" + connection);
 }
 
 bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::string* errors)
 {
     if (traces)
         trace("Sending request " + request + "..");
-    s_send(socket.handle(), request.c_str());
-    char* raw = s_recv(socket.handle());
-    std::string answer(raw);
-    free(raw);
+    std::string answer;
+    if (!requests || requests->exchange(request, &answer) != ConfigRequest::Ok) {
+        fprintf(stderr, "Configuration request failed: %s\n", requests ? requests->reason() : "closed");
+        exit(3);
+    }
     if (traces)
         trace("Received: " + answer);
     std::string why;
-    bool parsed = ConfigClient::parseReply(answer, reply, &why);
+    bool parsed = parseReply(answer, reply, &why);
     if (!parsed && errors != nullptr)
         *errors = why;
     return parsed;
@@ -160,7 +168,7 @@ bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::str
 
 void ConfigSession::close()
 {
-    socket.close();
+    requests.reset();
     context.close();
 }
 

@@ -3,6 +3,8 @@
 // whole-message relaying, and worker processes with their supervisor.
 #pragma once
 
+#include "configrequest.h"
+
 #include <json/json.h>
 #include <zmq.hpp>
 
@@ -74,9 +76,9 @@ public:
     void close();
 
     zmq::context_t context;
-    zmq::socket_t socket;
 
 private:
+    std::unique_ptr<ConfigRequest> requests;
     bool traces;
 };
 
