@@ -5,11 +5,18 @@
 // when it forked the stage, then acts as $SPINE_FAKE_<KEY> says: "sleep"
 // (default, runs until killed), "exit" (returns at once) or "crash" (SIGSEGV).
 // "unbuilt" leaves the row without an entry, as for a stage not built yet.
+// With SPINE_MARK_PASSES set, the supervisor writes "\n[pass]" to its output
+// as each pass of its loop ends, so a test can count passes in order with what
+// the supervisor printed, whatever the load of the machine.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <string>
@@ -63,7 +70,22 @@ void fakeStage(const char* key, ConfigFile* cf) {
     for (;;) pause();
 }
 
+bool markPasses = false;
+long passMicros = 0;
+
 }  // namespace
+
+// The supervisor ends each pass with a select on no descriptors for the pass
+// time; other pauses (killall, reset) have times of their own.
+extern "C" int select(int nfds, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, timeval* timeout) {
+    using Select = int (*)(int, fd_set*, fd_set*, fd_set*, timeval*);
+    static const Select next = reinterpret_cast<Select>(dlsym(RTLD_NEXT, "select"));
+    if (markPasses && nfds == 0 && timeout != nullptr && timeout->tv_sec * 1000000L + timeout->tv_usec == passMicros) {
+        fputs("\n[pass]", stdout);
+        fflush(stdout);
+    }
+    return next(nfds, readfds, writefds, exceptfds, timeout);
+}
 
 // An entry is a plain function: one per row, each knowing its row by number.
 template <std::size_t I>
@@ -86,6 +108,8 @@ int main(int argc, char** argv) {
     s.sharedDir = env("SPINE_DIR", "/tmp");
     s.watchdogFile = env("SPINE_WATCHDOG", s.watchdogFile.c_str());
     s.passMicros = std::stol(env("SPINE_PASS_US", "1000000"));
+    markPasses = getenv("SPINE_MARK_PASSES") != nullptr;
+    passMicros = s.passMicros;
     s.killallMicros = std::stol(env("SPINE_KILLALL_US", "1500000"));
     s.resetMicros = std::stol(env("SPINE_RESET_US", "9500000"));
     static const StageTable table = fakeTable(std::make_index_sequence<12>());

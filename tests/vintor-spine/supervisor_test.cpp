@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -155,7 +156,8 @@ protected:
             if (s.key == key) out.push_back(s);
         return out;
     }
-    bool waitStarts(const std::string& key, size_t n, milliseconds timeout = milliseconds(5000)) {
+    // Generous: a loaded machine slows the stages down, and waiting ends at the event.
+    bool waitStarts(const std::string& key, size_t n, milliseconds timeout = milliseconds(30000)) {
         return waitUntil([&] { return startsOf(key).size() >= n; }, timeout);
     }
     // Lets the supervisor make a few passes.
@@ -222,28 +224,37 @@ TEST_F(Supervisor, ForksStagesInTableOrderAndRestartsThoseThatEndOrCrash) {
           {"SPINE_FAKE_FFT=crash", "SPINE_FAKE_TELNET=exit"});
     ASSERT_TRUE(waitStarts("fft", 3));
     ASSERT_TRUE(waitStarts("telnet", 3));
-    std::vector<Start> all = starts();
-    ASSERT_GE(all.size(), 3u);
-    EXPECT_EQ(all[0].key, "udp");
-    EXPECT_EQ(all[1].key, "fft");
-    EXPECT_EQ(all[2].key, "telnet");
+    // The order of forking is the supervisor's own, in its output: the three
+    // queued starts come first, one a pass, then the restarts. (Other
+    // processes' lines may come between its lines, never inside one.)
+    std::string out = output();
+    std::vector<std::pair<size_t, std::string>> found;
+    for (const char* name : {"UDP", "FFT", "Telnet"})
+        for (size_t at = out.find(std::string(name) + " pid="); at != std::string::npos;
+             at = out.find(std::string(name) + " pid=", at + 1))
+            found.emplace_back(at, name);
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> forks;
+    for (const auto& f : found) forks.push_back(f.second);
+    ASSERT_GE(forks.size(), 7u) << out;
+    EXPECT_EQ(std::vector<std::string>(forks.begin(), forks.begin() + 3),
+              (std::vector<std::string>{"UDP", "FFT", "Telnet"}));
+    EXPECT_EQ(std::count(forks.begin(), forks.end(), "UDP"), 1);
     std::vector<Start> udp = startsOf("udp");
     ASSERT_EQ(udp.size(), 1u);
     std::string cmdline = readFile("/proc/" + std::to_string(udp[0].pid) + "/cmdline");
     EXPECT_EQ(cmdline.substr(0, 10), std::string("vintorUDP\0", 10));
     EXPECT_TRUE(program_->running());
 
-    std::string out = output();
     EXPECT_NE(out.find("Error child Telnet class returned"), std::string::npos);
     EXPECT_NE(out.find("mainError: signal 11:"), std::string::npos);
-    EXPECT_NE(out.find("\nStopped fft pid:"), std::string::npos);
-    EXPECT_NE(out.find("\nUDP pid="), std::string::npos);
+    EXPECT_NE(out.find("Stopped fft pid:"), std::string::npos);
     EXPECT_EQ(out.find("\npid:"), std::string::npos) << "no stage was told to end";
 }
 
 TEST_F(Supervisor, AStageWithoutAnEntryPrintsALineEndsAndIsStartedAgain) {
     start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=unbuilt"});
-    const std::string line = "\nhousekeeping stage is not built into this program\n";
+    const std::string line = "housekeeping stage is not built into this program\n";
     ASSERT_TRUE(waitUntil([&] { std::string o = output(); return o.find(line) != o.rfind(line); }, milliseconds(5000)));
     EXPECT_NE(output().find("Error child Housekeeping class returned"), std::string::npos);
     EXPECT_TRUE(startsOf("housekeeping").empty());
@@ -326,16 +337,57 @@ TEST_F(Supervisor, ResetRestartsTheStagesAndCreatesTheFileOfANewlyActiveRadar) {
 }
 
 TEST_F(Supervisor, WatchdogIsTouchedOnTheFirstPassAndEvery31PassesWhateverTheTasks) {
-    // The housekeeping stage ends at once: a restart task every other pass.
-    start("\"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=exit"}, 20000);
+    // The housekeeping stage ends at once: a restart task every other pass or so.
+    // Passes are counted by the marks the test program writes as each one ends;
+    // at every touch the supervisor lists its stages, the udp stage among them.
+    start("\"udp\": \"1\", \"housekeeping\": \"1\"", "", {"SPINE_FAKE_HOUSEKEEPING=exit", "SPINE_MARK_PASSES=1"},
+          20000);
+    ASSERT_TRUE(waitStarts("udp", 1));
+    const std::string touch = "PID: " + std::to_string(startsOf("udp")[0].pid) + " udp;";
+    const std::string pass = "[pass]";
+    // The nth touch, once the pass it came in has ended (its touch command has run).
+    auto touched = [&](size_t n) {
+        const std::string out = output();
+        size_t at = std::string::npos;
+        for (size_t i = 0; i < n; ++i) {
+            at = out.find(touch, at + 1);
+            if (at == std::string::npos) return false;
+        }
+        return out.find(pass, at) != std::string::npos;
+    };
+    ASSERT_TRUE(waitUntil([&] { return touched(1); }, milliseconds(30000))) << output();
     std::string wd = dir_.file("watchdog");
-    ASSERT_TRUE(waitUntil([&] { return fileSize(wd) >= 0; }, milliseconds(3000)));
+    EXPECT_GE(fileSize(wd), 0);
     ASSERT_EQ(unlink(wd.c_str()), 0);
-    auto removed = steady_clock::now();
-    ASSERT_TRUE(waitUntil([&] { return fileSize(wd) >= 0; }, milliseconds(8000)));
-    auto gap = std::chrono::duration_cast<milliseconds>(steady_clock::now() - removed);
-    EXPECT_GE(gap.count(), 400) << "touched again too early";
-    EXPECT_GE(startsOf("housekeeping").size(), 5u);
+    // A task of the test's own as well, and a touch after the pass that took it.
+    task("set vintor probe=1");
+    const std::string taken = "NEW Tasks= set vintor probe=1";
+    ASSERT_TRUE(waitUntil([&] { return output().find(taken) != std::string::npos; }, milliseconds(30000)));
+    auto between = [](const std::string& text, const std::string& what, size_t from, size_t to) {
+        size_t n = 0;
+        for (size_t at = text.find(what, from); at != std::string::npos && at < to; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    const std::string before = output();
+    const size_t touchesBefore = between(before, touch, 0, before.find(taken));
+    ASSERT_TRUE(waitUntil([&] { return touched(std::max<size_t>(touchesBefore + 1, 3)); }, milliseconds(60000)))
+        << output();
+    EXPECT_GE(fileSize(wd), 0);
+
+    const std::string out = output();
+    std::vector<size_t> touches;
+    for (size_t at = out.find(touch); at != std::string::npos; at = out.find(touch, at + 1)) touches.push_back(at);
+    EXPECT_LT(touches[0], out.find(taken));
+    EXPECT_GT(touches.back(), out.find(taken));
+    // The first pass: the first stage forked, the file touched, no pass ended yet.
+    EXPECT_LT(out.find("UDP pid="), touches[0]);
+    EXPECT_EQ(between(out, pass, 0, touches[0]), 0u);
+    size_t restarts = 0;
+    for (size_t k = 0; k + 1 < touches.size(); ++k) {
+        EXPECT_EQ(between(out, pass, touches[k], touches[k + 1]), 31u) << "between touch " << k << " and the next";
+        restarts += between(out, "NEW Tasks= start housekeeping", touches[k], touches[k + 1]);
+    }
+    EXPECT_GE(restarts, 1u) << out;
 }
 
 TEST_F(Supervisor, RunsWhenItsStarterLeftChildSignalsIgnored) {
