@@ -9,7 +9,8 @@
 // - It builds its stage object with `cf` and runs its loop, which should never
 //   return. If it returns, the child ends with the row's failure message
 //   (perror, status 1) and the supervisor restarts the stage on a later pass.
-// - It never touches the supervisor's ZeroMQ context or sockets; it makes its own.
+// - The supervisor holds no ZeroMQ context (its notice watcher does, in a
+//   process of its own); a stage makes its own.
 #pragma once
 
 #include "supervisor.h"

@@ -1,5 +1,6 @@
 #include "supervisor.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,23 +80,54 @@ void signal_handler(int) {
     _exit(0);
 }
 
-// A context of one I/O thread (room for 1023 sockets) and a socket of `type`
-// in it connected to tcp://localhost:<port>, with ZMQ_LINGER set first when
-// `linger` is given. Returns null, or the name of the call that failed with
-// errno still telling why; what was made is left in *ctx and *sock for the
-// caller to close.
-const char* openLocalSocket(int type, int port, const int* linger, void** ctx, void** sock) {
-    *ctx = zmq_ctx_new();
-    if (*ctx == nullptr) return "zmq_ctx_new";
-    zmq_ctx_set(*ctx, ZMQ_IO_THREADS, 1);
-    zmq_ctx_set(*ctx, ZMQ_MAX_SOCKETS, 1023);
-    *sock = zmq_socket(*ctx, type);
-    if (*sock == nullptr) return "zmq_socket";
-    if (linger != nullptr) zmq_setsockopt(*sock, ZMQ_LINGER, linger, sizeof *linger);
+[[noreturn]] void cannotWatch(const char* call) {
+    perror(call);
+    _exit(1);
+}
+
+// The notice watcher: one SUB socket on tcp://localhost:<port> (a context of
+// one I/O thread, room for 1023 sockets), topics "vintor" and "radar". Writes a
+// byte to `ready` once subscribed; on any notice it ends the whole process
+// group, itself included. Ends with status 1 when it cannot subscribe and 3
+// when a receive fails, which the supervisor takes as its own.
+[[noreturn]] void watchNotices(int port, int debug, int ready) {
+    setProcessTitle("vintorNotice");
+    // A crash ends the watcher alone; the supervisor then ends the tree.
+    signal(SIGSEGV, handler);
+    void* ctx = zmq_ctx_new();
+    if (ctx == nullptr) cannotWatch("zmq_ctx_new");
+    zmq_ctx_set(ctx, ZMQ_IO_THREADS, 1);
+    zmq_ctx_set(ctx, ZMQ_MAX_SOCKETS, 1023);
+    void* sub = zmq_socket(ctx, ZMQ_SUB);
+    if (sub == nullptr) cannotWatch("zmq_socket");
     char endpoint[64];
     snprintf(endpoint, sizeof endpoint, "tcp://localhost:%d", port);
-    if (zmq_connect(*sock, endpoint) != 0) return "zmq_connect";
-    return nullptr;
+    if (zmq_connect(sub, endpoint) != 0) cannotWatch("zmq_connect");
+    if (zmq_setsockopt(sub, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub, ZMQ_SUBSCRIBE, "radar", 5) != 0)
+        cannotWatch("zmq_setsockopt");
+    const char byte = 1;
+    ssize_t ignored = write(ready, &byte, 1);
+    (void)ignored;
+    close(ready);
+
+    zmq_msg_t msg;
+    zmq_msg_init(&msg);
+    while (zmq_msg_recv(&msg, sub, 0) < 0) {
+        if (errno == EINTR) continue;
+        perror("notice receive");
+        _exit(3);
+    }
+    if (debug) {
+        printf("Subscriber received:");
+        fwrite(zmq_msg_data(&msg), 1, zmq_msg_size(&msg), stdout);
+        printf("\n");
+    }
+    fflush(stdout);
+    fflush(stderr);
+    if (!ownGroup) _exit(0);  // the supervisor ends the tree
+    kill(0, SIGUSR1);
+    // The signal ends this process too; wait for it.
+    for (;;) pause();
 }
 
 bool parsePort(const char* text, int* port) {
@@ -124,9 +156,8 @@ private:
     void* createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd);
     void createFiles();
     void mapRadarFiles();
-    void openNoticeFeed();
-    void closeNoticeFeed();
-    void checkNotice();
+    void startNoticeWatcher();
+    void checkNoticeWatcher();
     bool handleTask(const std::string& task);  // false: the program ends
     void killall(const std::string& task);
     void reset();
@@ -145,8 +176,7 @@ private:
     int debug_ = 0;
     ChildList children_;
     SharedMem* storage_ = nullptr;
-    void* ctx_ = nullptr;
-    void* sub_ = nullptr;
+    pid_t watcher_ = -1;
     int passes_ = 0;
 };
 
@@ -186,51 +216,57 @@ void Supervisor::mapRadarFiles() {
     }
 }
 
-void Supervisor::openNoticeFeed() {
-    // Nothing of a subscriber's is worth waiting for when the feed closes.
-    const int linger = 0;
-    if (const char* failed = openLocalSocket(ZMQ_SUB, subscriptionport_, &linger, &ctx_, &sub_))
-        fatalError(failed);
-    if (zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "vintor", 6) != 0 || zmq_setsockopt(sub_, ZMQ_SUBSCRIBE, "radar", 5) != 0)
-        fatalError("zmq_setsockopt");
-}
-
-// Ends the messaging threads too: a stage is forked only while the supervisor
-// has no other thread, since the fork copies a lock such a thread holds (in the
-// allocator, say) as held for ever.
-void Supervisor::closeNoticeFeed() {
-    if (sub_ != nullptr) zmq_close(sub_);
-    if (ctx_ != nullptr) zmq_ctx_term(ctx_);
-    sub_ = ctx_ = nullptr;
-}
-
-void Supervisor::checkNotice() {
-    zmq_msg_t msg;
-    zmq_msg_init(&msg);
-    if (zmq_msg_recv(&msg, sub_, ZMQ_DONTWAIT) < 0) {
-        int e = errno;
-        zmq_msg_close(&msg);
-        if (e == EAGAIN || e == EINTR) return;
-        errno = e;
-        perror("notice receive");
-        fatalExit(3);
-    }
-    if (debug_) {
-        printf("Subscriber received:");
-        fwrite(zmq_msg_data(&msg), 1, zmq_msg_size(&msg), stdout);
-        printf("\n");
-    }
-    zmq_msg_close(&msg);
+// The notice feed is watched by a process of its own, forked before the
+// supervisor's loop while the supervisor has no other thread, and it holds the
+// one subscription for the life of the tree. So the supervisor itself never runs
+// a messaging thread: its forks copy no lock such a thread might hold (in the
+// allocator, say), and no fork has to close the subscription, in which time a
+// notice would be lost.
+void Supervisor::startNoticeWatcher() {
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0) fatalError("pipe");
     fflush(stdout);
     fflush(stderr);
-    if (ownGroup) {
-        kill(0, SIGUSR1);
-    } else {
+    watcher_ = fork();
+    if (watcher_ < 0) fatalError("ERROR on fork");
+    if (watcher_ == 0) {
+        close(ready[0]);
+        watchNotices(subscriptionport_, debug_, ready[1]);
+    }
+    close(ready[1]);
+    char byte = 0;
+    ssize_t n;
+    while ((n = read(ready[0], &byte, 1)) < 0 && errno == EINTR) {
+    }
+    close(ready[0]);
+    if (n == 1) return;
+    // The watcher could not subscribe; it said why.
+    int status = 0;
+    while (waitpid(watcher_, &status, 0) < 0 && errno == EINTR) {
+    }
+    fatalExit(WIFEXITED(status) && WEXITSTATUS(status) != 0 ? WEXITSTATUS(status) : 1);
+}
+
+// A watcher that ends has lost the feed (its receive failed, or someone ended
+// it): the tree cannot follow the configuration any more and ends with it.
+void Supervisor::checkNoticeWatcher() {
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(watcher_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (r == 0) return;
+    if (r < 0) {
+        perror("waitpid");
+        fatalExit(122);
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        // A notice, where the tree is not a process group of its own.
+        fflush(stdout);
         for (const pidlist_st& c : children_.entries()) kill(c.pid, SIGUSR1);
         raise(SIGUSR1);
+        for (;;) pause();
     }
-    // The signal ends this process too; wait for it.
-    for (;;) pause();
+    fatalExit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
 }
 
 ChildList::Entries::iterator Supervisor::stopChild(ChildList::Entries::iterator it) {
@@ -248,9 +284,9 @@ void Supervisor::killall(const std::string& task) {
         kill(c.pid, SIGKILL);
     }
     fflush(stdout);
-    // Processes the stages forked themselves (radars, telnet connections) end too.
+    // Processes the stages forked themselves (radars, telnet connections) and
+    // the notice watcher end too.
     stopGroup();
-    closeNoticeFeed();
 }
 
 void Supervisor::reset() {
@@ -300,9 +336,6 @@ void Supervisor::startTask(const std::string& task) {
 }
 
 void Supervisor::startStage(const StageRow& row) {
-    // A notice that has arrived would go with the closed socket.
-    if (sub_ != nullptr) checkNotice();
-    closeNoticeFeed();
     const pid_t pid = children_.start(row.key, row.title);
     if (pid < 0) fatalError("ERROR on fork");
     if (pid == 0) {
@@ -317,7 +350,6 @@ void Supervisor::startStage(const StageRow& row) {
         }
         util::error(row.failure);
     }
-    openNoticeFeed();
     if (debug_) printf(row.pidLine, static_cast<int>(pid));
 }
 
@@ -382,18 +414,17 @@ int Supervisor::run() {
     // The first pass touches the watchdog.
     passes_ = 30;
 
-    openNoticeFeed();
-
     int last = 0;
     signal(SIGUSR1, signal_handler);
     setpgid(0, 0);
     ownGroup = getpgrp() == getpid();
     supervisorPid = getpid();
     atexit(endTreeAtExit);
+    startNoticeWatcher();
 
     char buffer[TEXT_SLOT_SIZE];
     for (;;) {
-        checkNotice();
+        checkNoticeWatcher();
 
         unsigned int length = 0;
         int slot = storage.getNext("Tasks", last, buffer, &length);

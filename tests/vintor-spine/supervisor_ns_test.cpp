@@ -1,13 +1,19 @@
 // The real program on its fixed ports, files and watchdog path, inside the
 // private namespace of tests/ns-run, against the configuration service stand-in.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zmq.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
+#include <zmq.hpp>
 
 #include "harness.h"
 
@@ -36,6 +42,37 @@ bool zeroFile(const std::string& path) {
 
 std::unique_ptr<Process> startService(TempDir& dir) {
     return startConfigServiceWith(dir, kConfig);
+}
+
+// The stand-in with its notices on another port than vintor's: the notice port
+// is the test's own.
+std::unique_ptr<Process> startServiceNoticingElsewhere(TempDir& dir, const std::string& json) {
+    ConfigServiceOptions o;
+    o.config = dir.file("config.json");
+    o.pubPort = 5012;
+    writeFile(o.config, json);
+    return startConfigService(o);
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Titles of the processes whose parent is `parent`.
+std::vector<std::string> childTitles(pid_t parent) {
+    std::vector<std::string> titles;
+    DIR* d = opendir("/proc");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        const std::string stat = readFile(std::string("/proc/") + e->d_name + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close == std::string::npos || atoi(stat.c_str() + close + 4) != parent) continue;
+        const std::string cmdline = readFile(std::string("/proc/") + e->d_name + "/cmdline");
+        titles.push_back(cmdline.substr(0, cmdline.find('\0')));
+    }
+    if (d) closedir(d);
+    return titles;
 }
 
 }  // namespace
@@ -105,4 +142,67 @@ TEST(VintorProgram, RefusesASymlinkPlantedAtTheSharedMemoryPath) {
     EXPECT_NE(vintor.output().find("sharedmem: "), std::string::npos) << vintor.output();
     EXPECT_EQ(readFile("/tmp/victim"), "precious");
     unlink("/tmp/sharedmem");
+}
+
+// One notice, published the moment any subscriber leaves the notice port (or,
+// when none leaves, after two restarts of the housekeeping stage), must end
+// the tree every time: the subscription is never dropped around a fork.
+TEST(VintorProgram, ASingleNoticeEndsTheTreeWhileStagesRestart) {
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        TempDir dir;
+        auto service = startServiceNoticingElsewhere(dir, kConfig);
+        ASSERT_TRUE(service);
+        zmq::context_t ctx(1);
+        zmq::socket_t notices(ctx, zmq::socket_type::xpub);
+        notices.bind("tcp://127.0.0.1:5011");
+
+        Process::Options po;
+        po.mergeStderr = true;
+        Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+        // Subscribed: both topics have reached the port.
+        std::string topics;
+        for (int i = 0; i < 200 && (topics.find("\x01vintor") == std::string::npos ||
+                                    topics.find("\x01radar") == std::string::npos);
+             ++i) {
+            zmq::message_t m;
+            if (notices.recv(m, zmq::recv_flags::dontwait)) topics += m.to_string() + "|";
+            else vintor.drain(milliseconds(50));
+        }
+        ASSERT_NE(topics.find("\x01vintor"), std::string::npos) << vintor.output();
+        ASSERT_NE(topics.find("\x01radar"), std::string::npos) << vintor.output();
+
+        // From now on (not earlier: a late notice would find the subscription
+        // back), a thread of its own watches the port, so the notice goes out the
+        // moment a subscriber leaves; otherwise once asked to.
+        ASSERT_EQ(zmq_socket_monitor(notices.handle(), "inproc://notice-port", ZMQ_EVENT_DISCONNECTED), 0);
+        zmq::socket_t monitor(ctx, zmq::socket_type::pair);
+        monitor.connect("inproc://notice-port");
+        std::atomic<bool> publishNow{false}, left{false};
+        std::thread publisher([&] {
+            for (;;) {
+                zmq::pollitem_t item = {monitor.handle(), 0, ZMQ_POLLIN, 0};
+                zmq::poll(&item, 1, std::chrono::milliseconds(1));
+                left = (item.revents & ZMQ_POLLIN) != 0;
+                if (left || publishNow) break;
+            }
+            notices.send(zmq::str_buffer("vintor changed"), zmq::send_flags::none);
+        });
+        const size_t restartsBefore = count(vintor.output(), "Housekeeping pid=");
+        while (!left && count(vintor.output(), "Housekeeping pid=") < restartsBefore + 2 && vintor.running())
+            vintor.drain(milliseconds(10));
+        if (!left) {
+            // What ps shows: the watcher beside the stages, under its own title.
+            std::vector<std::string> titles = childTitles(vintor.pid());
+            EXPECT_EQ(std::count(titles.begin(), titles.end(), "vintorNotice"), 1) << ::testing::PrintToString(titles);
+        }
+        publishNow = true;
+        publisher.join();
+
+        ASSERT_TRUE(vintor.wait(milliseconds(15000))) << (left ? "published as a subscriber left" : "")
+                                                      << vintor.output();
+        EXPECT_EQ(vintor.exitCode(), 0);
+        vintor.drain(milliseconds(100));
+        EXPECT_NE(vintor.output().find("Subscriber received:vintor changed\n"), std::string::npos);
+    }
 }

@@ -438,6 +438,25 @@ TEST_F(Supervisor, ACrashOfTheSupervisorEndsItsStagesFirst) {
     }
 }
 
+// The change notices are watched by a process of the tree's own; should it end,
+// the tree could no longer follow the configuration: it ends, with status 3.
+TEST_F(Supervisor, TheTreeEndsWithStatusThreeWhenItsNoticeWatcherEnds) {
+    start("\"udp\": \"1\"", "");
+    ASSERT_TRUE(waitStarts("udp", 1));
+    const std::string pid = std::to_string(program_->pid());
+    std::istringstream children(readFile("/proc/" + pid + "/task/" + pid + "/children"));
+    pid_t watcher = -1;
+    for (pid_t child; children >> child;)
+        if (readFile("/proc/" + std::to_string(child) + "/cmdline").rfind(std::string("vintorNotice\0", 13), 0) == 0)
+            watcher = child;
+    ASSERT_GT(watcher, 0) << "no child titled vintorNotice";
+    kill(watcher, SIGKILL);
+    ASSERT_TRUE(program_->wait(milliseconds(30000)));
+    EXPECT_EQ(program_->exitCode(), 3);
+    pid_t udp = startsOf("udp")[0].pid;
+    EXPECT_TRUE(waitUntil([&] { return !alive(udp); }, milliseconds(5000)));
+}
+
 TEST(TaskWords, AStageIsNamedByTheWholeWordBehindTheVerb) {
     const struct {
         const char* task;
