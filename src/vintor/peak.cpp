@@ -174,6 +174,8 @@ int PeakClass::generatePeak()
             }
             if (debug != 0)
                 printf("\nPosting for h sem_h=%d", getSemaphoreValue(sem_h));
+            // Its lines begin with a line end: what a line-buffered stream still holds goes out before the wait.
+            fflush(stdout);
             if (waitSemaphore(sem_peak) < 0) {
                 perror("semop peak wait");
                 exit(1);

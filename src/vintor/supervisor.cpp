@@ -454,6 +454,10 @@ int startProcesses(ConfigFile* cf, SharedMem* storage, const StageTable& stages)
 }
 
 int supervisorMain(int argc, char** argv, const StageTable& stages, const SupervisorSettings& settings) {
+    // Every process of the tree inherits it: a line reaches the log when it is
+    // printed, not when a buffer fills, since SIGUSR1 ends a process without
+    // flushing (only _exit is safe in its handler).
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     initProcessTitle(argv[0]);
     setProcessTitle("vintorMain");
     signal(SIGSEGV, supervisorSegv);

@@ -16,6 +16,7 @@
 #include <zmq.hpp>
 
 #include "harness.h"
+#include "records.h"
 
 using namespace testsupport;
 
@@ -58,6 +59,15 @@ size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// Whether `text` arrives within the time, whole lines or not.
+bool waitForText(Process& p, const std::string& text, milliseconds timeout) {
+    for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {
+        if (p.output().find(text) != std::string::npos) return true;
+        p.drain(milliseconds(20));
+    }
+    return p.output().find(text) != std::string::npos;
 }
 
 // Titles of the processes whose parent is `parent`.
@@ -205,4 +215,45 @@ TEST(VintorProgram, ASingleNoticeEndsTheTreeWhileStagesRestart) {
         vintor.drain(milliseconds(100));
         EXPECT_NE(vintor.output().find("Subscriber received:vintor changed\n"), std::string::npos);
     }
+}
+
+// Lines a stage prints reach the log while it runs, whether they end with a
+// line end (the board front-end's) or begin with one (the peak stage's), and
+// before the tree ends on a notice.
+TEST(VintorProgram, StageLinesReachTheLogAsTheyArePrinted) {
+    TempDir dir;
+    auto service = startConfigServiceWith(dir, R"({
+      "vintor": {"vintor": {"debug": "0", "debugpeak": "1"}, "module": {"radars": "1", "peak": "1"}},
+      "general": {"speed": "1000"},
+      "radar": {"active": "1", "brand": "tarnix"},
+      "radar2": {"active": "0"},
+      "radar3": {"active": "0"},
+      "tarnix-pic32": {"publishers": {"rawdata-pub": "5020"}}
+    })");
+    ASSERT_TRUE(service);
+    zmq::context_t ctx(1);
+    zmq::socket_t board(ctx, zmq::socket_type::pub);
+    board.bind("tcp://127.0.0.1:5020");
+
+    Process::Options po;
+    po.mergeStderr = true;
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+    ASSERT_NE(shm, nullptr);
+    // Messages of a wrong size until the radar has stored one failed sweep.
+    const std::string wrongSize(4000, 'x');
+    for (int i = 0; i < 200 && __atomic_load_n(&shm->key.radar0, __ATOMIC_ACQUIRE) < 1; ++i) {
+        board.send(zmq::buffer(wrongSize), zmq::send_flags::none);
+        vintor.drain(milliseconds(50));
+    }
+    ASSERT_GE(__atomic_load_n(&shm->key.radar0, __ATOMIC_ACQUIRE), 1) << vintor.output();
+    EXPECT_TRUE(waitForText(vintor, "ZMQTarnix error: message of 4000 bytes, not 4168\n", milliseconds(10000)))
+        << vintor.output();
+    // Its lines begin with a line end: the last one has none behind it.
+    EXPECT_TRUE(waitForText(vintor, "Posting for h sem_h=1", milliseconds(10000))) << vintor.output();
+
+    std::string reply;
+    ASSERT_TRUE(request("tcp://127.0.0.1:5010", R"({"set":{"radar":{"probe":"1"}}})", &reply));
+    ASSERT_TRUE(vintor.wait(milliseconds(10000))) << vintor.output();
+    EXPECT_EQ(vintor.exitCode(), 0);
 }
