@@ -1,6 +1,8 @@
 #include "tarnixclass.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,15 +116,24 @@ int TarnixClass::getMeasurement(radar_st* record, double)
         *length = 0;
         return 1;
     }
+    int32_t recordSize;
+    memcpy(&recordSize, static_cast<const char*>(msg.data()) + offsetof(tarnix_st, sweepsize), sizeof recordSize);
+    // The later stages size their bins by the configured sweep size: a board
+    // sweep cut to 1024 samples would give every distance wrong, so no sweep
+    // of a larger size is taken at all.
+    const int tooLarge = recordSize > MAX_BOARD_SWEEP ? recordSize : sweepSize > MAX_BOARD_SWEEP ? sweepSize : 0;
+    if (tooLarge != 0) {
+        if (refusedSize != tooLarge)
+            printf("\nTarnix: sweepsize %d above the limit of %d samples: no measurement is taken\n", tooLarge,
+                   MAX_BOARD_SWEEP);
+        refusedSize = tooLarge;
+        *length = 0;
+        return 1;
+    }
     memcpy(&board_, msg.data(), sizeof(tarnix_st));
     memcpy(record->data.tarnix, board_.tarnix_data, sizeof board_.tarnix_data);
     const tarnix_st* data = &board_;
     *length = data->sweepsize;
-    if (*length > MAX_BOARD_SWEEP) {
-        if (cappedFrom != *length) printf("\nTarnix: sweepsize %d above %d, using %d\n", *length, MAX_BOARD_SWEEP, MAX_BOARD_SWEEP);
-        cappedFrom = *length;
-        *length = MAX_BOARD_SWEEP;
-    }
     if (debug != 0) {
         for (int i = 0; i < 2; i++) {
             const beagle_raw_data_t& f = data->tarnix_data[i];

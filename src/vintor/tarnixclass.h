@@ -26,9 +26,10 @@ public:
     ~TarnixClass() override;
 
     // Next record of the feed, oldest first, waiting without limit: its two
-    // frames into data.tarnix, length = its sweep size, at most 1024. 0 on a
-    // record; 1 (length 0, frames untouched) on a receive error or a message
-    // of another size.
+    // frames into data.tarnix, length = its sweep size. 0 on a record; 1
+    // (length 0, frames untouched) on a receive error, a message of another
+    // size, or a sweep size (of the record or of the section) above 1024,
+    // which is said once.
     int getMeasurement(radar_st* record, double timeout) override;
     // The board reader's time stamp of the last record.
     bool timeOfSweep(radar_st* record) override;
@@ -38,6 +39,6 @@ public:
     const tarnix_st& lastRecord() const { return board_; }
 
 private:
-    int cappedFrom = 0;
+    int refusedSize = 0;  // the size last said to be too large
     tarnix_st board_{};  // the last record received whole
 };

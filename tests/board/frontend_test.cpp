@@ -143,27 +143,49 @@ TEST(BoardFrontEnd, HandsOnWholeRecordsOldestFirst)
     joined = true;
     prober.join();
 
-    const tarnix_st sent[] = {record(1000, 512), record(1001, 0), record(1002, 1, 1), record(1003, 2000), record(1004, 1024)};
+    // A size above the board's 1024 samples is a failed read that leaves the
+    // record alone, said once per size.
+    const tarnix_st sent[] = {record(1000, 512), record(1001, 0), record(1002, 1, 1), record(1003, 2000),
+                              record(1004, 2000), record(1005, 1024)};
+    const struct {
+        int result, length;
+        const tarnix_st* last;
+    } want[] = {{0, 512, &sent[0]}, {0, 0, &sent[1]}, {0, 1, &sent[2]}, {1, 0, &sent[2]}, {1, 0, &sent[2]}, {0, 1024, &sent[5]}};
     for (const tarnix_st& r : sent) pub.send(zmq::buffer(&r, sizeof r), zmq::send_flags::none);
-    const int lengths[] = {512, 0, 1, 1024, 1024};
     testing::internal::CaptureStdout();
-    for (size_t i = 0; i < 5; i++) {
+    for (size_t i = 0; i < 6; i++) {
+        const u_radar_data frames = got.data;
+        int result;
         do {
-            ASSERT_EQ(board.getMeasurement(&got, 1.0), 0);
-        } while (board.lastRecord().time == -1);
-        EXPECT_EQ(memcmp(&board.lastRecord(), &sent[i], sizeof sent[i]), 0) << i;
+            result = board.getMeasurement(&got, 1.0);
+        } while (result == 0 && board.lastRecord().time == -1);
+        EXPECT_EQ(result, want[i].result) << i;
+        EXPECT_EQ(got.length, want[i].length) << i;
+        EXPECT_EQ(memcmp(&board.lastRecord(), want[i].last, sizeof sent[i]), 0) << i;
+        if (result != 0) {
+            EXPECT_EQ(memcmp(&got.data, &frames, sizeof frames), 0) << i;
+            continue;
+        }
         EXPECT_EQ(memcmp(got.data.tarnix, sent[i].tarnix_data, sizeof sent[i].tarnix_data), 0) << i;
         ASSERT_TRUE(board.timeOfSweep(&got));
         EXPECT_EQ(std::string(got.time), std::to_string(sent[i].time)) << i;
-        EXPECT_EQ(got.length, lengths[i]) << i;
     }
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("sweepsize 2000 above 1024"), std::string::npos);
+    // The section's own size counts too: the later stages size their bins by it.
+    board.sweepSize = 1500;
+    const tarnix_st fits = record(1006, 512);
+    pub.send(zmq::buffer(&fits, sizeof fits), zmq::send_flags::none);
+    EXPECT_EQ(board.getMeasurement(&got, 1.0), 1);
+    EXPECT_EQ(got.length, 0);
+    board.sweepSize = 512;
+    const std::string warned = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(warned, "\nTarnix: sweepsize 2000 above the limit of 1024 samples: no measurement is taken\n"
+                      "\nTarnix: sweepsize 1500 above the limit of 1024 samples: no measurement is taken\n");
 
     // A message of another size is a failed read and leaves the record alone.
     const tarnix_st before = board.lastRecord();
     const u_radar_data frames = got.data;
     std::vector<char> shortMsg(4000, 'x'), longMsg(5000, 'y');
-    const tarnix_st after = record(1005, 256);
+    const tarnix_st after = record(1007, 256);
     pub.send(zmq::buffer(shortMsg), zmq::send_flags::none);
     pub.send(zmq::buffer(longMsg), zmq::send_flags::none);
     pub.send(zmq::buffer(&after, sizeof after), zmq::send_flags::none);
@@ -183,8 +205,8 @@ TEST(BoardFrontEnd, HandsOnWholeRecordsOldestFirst)
     EXPECT_EQ(board.getMeasurement(&got, 1.0), 0);
     EXPECT_EQ(got.length, 256);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "\nTarnix0: v=12 temperature=25 time=0 id=2010 gain:256 freq:0.000000 bw:0.000000 SyncTime=1005"
-              "\nTarnix1: v=12 temperature=25 time=0 id=2011 gain:0 freq:0.000000 bw:0.000000 SyncTime=1005");
+              "\nTarnix0: v=12 temperature=25 time=0 id=2014 gain:256 freq:0.000000 bw:0.000000 SyncTime=1007"
+              "\nTarnix1: v=12 temperature=25 time=0 id=2015 gain:0 freq:0.000000 bw:0.000000 SyncTime=1007");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "boardtest.h"
@@ -21,12 +22,12 @@ using testsupport::milliseconds;
 using testsupport::Process;
 using testsupport::TempDir;
 
-std::string config()
+std::string config(const std::string& sweepsize)
 {
     return std::string(R"({
   "general": {"speed": "200"},
   "vintor": {"vintor": {"debug": "0", "timeout": "5", "debugradars": "0"}, "module": {"radars": "1"}},
-  "radar": {"active": "1", "brand": "tarnix", "sweepsize": "512", "nrofsweeps": "2", "scanspeed": "200",
+  "radar": {"active": "1", "brand": "tarnix", "sweepsize": ")" + sweepsize + R"(", "nrofsweeps": "2", "scanspeed": "200",
             "timeoffset": "0", "debugradar": "0"},
   "radar2": {"active": "0"},
   "radar3": {"active": "0"},
@@ -37,20 +38,44 @@ std::string config()
 
 int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
 
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// The simulator, the board reader and vintor on their fixed ports and files,
+// with the radar section's "sweepsize" as given; vintor's shared files mapped.
+struct MainRoad {
+    explicit MainRoad(const std::string& sweepsize)
+        : service(testsupport::startConfigServiceWith(d, config(sweepsize))), sim(d, {"-p", "200"}, "/tmp/board-sim.tty"),
+          feed("tcp://127.0.0.1:5020"), reader(TARNIX_BIN, {"-q"}), vintor(VINTOR_BIN, {"5010", "5011"}, {true, "", {}}),
+          shm(testsupport::mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem")),
+          radar0(testsupport::mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0"))
+    {
+    }
+    bool up() const { return service && sim.ready && shm && radar0; }
+
+    TempDir d;
+    std::unique_ptr<Process> service;
+    Sim sim;
+    testsupport::Subscriber feed;
+    Process reader;
+    Process vintor;
+    const sharedmem_st* shm;
+    const sharedmemRadar_st* radar0;
+};
+
 TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
 {
-    TempDir d;
-    auto service = testsupport::startConfigServiceWith(d, config());
-    ASSERT_TRUE(service);
-    Sim sim(d, {"-p", "200"}, "/tmp/board-sim.tty");
-    ASSERT_TRUE(sim.ready);
-    testsupport::Subscriber feed("tcp://127.0.0.1:5020");
-    Process reader(TARNIX_BIN, {"-q"});
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, {true, "", {}});
-
-    const sharedmem_st* shm = testsupport::mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
-    const sharedmemRadar_st* radar0 = testsupport::mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
-    ASSERT_TRUE(shm && radar0) << vintor.output();
+    MainRoad road("512");
+    ASSERT_TRUE(road.up()) << road.vintor.output();
+    testsupport::Subscriber& feed = road.feed;
+    Process& reader = road.reader;
+    Process& vintor = road.vintor;
+    const sharedmem_st* shm = road.shm;
+    const sharedmemRadar_st* radar0 = road.radar0;
 
     // Every record published, by its time.
     std::map<int64_t, tarnix_st> published;
@@ -84,6 +109,34 @@ TEST(BoardMainRoad, VintorStoresTheBoardsSweepPairsInItsRadarRing)
     EXPECT_EQ(memcmp(rec.data.tarnix, published[t].tarnix_data, sizeof rec.data.tarnix), 0);
     EXPECT_TRUE(rec.data.tarnix[0].gain & 0x0100);
     EXPECT_EQ(rec.data.tarnix[1].id, rec.data.tarnix[0].id + 1);
+}
+
+// The board sweep holds 1025 samples; a configured size above 1024 would size
+// the later stages' bins for samples that are not there (every distance
+// halved at 2048): no sweep is taken, and each radar process says why once.
+TEST(BoardMainRoad, ASweepSizeAboveTheBoardsLimitFailsEveryMeasurement)
+{
+    MainRoad road("2048");
+    ASSERT_TRUE(road.up()) << road.vintor.output();
+    Process& vintor = road.vintor;
+    const sharedmem_st* shm = road.shm;
+
+    tarnix_st published;
+    ASSERT_TRUE(boardtest::receiveRecord(road.feed, &published, milliseconds(15000)));
+    EXPECT_EQ(published.sweepsize, 2048);
+    for (int i = 0; i < 300 && index0(shm) < 3; ++i) vintor.drain(milliseconds(50));
+    const int stored = index0(shm);
+    ASSERT_GE(stored, 3) << vintor.output();
+    for (int n = 1; n <= stored; ++n) {
+        const radar_st& rec = road.radar0->radar[n];
+        EXPECT_EQ(rec.nan, 1) << n;
+        EXPECT_EQ(rec.length, 0) << n;
+        EXPECT_EQ(rec.nrOfSweeps, 0) << n;
+    }
+    vintor.drain(milliseconds(200));
+    const std::string& out = vintor.output();
+    EXPECT_GE(count(out, "Tarnix: sweepsize 2048 above the limit of 1024 samples: no measurement is taken\n"), 1u) << out;
+    EXPECT_EQ(count(out, "sweepsize 2048 above the limit"), count(out, "Brand(2):tarnix radar0")) << out;
 }
 
 } // namespace
