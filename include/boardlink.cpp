@@ -232,15 +232,39 @@ namespace {
 constexpr int NEED_MORE = -2;
 }
 
-int SweepReader::decide(beagle_raw_data_t* frame)
+bool SweepReader::knownKind(uint16_t w)
 {
-    for (;;) {
-        if (count < 2) return NEED_MORE;
-        const uint16_t w0 = word(0);
-        if (w0 == SYNC_WORD) {
+    return w == LINE_END_WORD || w == TICK_WORD || w == FRAME_VERSION;
+}
+
+// Sync words go; garbage goes with the sync word that follows it. Bytes after
+// a message of a known kind are left for its classification.
+void SweepReader::resynchronise()
+{
+    while (count >= 2) {
+        if (word(0) == SYNC_WORD) {
             drop(2);
             continue;
         }
+        if (knownKind(word(0))) return;
+        int j = 1;
+        while (j < count / 2 && word(j) != SYNC_WORD) j++;
+        if (j >= count / 2) return;
+        drop(2 * (j + 1));
+    }
+}
+
+int SweepReader::decide(beagle_raw_data_t* frame)
+{
+    for (;;) {
+        resynchronise();
+        if (dumpHeld && !quiet) {
+            printf("\nb: res=%d n=%d buffcount=%d: ", lastRead.res, lastRead.n, count);
+            dumpWords("", 0, count / 2);
+        }
+        dumpHeld = false;
+        if (count < 2) return NEED_MORE;
+        const uint16_t w0 = word(0);
         if (w0 == LINE_END_WORD) {
             drop(2);
             return SWEEP_LINE_END;
@@ -276,16 +300,11 @@ int SweepReader::decide(beagle_raw_data_t* frame)
             drop(2 * j);
             continue;
         }
-        // Unknown word: garbage before a sync word goes with the sync word.
-        int j = 1;
-        while (j < count / 2 && word(j) != SYNC_WORD) j++;
-        if (j < count / 2) {
-            drop(2 * (j + 1));
-            continue;
-        }
+        // Unknown, and no sync word behind it.
         if (!quiet) {
             printf("\nBuf[0]=%x Count=%d ", w0, count);
-            dumpWords("\na: held: ", 0, count / 2);
+            printf("\na: res=%d bytes=%d n=%d buffcount=%d: ", lastRead.res, lastRead.want, lastRead.n, count);
+            dumpWords("", 0, lastRead.n / 2);
         }
         drop(count);
         return SWEEP_UNKNOWN;
@@ -300,6 +319,7 @@ int SweepReader::readSweep(int fd, beagle_raw_data_t* frame)
         return SWEEP_FAILED;
     }
     if (!quiet) puts("Start of readSweep");
+    lastRead = ReadInfo();
     int r = decide(frame);
     if (r != NEED_MORE) return r;
 
@@ -351,11 +371,9 @@ int SweepReader::readSweep(int fd, beagle_raw_data_t* frame)
             printf("\na: bytes=%d n=%d buffcount=%d: ", want, static_cast<int>(n), count);
             dumpWords("", before, static_cast<int>(n) / 2);
         }
+        lastRead = {res, want, static_cast<int>(n)};
+        dumpHeld = true;
         r = decide(frame);
-        if (!quiet) {
-            printf("\nb: res=%d n=%d buffcount=%d: ", res, static_cast<int>(n), count);
-            dumpWords("", 0, count / 2);
-        }
         if (r != NEED_MORE) return r;
     }
     return SWEEP_NOTHING;

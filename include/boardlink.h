@@ -75,6 +75,14 @@ public:
 private:
     // Held bytes start at most FILL_LIMIT in, so a frame's worth past them stays inside.
     enum { BUFFER_SIZE = 16384, FILL_LIMIT = 8192 };
+    // What the last read of this call did: select's result, bytes asked for and got.
+    struct ReadInfo {
+        int res = 0;
+        int want = 0;
+        int n = 0;
+    };
+    static bool knownKind(uint16_t w);
+    void resynchronise();
     // Returns a result, or -2 when more bytes are needed.
     int decide(beagle_raw_data_t* frame);
     uint16_t word(int i) const;
@@ -84,6 +92,8 @@ private:
 
     bool quiet;
     int waitMs;
+    ReadInfo lastRead;
+    bool dumpHeld = false;  // a read came: the held words are shown once resynchronised
     int start = 0;  // held bytes are buf[start, start + count)
     int count = 0;
     uint8_t buf[BUFFER_SIZE];

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <zmq.hpp>
 
 #include "configfile.h"
@@ -63,6 +64,14 @@ void SurfaceTracker::window(const SectionSettings& s, double recordTime) {
         windowup[i] = static_cast<float>(windowLastDistance[i] + 2.0 * d);
         windowdown[i] = static_cast<float>(windowLastDistance[i] - 3.0 * d);
     }
+    if (debug > 7) {
+        std::cout << "\n standard deviation = " << windowstd << " [cm]" << " wave height = " << waveHeight << " [m]"
+                  << " Vmax = " << Vmax << " [m/sec]";
+        std::cout << "\n timestamp = " << recordTime << " dt = " << dt << " [sec]" << " displacement = " << displacement
+                  << " [cm]" << " peaksOutsideDynWind = " << peaksOutsideDynWind << " []";
+        std::cout << " window up = " << windowup[0] << " " << windowup[1] << " [cm]" << " window down = "
+                  << windowdown[0] << " " << windowdown[1] << " [cm]";
+    }
     const float maxcm = s.maximumheight * 100.0f;
     const float mincm = s.minimumheight * 100.0f;
     for (int i = 0; i < 2; ++i)
@@ -75,14 +84,9 @@ void SurfaceTracker::window(const SectionSettings& s, double recordTime) {
             windowdown[i] = mincm;
         }
     }
-    if (debug > 7) {
-        std::printf("\n standard deviation = %f [cm] wave height = %f [m] Vmax = %f [m/sec]", windowstd,
-                    waveHeight, Vmax);
-        std::printf("\n timestamp = %.0f dt = %f [sec] displacement = %f [cm] peaksOutsideDynWind = %d []",
-                    recordTime, dt, displacement, peaksOutsideDynWind);
-        std::printf("\n checked window up = %f %f [cm] checked window down = %f %f [cm]", windowup[0],
-                    windowup[1], windowdown[0], windowdown[1]);
-    }
+    if (debug > 7)
+        std::cout << "\n checked window up = " << windowup[0] << " " << windowup[1] << " [cm]"
+                  << " checked window down = " << windowdown[0] << " " << windowdown[1] << " [cm]";
 }
 
 void SurfaceTracker::update(long long recordTime, float distanceAvg, int recordOutside) {
@@ -108,7 +112,7 @@ void SurfaceTracker::update(long long recordTime, float distanceAvg, int recordO
     if (std::isnan(R)) R = 0;
     double sd = std::sqrt(R) / n;  // a rounding-negative R gives NaN, floored below
     if (sd < 1.0 || std::isnan(sd)) {
-        if (debug > 7) std::printf("\n stdDev0%d = %f", slot, sd);
+        if (debug > 7) std::cout << "\n stdDev0" << slot << " = " << sd;
         sd = 1.0;
     }
     t.stdDev = sd;
@@ -182,6 +186,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     setVars(data_peak.section);
     tracker.debug = debug;
     tracker.sectionName = section.c_str();
+    tracker.timeText = timeText;
     tracker.registerSection(section);
     tracker.load(section);
     tracker.window(settings, std::strtod(timeText, nullptr));
@@ -198,7 +203,11 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     tracker.peaksOutsideDynWind = 0;
     // A corrupt count must not index past the two rows of 64 peaks.
     const int sweeps = std::max(0, std::min(data_peak.nrOfSweeps, MAX_NR_OF_SWEEPS));
+    if (debug > 7) std::cout << "\n number of sweeps = " << data_peak.nrOfSweeps << " [-]";
     for (int i = 0; i < sweeps; ++i) {
+        if (debug > 7)
+            std::cout << "\n sweep number = " << i << " [-]" << " number of peaks = " << data_peak.nrOfPeaks[i]
+                      << " [-]";
         if (debug > 4) std::printf("\nH peakdata nrof peaks=%d ", data_peak.nrOfPeaks[i]);
         if (data_peak.nrOfPeaks[i] != 0) {
             const int n = std::max(0, std::min(data_peak.nrOfPeaks[i], MAX_NR_OF_PEAKS));
@@ -230,6 +239,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
                 data_peak.nan += 5 + i;
             }
             data_heave.Ep[i] = hSt.height;
+            if (debug > 7) std::cout << "\n thresholdInv = " << settings.thresholdInv;
         }
         data_heave.energy[i] = static_cast<float>(data_peak.energy[i]);
     }
@@ -263,6 +273,9 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     }
     if (valid) {
         data_heave.distanceAvg = avg / static_cast<float>(validPeaks);
+        if (debug > 7)
+            std::cout << "\n distanceAvg = " << data_heave.distanceAvg << " [cm]" << "\n VDoppler = "
+                      << data_heave.VDoppler << " [cm/sec]";
         const long long t = std::strtoll(timeText, nullptr, 10);
         tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
         cf->setValue(section, "windowlastdistanceup", data_heave.distance[0]);
@@ -274,9 +287,6 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
                         section.c_str(), data_heave.time, tracker.windowdown[0], tracker.windowdown[1],
                         tracker.windowup[0], tracker.windowup[1], windowavg, windowavg2, tracker.windowstd,
                         data_heave.distance[0], data_heave.distance[1]);
-        if (debug > 7)
-            std::printf("\n distanceAvg = %f [cm]\n VDoppler = %f [cm/sec]", data_heave.distanceAvg,
-                        data_heave.VDoppler);
         ++status.peak;
     }
 

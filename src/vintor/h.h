@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <deque>
+#include <iostream>
 #include <string>
 
 #include "defaults.h"
@@ -39,6 +40,7 @@ public:
     TrackerSlot slots[nrOfSlots];
     int debug = 0;
     const char* sectionName = "";  // of the record being handled, for debug lines
+    const char* timeText = "";     // its time text, for debug lines
 
     // Window state of the record being handled (members of the height stage).
     float windowup[2] = {0, 0};
@@ -81,16 +83,24 @@ PeakChoice SurfaceTracker::choose(const SectionSettings& s, const Peak* peaks, i
     PeakChoice hStMax;
     for (int k = 0; k < n; ++k) {
         const float height = peaks[k].height;
+        if (debug > 7) std::cout << "\n peak number = " << k << " [-]" << " peak height = " << height << " [-]";
         if (!(height > hStMax.height * s.secondPeakMargin)) continue;
         const float d = s.distanceOf(peaks[k].bin, peaks[k].correction);
+        if (debug > 7) std::cout << "\n distance = " << d;
         if (!inStatic(s, d)) continue;
+        if (debug > 7) std::cout << "\n In static!! " << " peak distance = " << d << " [cm]";
         hStMax.bin = peaks[k].bin;
         hStMax.height = height;
         if (!(height > hSt.height * s.secondPeakMargin)) continue;
         if (debug > 8)
             std::printf("\n%s (heave all peaks d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", sectionName, d,
                         windowdown[i], d, windowup[i]);
+        if (debug > 7)
+            std::cout << "Within DWindow: height:" << hSt.height << ", Correction: " << hSt.correction
+                      << ", bin:" << hSt.bin << ", Time:" << timeText << ", d:" << d << ",WindowDown:" << windowdown[i]
+                      << ",Windowup:" << windowup[i];
         if (!(d >= windowdown[i] && d <= windowup[i])) continue;
+        if (debug > 7) std::cout << "\n In dynamic!! ";
         hSt.bin = peaks[k].bin;
         hSt.height = height;
         hSt.correction = peaks[k].correction;

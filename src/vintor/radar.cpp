@@ -12,10 +12,11 @@
 #include "timer.h"
 
 int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
-                       double* val) {
+                       double* val, int64_t* capped) {
     int64_t difftime = measurementtime - ptime;
     const int64_t cap = scanspeed * 2 > 1000 ? scanspeed * 2 : 1000;
     if (difftime > cap) difftime = cap;
+    if (capped != nullptr) *capped = difftime;
     const int64_t phase = measurementtime % scanspeed;
     if (phase > timeoffset + 1) {
         // Far into the period with a small offset: the sweep came early for the next target.
@@ -32,7 +33,7 @@ int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed
 int64_t paceStep(int64_t measurementtime, int64_t scanspeed, int64_t timeoffset, Pacing* pacing, PID* pid,
                  PaceStep* step) {
     PaceStep s;
-    s.difftime = pacingInterval(measurementtime, pacing->ptime, scanspeed, timeoffset, &s.val);
+    s.difftime = pacingInterval(measurementtime, pacing->ptime, scanspeed, timeoffset, &s.val, &s.interval);
     s.inc = pid->calculate(double(scanspeed), double(s.difftime));
     pacing->waittime = int64_t(double(pacing->waittime) + s.inc);
     if (pacing->waittime < 10) pacing->waittime = 10;
@@ -299,19 +300,18 @@ int RadarClass::process() {
             exit(1);
         }
         if (debug >= 2) {
+            // A time not taken in this cycle (t4 and t5 of a failed sweep) counts as 0.
             const double now = getTime();
             const double* t = stamps_;
-            auto part = [](double a, double b) { return a > 0 && b > 0 ? a - b : 0.0; };
             printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t[0],
-                   part(t[1], t[0]), part(t[2], t[1]), part(t[3], t[2]), part(t[4], t[3]), part(t[5], t[4]),
-                   part(now, t[5]));
+                   t[1] - t[0], t[2] - t[1], t[3] - t[2], t[4] - t[3], t[5] - t[4], now - t[5]);
         }
 
         if (pacedBrand && scanspeed > 0) {
             PaceStep step;
             int64_t waittime = paceStep(measurementtime, scanspeed, timeoffset, &pacing, &pidcontrol, &step);
             if (debug >= 1) {
-                printf("\ntime between sweeps diff:\t%lld\ttime: %lld", (long long)step.difftime,
+                printf("\ntime between sweeps diff:\t%lld\ttime: %lld", (long long)step.interval,
                        (long long)measurementtime);
                 printf(" val:\t%7.3f timeoffset:\t%lld pidinc:\t%7.3f\n", step.val, (long long)timeoffset,
                        step.inc);

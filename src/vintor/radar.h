@@ -29,6 +29,7 @@ struct Pacing {
 
 // What one pacing step worked out, for the debug lines.
 struct PaceStep {
+    int64_t interval = 0;   // time between sweeps after the cap, before the phase nudge
     int64_t difftime = 0;   // time between sweeps after the cap and the phase nudge
     double val = 0.0;       // phase of the sweep within the period
     double inc = 0.0;       // controller output
@@ -38,8 +39,9 @@ struct PaceStep {
 // capped at max(1000, 2 * scanspeed) so that long periods still converge, then
 // nudged by 1 ms toward the wanted phase `timeoffset` within the period.
 // scanspeed must be above 0.
+// *capped (when given) is the interval after the cap, before the nudge.
 int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
-                       double* val);
+                       double* val, int64_t* capped = nullptr);
 
 // One pacing step: updates *pacing and returns the pause in ms (at least 10).
 int64_t paceStep(int64_t measurementtime, int64_t scanspeed, int64_t timeoffset, Pacing* pacing, PID* pid,

@@ -224,6 +224,44 @@ TEST(BoardLink, FrameStillArrivingIsReportedAndNotAccepted)
     EXPECT_EQ(out.find("sweepDataCRC=" + std::to_string(frame.crc)), std::string::npos);
 }
 
+// The reader's dumps: each read's new words ("a:"), the held words once sync
+// words and garbage are gone and before the message is taken ("b:"), and for
+// an unknown first word the read that brought it with the words it read.
+TEST(BoardLink, DumpsShowTheReadTheResynchronisedWordsAndAnUnknownWord)
+{
+    const struct {
+        const char* name;
+        std::vector<uint16_t> words;
+        int result;
+        const char* output;
+    } cases[] = {
+        {"tick", {0xFFFF, 0x5555}, SWEEP_TICK,
+         "Start of readSweep\n!\na: bytes=8192 n=4 buffcount=4: FFFF 5555 \n\nb: res=1 n=4 buffcount=2: 5555 \n"},
+        {"garbage and a sync word before a line end", {0x3412, 0x7856, 0xFFFF, 0x0D0A}, SWEEP_LINE_END,
+         "Start of readSweep\n!\na: bytes=8192 n=8 buffcount=8: 3412 7856 FFFF 0D0A \n"
+         "\nb: res=1 n=8 buffcount=2: 0D0A \n"},
+        {"unknown word", {0x1234, 0x7856}, SWEEP_UNKNOWN,
+         "Start of readSweep\n!\na: bytes=8192 n=4 buffcount=4: 1234 7856 \n\nb: res=1 n=4 buffcount=4: 1234 7856 \n"
+         "\nBuf[0]=1234 Count=4 \na: res=1 bytes=8192 n=4 buffcount=4: 1234 7856 \n"},
+        {"only sync words", {0xFFFF, 0xFFFF}, SWEEP_SILENT,
+         "Start of readSweep\n!\na: bytes=8192 n=4 buffcount=4: FFFF FFFF \n\nb: res=1 n=4 buffcount=0: \n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Board board;
+        SweepReader reader(false, 1);
+        Bytes bytes;
+        for (uint16_t w : c.words) put16(bytes, w);
+        board.send(bytes);
+        beagle_raw_data_t frame{};
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(reader.readSweep(board.fd, &frame), c.result);
+        const std::string out = testing::internal::GetCapturedStdout();
+        // Empty waits that follow (one "!" and a "res=0" line each) are not the point here.
+        EXPECT_EQ(out.substr(0, strlen(c.output)), c.output);
+    }
+}
+
 TEST(BoardLink, SilenceEndsAfterSixEmptyWaitsOnly)
 {
     Board board;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -292,4 +294,71 @@ TEST(HeightStage, EachRadarMeasuresWithItsOwnSettings) {
     EXPECT_EQ(status.peak, 6);
     EXPECT_EQ(h.tracker.slots[1].section, "radar1");
     EXPECT_EQ(h.tracker.slots[1].buff.size(), 3u);
+}
+
+// Above debug level 7 the stage writes its labelled values with the stream's
+// default formatting, in the order it works them out; at 7 none of them.
+TEST(HeightStage, LabelledValuesAboveDebugLevelSeven) {
+    // First record of the section: deviation 1 cm, so Vmax 1 m/s; the whole
+    // epoch time as the time step, so the window is the measuring range.
+    const double dt = T0 / 1000.0;
+    const float d = static_cast<float>((1.0 / 0.01) * 1.5 * dt);
+    auto g = [](double v) {
+        std::ostringstream os;
+        os << static_cast<float>(v);
+        return os.str();
+    };
+    const std::vector<std::string> texts = {
+        "\n-----------> Found 1st sensor! ",
+        "\n-----------> section00 = radar0",
+        "\n standard deviation = 1 [cm] wave height = 0.04 [m] Vmax = 1 [m/sec]",
+        "\n timestamp = 1.76526e+12 dt = 1.76526e+09 [sec] displacement = " + g(d) + " [cm] peaksOutsideDynWind = 0 []",
+        " window up = " + g(2.0 * d) + " " + g(2.0 * d) + " [cm] window down = " + g(-3.0 * d) + " " + g(-3.0 * d) + " [cm]",
+        "\n checked window up = 2000 2000 [cm] checked window down = 100 100 [cm]",
+        "\n number of sweeps = 2 [-]",
+        "\n sweep number = 0 [-] number of peaks = 2 [-]",
+        "\n peak number = 0 [-] peak height = 5 [-]",
+        "\n distance = 300",
+        "\n In static!!  peak distance = 300 [cm]",
+        "\n peak number = 1 [-] peak height = 1000 [-]",
+        "\n distance = 500",
+        "\n In static!!  peak distance = 500 [cm]",
+        "Within DWindow: height:5, Correction: " + g(at(300.0).correction) + ", bin:" + std::to_string(at(300.0).bin) +
+            ", Time:1765257600000, d:500,WindowDown:100,Windowup:2000",
+        "\n In dynamic!! ",
+        "\n thresholdInv = 10",
+        "\n sweep number = 1 [-] number of peaks = 1 [-]",
+        "\n thresholdInv = 10",
+        "\n distanceAvg = 500.5 [cm]\n VDoppler = ",
+        "\n stdDev00 = 0",
+    };
+    const struct {
+        int level;
+        bool shown;
+    } levels[] = {{7, false}, {8, true}};
+    for (const auto& l : levels) {
+        SCOPED_TRACE(l.level);
+        Stage st;
+        st.h.debug = l.level;
+        testing::internal::CaptureStdout();
+        st.run(T0, {{{at(300.0, 5), at(500.0)}}, {{at(501.0)}}});
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(st.h.data_heave.nrOfSweeps, 2);
+        size_t from = 0;
+        for (const std::string& t : texts) {
+            const size_t at = out.find(t, from);
+            if (!l.shown) {
+                EXPECT_EQ(out.find(t), std::string::npos) << t;
+                continue;
+            }
+            ASSERT_NE(at, std::string::npos) << "missing or out of order: " << t << "\nin:\n" << out;
+            from = at + t.size();
+        }
+        if (l.shown) {
+            const size_t v = out.find("\n VDoppler = ");
+            ASSERT_NE(v, std::string::npos);
+            EXPECT_NEAR(std::strtod(out.c_str() + v + 13, nullptr), 0.5 * 4.3516097, 1e-3);
+            EXPECT_EQ(out.find(" [cm/sec]", v), out.find_first_not_of("0123456789.-e+", v + 13));
+        }
+    }
 }

@@ -2,9 +2,12 @@
 // files, real semaphores (private keys) and real replay front-ends.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -253,4 +256,92 @@ TEST(RadarLoop, AFileReplayWithoutScanspeedRunsUnpacedAndGivesUpAtItsEnd) {
     EXPECT_EQ(ringIndex(0), (300 + 61) % MEMCACHE_MAX_INDEX);
     EXPECT_NE(radar.output().find("radar0 scanspeed:0 is not a period: sweeps are not paced"), std::string::npos)
         << radar.output();
+}
+
+namespace {
+
+// Lines of the output that begin with `label` (after the line ends before them).
+std::vector<std::string> linesOf(const std::string& out, const std::string& label) {
+    std::vector<std::string> lines;
+    for (size_t at = out.find(label); at != std::string::npos; at = out.find(label, at + 1))
+        lines.push_back(out.substr(at, out.find('\n', at + label.size()) - at));
+    return lines;
+}
+
+}  // namespace
+
+// A replayed pair, a broken one, two more pairs, then the end of the file:
+// the debug lines show the times taken in each cycle (a time not taken counts
+// as 0, so a failed sweep shows -t3 and t6 whole) and the interval between
+// sweeps before the phase nudge.
+TEST(RadarLoop, DebugLinesShowTheTimesAndTheIntervalAsTheLoopTakesThem) {
+    SharedFiles files;
+    PrivateKeys keys;
+    TempDir dir;
+    writeFile(dir.file("rec.txt"), line("1000", 1, 5, 6) + line("1006", 2, 7, 8) + "broken\nbroken\n" +
+                                       line("2000", 3, 5, 6) + line("2006", 4, 7, 8) + line("3000", 5, 5, 6) +
+                                       line("3006", 6, 7, 8));
+    const struct {
+        int level;
+        bool totals;  // "radar total" lines
+    } levels[] = {{1, false}, {2, true}};
+    for (const auto& level : levels) {
+        SCOPED_TRACE("debugradar " + std::to_string(level.level));
+        std::unique_ptr<ConfigFile> cf(radarConfig("radar0", "readfile"));
+        cf->setValue("radar0", "filename", dir.file("rec.txt"));
+        cf->setValue("radar0", "scanspeed", std::string("40"));
+        cf->setValue("radar0", "timeoffset", std::string("0"));
+        cf->setValue("radar0", "debugradar", std::to_string(level.level));
+        Child radar([&] { return RadarClass(cf.get(), "radar0", keys.settings).process(); });
+        const std::string diffLabel = "\ntime between sweeps diff:\t";
+        ASSERT_TRUE(eventually([&] { return linesOf(radar.output(), diffLabel).size() >= 6; }, milliseconds(20000)))
+            << radar.output();
+        const std::string out = radar.output();
+
+        // The interval is the measurement time less the previous one, capped at 1000 ms.
+        long long previous = 0;
+        for (const std::string& l : linesOf(out, diffLabel)) {
+            long long diff = 0, mt = 0;
+            ASSERT_EQ(std::sscanf(l.c_str(), "\ntime between sweeps diff:\t%lld\ttime: %lld", &diff, &mt), 2) << l;
+            EXPECT_EQ(diff, std::min(1000LL, mt - previous)) << l;
+            previous = mt;
+        }
+
+        // Per cycle, in order: the record time (the file's, or the clock's for a
+        // failed sweep) and then, at level 2, the times t2..t7.
+        std::vector<bool> failed;
+        for (size_t at = out.find(" Send=1"); at != std::string::npos; at = out.find(" Send=1", at + 1)) {
+            const size_t begin = out.rfind('\n', at) + 1;
+            failed.push_back(std::strtod(out.c_str() + begin, nullptr) > 1e12);
+        }
+        const std::vector<std::string> totals = linesOf(out, "radar total:");
+        if (!level.totals) {
+            EXPECT_TRUE(totals.empty()) << out;
+            continue;
+        }
+        ASSERT_GE(failed.size(), 4u) << out;
+        EXPECT_EQ(std::vector<bool>(failed.begin(), failed.begin() + 4), std::vector<bool>({false, true, false, false}));
+        ASSERT_GE(totals.size(), 4u) << out;
+        const struct {
+            int field;      // 0 total, 1 t2 .. 6 t7
+            int onValid;    // 0: a small time, -1: minus a clock, 1: a whole clock, 2: exactly 0
+            int onFailed;
+        } fields[] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, -1}, {4, 0, 2}, {5, 0, 1}, {6, 0, 0}};
+        for (size_t c = 0; c < 4; ++c) {
+            std::vector<double> v(7);
+            ASSERT_EQ(std::sscanf(totals[c].c_str(), "radar total:%lf t2:%lf t3:%lf t4:%lf t5:%lf t6:%lf t7:%lf", &v[0],
+                                  &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]),
+                      7)
+                << totals[c];
+            for (const auto& f : fields) {
+                const double x = v[static_cast<size_t>(f.field)];
+                switch (failed[c] ? f.onFailed : f.onValid) {
+                case 0: EXPECT_TRUE(x >= 0 && x < 1e9) << totals[c] << " field " << f.field; break;
+                case -1: EXPECT_LT(x, -1e12) << totals[c] << " field " << f.field; break;
+                case 1: EXPECT_GT(x, 1e12) << totals[c] << " field " << f.field; break;
+                default: EXPECT_EQ(x, 0.0) << totals[c] << " field " << f.field; break;
+                }
+            }
+        }
+    }
 }
