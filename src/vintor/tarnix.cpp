@@ -18,8 +18,6 @@ namespace {
 
 const char* const PUBLISHER_REQUEST = "{ \"get\":{\"tarnix-pic32\":{\"publishers\":{\"rawdata-pub\":\"\"}}}}";
 constexpr int DEFAULT_CONFIG_PORT = 5010;
-// A board sweep holds 1025 samples; the FFT stage reads one past the length.
-constexpr int MAX_BOARD_SWEEP = 1024;
 
 const Json::Value* objectMember(const Json::Value& v, const char* name)
 {
@@ -28,6 +26,20 @@ const Json::Value* objectMember(const Json::Value& v, const char* name)
 }
 
 } // namespace
+
+BoardMessage boardRecord(const void* bytes, size_t size, int configuredSize, tarnix_st* record, int* tooLarge)
+{
+    if (size != sizeof(tarnix_st)) return BoardMessage::WrongSize;
+    int32_t recordSize;
+    memcpy(&recordSize, static_cast<const char*>(bytes) + offsetof(tarnix_st, sweepsize), sizeof recordSize);
+    // The later stages size their bins by the configured sweep size: a board
+    // sweep cut to 1024 samples would give every distance wrong, so no sweep
+    // of a larger size is taken at all.
+    *tooLarge = recordSize > MAX_BOARD_SWEEP ? recordSize : configuredSize > MAX_BOARD_SWEEP ? configuredSize : 0;
+    if (*tooLarge != 0) return BoardMessage::TooLarge;
+    memcpy(record, bytes, sizeof(tarnix_st));
+    return BoardMessage::Whole;
+}
 
 TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
     : RadarFrontEnd(cfp, Sec, timeout)
@@ -110,27 +122,23 @@ int TarnixClass::getMeasurement(radar_st* record, double)
         *length = 0;
         return 1;
     }
-    if (msg.size() != sizeof(tarnix_st)) {
+    int tooLarge = 0;
+    switch (boardRecord(msg.data(), msg.size(), sweepSize, &board_, &tooLarge)) {
+    case BoardMessage::WrongSize:
         // Part new, part old would be a record of two pairs: take none of it.
         printf("ZMQTarnix error: message of %zu bytes, not %zu\n", msg.size(), sizeof(tarnix_st));
         *length = 0;
         return 1;
-    }
-    int32_t recordSize;
-    memcpy(&recordSize, static_cast<const char*>(msg.data()) + offsetof(tarnix_st, sweepsize), sizeof recordSize);
-    // The later stages size their bins by the configured sweep size: a board
-    // sweep cut to 1024 samples would give every distance wrong, so no sweep
-    // of a larger size is taken at all.
-    const int tooLarge = recordSize > MAX_BOARD_SWEEP ? recordSize : sweepSize > MAX_BOARD_SWEEP ? sweepSize : 0;
-    if (tooLarge != 0) {
+    case BoardMessage::TooLarge:
         if (refusedSize != tooLarge)
             printf("\nTarnix: sweepsize %d above the limit of %d samples: no measurement is taken\n", tooLarge,
                    MAX_BOARD_SWEEP);
         refusedSize = tooLarge;
         *length = 0;
         return 1;
+    case BoardMessage::Whole:
+        break;
     }
-    memcpy(&board_, msg.data(), sizeof(tarnix_st));
     memcpy(record->data.tarnix, board_.tarnix_data, sizeof board_.tarnix_data);
     const tarnix_st* data = &board_;
     *length = data->sweepsize;

@@ -3,6 +3,7 @@
 // "tarnix.h"; this is the class.)
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "frontend.h"
@@ -12,6 +13,16 @@ namespace zmq {
 class context_t;
 class socket_t;
 }
+
+// A board sweep holds 1025 samples; the FFT stage reads one past the length.
+constexpr int MAX_BOARD_SWEEP = 1024;
+
+enum class BoardMessage { Whole, WrongSize, TooLarge };
+// A message of the board reader's feed: Whole (copied to *record) only when it
+// is one whole record and neither its sweep size nor `configuredSize` is above
+// MAX_BOARD_SWEEP; TooLarge leaves the size that is too large (the record's
+// first) in *tooLarge. *record is written for a whole record only.
+BoardMessage boardRecord(const void* bytes, size_t size, int configuredSize, tarnix_st* record, int* tooLarge);
 
 class TarnixClass : public RadarFrontEnd {
 public:
