@@ -83,12 +83,14 @@ TEST(SysfsGpio, ExportsAndConfiguresAnInputLine)
     TempDir d;
     testsupport::writeFile(d.file("export"), "");
     testsupport::writeFile(d.file("unexport"), "");
-    // The line's directory appears a moment after the export, as the kernel makes it.
+    // The line's directory appears a moment after the export, as the kernel makes
+    // it: whole, with its files (made aside and renamed into place).
     std::thread kernel([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        mkdir(d.file("gpio7").c_str(), 0755);
-        testsupport::writeFile(d.file("gpio7/direction"), "");
-        testsupport::writeFile(d.file("gpio7/active_low"), "");
+        mkdir(d.file("gpio7.new").c_str(), 0755);
+        testsupport::writeFile(d.file("gpio7.new/direction"), "");
+        testsupport::writeFile(d.file("gpio7.new/active_low"), "");
+        rename(d.file("gpio7.new").c_str(), d.file("gpio7").c_str());
     });
     button::SysfsGpio gpio(d.path());
     EXPECT_TRUE(gpio.exportPin(7));
