@@ -1,8 +1,11 @@
 // Latency: drives vintor's real process tree as its radar would: a sweep
 // record goes into ring radar0, the FFT semaphore is raised, and the time until
-// the matching "heave" line arrives is taken. With --load, three radar
-// processes replay a recording at 10 sweep pairs per second each and the CPU
-// time and resident memory of every process of the tree are read from /proc.
+// the matching "heave" line arrives is taken. With --load, one and then three
+// radar processes replay a recording at 10 sweep pairs per second each, with
+// the "heave" feed subscribed, and the CPU time of every process of the tree
+// per sweep pair is read from /proc: all its threads, and the children it
+// reaped (the housekeeping stage ends and is started again all the time).
+// Several vintor programs (an older build, say) take turns in one run.
 // It runs itself in a private namespace (tests/ns-run), so vintor has its fixed
 // ports, files and keys and everything it starts ends with it, however it ends.
 #include <dirent.h>
@@ -55,18 +58,24 @@ void fillRecord(radar_st& r, const char* section, long long time) {
     }
 }
 
-struct ProcStat {
+// CPU of one process of the tree. `cpuNs` covers all its threads, those that
+// have ended too (utime + stime as the process CPU clock gives them, to the
+// nanosecond); `reapedNs` is what its children that it has waited for used
+// (cutime + cstime, in clock ticks).
+struct ProcCpu {
     std::string name;
-    double cpuSeconds = 0;
-    long rssKb = 0;
+    int ppid = 0;
+    bool ended = false;  // a zombie: its parent has yet to reap it
+    double cpuNs = 0;
+    double reapedNs = 0;
 };
 
 // Every process in the process group of the supervisor.
-std::map<int, ProcStat> treeStats(int pgid) {
-    std::map<int, ProcStat> out;
+std::map<int, ProcCpu> treeCpu(int pgid) {
+    std::map<int, ProcCpu> out;
     DIR* d = opendir("/proc");
     if (!d) return out;
-    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    const double tickNs = 1e9 / static_cast<double>(sysconf(_SC_CLK_TCK));
     while (dirent* e = readdir(d)) {
         const int pid = std::atoi(e->d_name);
         if (pid <= 0) continue;
@@ -79,24 +88,48 @@ std::map<int, ProcStat> treeStats(int pgid) {
         std::string state;
         long ppid, pgrp, session, tty, tpgid;
         unsigned long flags, minflt, cminflt, majflt, cmajflt, utime, stime;
+        long cutime, cstime;
         rest >> state >> ppid >> pgrp >> session >> tty >> tpgid >> flags >> minflt >> cminflt >> majflt >> cmajflt >>
-            utime >> stime;
+            utime >> stime >> cutime >> cstime;
         if (pgrp != pgid) continue;
-        ProcStat p;
+        ProcCpu p;
+        p.ppid = static_cast<int>(ppid);
+        p.ended = state == "Z";
         std::ifstream cmd("/proc/" + std::to_string(pid) + "/cmdline");
         std::getline(cmd, p.name, '\0');
-        p.cpuSeconds = (utime + stime) / tick;
-        // Nanoseconds on the CPU where the kernel keeps them; clock ticks are too coarse here.
-        std::ifstream sched("/proc/" + std::to_string(pid) + "/schedstat");
-        unsigned long long ns = 0;
-        if (sched >> ns) p.cpuSeconds = ns / 1e9;
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        for (std::string s; std::getline(status, s);)
-            if (s.rfind("VmRSS:", 0) == 0) p.rssKb = std::atol(s.c_str() + 6);
+        if (p.name.empty()) p.name = line.substr(line.find('(') + 1, close - line.find('(') - 1);
+        p.cpuNs = static_cast<double>(utime + stime) * tickNs;
+        clockid_t clock;
+        timespec ts;
+        if (clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0)
+            p.cpuNs = ts.tv_sec * 1e9 + ts.tv_nsec;
+        p.reapedNs = static_cast<double>(cutime + cstime) * tickNs;
         out[pid] = p;
     }
     closedir(d);
     return out;
+}
+
+// CPU used between two looks at the tree, by process title. What a process
+// that ended used is counted under "<parent> reaped": through the parent's
+// reaped children once it was reaped (less what it had used before the
+// first look), or as a zombie's own figure until then.
+std::map<std::string, double> cpuBetween(const std::map<int, ProcCpu>& before, const std::map<int, ProcCpu>& after) {
+    std::map<std::string, double> used;
+    auto reapedBy = [&](int ppid) {
+        const auto parent = after.find(ppid);
+        return (parent == after.end() ? std::string("?") : parent->second.name) + " reaped";
+    };
+    for (const auto& [pid, p] : after) {
+        const auto b = before.find(pid);
+        used[p.ended ? reapedBy(p.ppid) : p.name] += p.cpuNs - (b == before.end() ? 0 : b->second.cpuNs);
+        if (b != before.end()) used[p.name + " reaped"] += p.reapedNs - b->second.reapedNs;
+    }
+    for (const auto& [pid, p] : before)
+        if (after.count(pid) == 0) used[reapedBy(p.ppid)] -= p.cpuNs;
+    for (auto it = used.begin(); it != used.end();)
+        it = it->second == 0 ? used.erase(it) : std::next(it);
+    return used;
 }
 
 std::string configText(int radars, const std::string& recording) {
@@ -135,8 +168,12 @@ double percentile(std::vector<double> v, double p) {
 
 [[noreturn]] void usage(FILE* to, int status) {
     std::fprintf(to,
-                 "usage: bench_chainlatency [records]          latency of [records] (2000) sweep records\n"
-                 "       bench_chainlatency --load [seconds]   three replaying radars for [seconds] (20)\n");
+                 "usage: bench_chainlatency [records]\n"
+                 "           latency of [records] (2000) sweep records from ring to heave line\n"
+                 "       bench_chainlatency --load [seconds] [--vintor PATH]...\n"
+                 "           CPU of the whole tree per sweep pair, per process, with 1 and then 3 radars\n"
+                 "           replaying 10 pairs a second each for [seconds] (60); with several --vintor\n"
+                 "           programs, each runs in turn and the last is compared with the first\n");
     std::exit(status);
 }
 
@@ -160,138 +197,216 @@ void runInPrivateNamespace(char** argv) {
     execv(NS_RUN, args.data());
 }
 
-}  // namespace
+// A vintor tree with its configuration stand-in, ready when a heave line came.
+struct Tree {
+    std::unique_ptr<Process> service;
+    std::unique_ptr<Subscriber> heave;
+    std::unique_ptr<Process> vintor;
+    std::unique_ptr<ConfigFile> cf;
+    std::unique_ptr<SharedMem> storage;
+};
 
-int main(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(stdout, 0);
-    const bool load = argc > 1 && std::strcmp(argv[1], "--load") == 0;
-    const int first = load ? 2 : 1;
-    if (argc > first + 1) usage(stderr, 2);
-    const int count = argc > first ? positive(argv[first]) : (load ? 20 : 2000);
-    const int radars = load ? 3 : 1;
-    if (std::getenv("NS_RUN_INSIDE") == nullptr) {
-        runInPrivateNamespace(argv);
-        std::perror(NS_RUN);
-        return 1;
-    }
-
-    TempDir dir;
-    std::string recording;
-    if (load) {
-        recording = dir.file("recording.txt");
-        const std::string gen = std::string(REPLAYGEN_BIN) + " -d 800 -a 20 -T 8 -i 100 -s 256 -n " +
-                                std::to_string(count * 10 + 200) + " -o " + recording;
-        if (std::system(gen.c_str()) != 0) return 1;
-    }
+// Starts `program` with `radars` radars, replaying `recording` (none: this
+// program fills ring radar0 itself); false with the reason on stderr.
+bool startTree(Tree& t, const TempDir& dir, const std::string& program, int radars, const std::string& recording) {
     writeFile(dir.file("station.json"), configText(radars, recording));
     writeFile(dir.file("memory.json"), readFile(sourcePath("config/memory.json")));
     ConfigServiceOptions o;
     o.config = dir.file("station.json");
     o.memory = dir.file("memory.json");
-    auto service = startConfigService(o);
-    if (!service) {
-        std::fprintf(stderr, "configuration stand-in did not start (run inside tests/ns-run)\n");
-        return 1;
+    t.service = startConfigService(o);
+    if (!t.service) {
+        std::fprintf(stderr, "configuration stand-in did not start\n");
+        return false;
     }
-    Subscriber heave("tcp://127.0.0.1:5033");
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, Process::Options{true, "", {}});
+    t.heave.reset(new Subscriber("tcp://127.0.0.1:5033"));
+    // A previous tree's files must not pass for this one's.
+    for (const char* f : {"/tmp/sharedmem", "/tmp/sharedmemRadar0", "/tmp/sharedmemRadar1", "/tmp/sharedmemRadar2"})
+        unlink(f);
+    t.vintor.reset(new Process(program, {"5010", "5011"}, Process::Options{true, "", {}}));
     // The supervisor creates the files before it starts any stage; the FFT stage
     // reads the list of radars once, when it starts.
     const std::string lastFile = "/tmp/sharedmemRadar" + std::to_string(radars - 1);
     for (int k = 0; k < 5000 && access(lastFile.c_str(), F_OK) != 0; ++k)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-
     sharedmem = mapShared<sharedmem_st>("/tmp/sharedmem");
     sharedmemRadar_st** rings[3] = {&sharedmemRadar0, &sharedmemRadar1, &sharedmemRadar2};
-    for (int k = 0; k < radars; ++k)
-        *rings[k] = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar" + std::to_string(k), milliseconds(0));
+    for (int k = 0; k < 3; ++k)
+        *rings[k] = k < radars ? mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar" + std::to_string(k), milliseconds(0))
+                               : nullptr;
     if (!sharedmem || !sharedmemRadar0) {
-        std::fprintf(stderr, "vintor did not create its shared memory:\n%s\n", vintor.output().c_str());
-        return 1;
+        std::fprintf(stderr, "%s did not create its shared memory:\n%s\n", program.c_str(), t.vintor->output().c_str());
+        return false;
     }
-    ConfigFile cf(5010, 5011);
-    SharedMem storage(&cf);
-
-    const int semFft = getSemaphore(KEYFFT);
-    auto radarRecord = std::make_unique<radar_st>();
-    long long t0 = 1700000000000;
-    const char* names[3] = {"radar0", "radar1", "radar2"};
+    t.cf.reset(new ConfigFile(5010, 5011));
+    t.storage.reset(new SharedMem(t.cf.get()));
 
     // The supervisor starts one stage per pass: wait until the whole chain answers.
-    {
-        std::string line;
-        bool up = false;
-        for (int k = 0; k < 100 && !up; ++k, ++t0) {
-            if (!load) {
-                fillRecord(*radarRecord, names[0], t0);
-                storage.add(names[0], radarRecord.get(), sizeof(radar_st));
-                setSemaphore(semFft, 1);
-            }
-            up = heave.receive(&line, std::chrono::milliseconds(300));
+    const int semFft = getSemaphore(KEYFFT);
+    auto radarRecord = std::make_unique<radar_st>();
+    std::string line;
+    for (int k = 0; k < 100; ++k) {
+        if (recording.empty()) {
+            fillRecord(*radarRecord, "radar0", 1700000000000LL + k);
+            t.storage->add("radar0", radarRecord.get(), sizeof(radar_st));
+            setSemaphore(semFft, 1);
         }
-        if (!up) {
-            vintor.drain(std::chrono::milliseconds(500));
-            std::fprintf(stderr, "the chain did not answer:\n%s\n", vintor.output().c_str());
+        if (t.heave->receive(&line, std::chrono::milliseconds(300))) return true;
+    }
+    t.vintor->drain(std::chrono::milliseconds(500));
+    std::fprintf(stderr, "the chain did not answer:\n%s\n", t.vintor->output().c_str());
+    return false;
+}
+
+int latency(const TempDir& dir, int count) {
+    Tree t;
+    if (!startTree(t, dir, VINTOR_BIN, 1, "")) return 1;
+    const int semFft = getSemaphore(KEYFFT);
+    auto radarRecord = std::make_unique<radar_st>();
+    const long long t0 = 1700000002000LL;
+    std::vector<double> latencies;
+    std::string line;
+    const int warmup = 50;
+    for (int k = 0; k < warmup + count; ++k) {
+        fillRecord(*radarRecord, "radar0", t0 + k);
+        const std::string want = "time=" + std::to_string(t0 + k) + ";";
+        const auto start = Clock::now();
+        t.storage->add("radar0", radarRecord.get(), sizeof(radar_st));
+        setSemaphore(semFft, 1);
+        bool got = false;
+        while (t.heave->receive(&line, std::chrono::milliseconds(2000)))
+            if (line.compare(0, want.size(), want) == 0) {
+                got = true;
+                break;
+            }
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        if (!got) {
+            t.vintor->drain(std::chrono::milliseconds(500));
+            std::fprintf(stderr, "no heave line for record %d\n%s\n", k, t.vintor->output().c_str());
             return 1;
         }
-        t0 += 1000;
+        if (k >= warmup) latencies.push_back(us);
     }
-
-    if (!load) {
-        std::vector<double> latencies;
-        std::string line;
-        const int warmup = 50;
-        for (int k = 0; k < warmup + count; ++k) {
-            fillRecord(*radarRecord, "radar0", t0 + k);
-            const std::string want = "time=" + std::to_string(t0 + k) + ";";
-            const auto start = Clock::now();
-            storage.add("radar0", radarRecord.get(), sizeof(radar_st));
-            setSemaphore(semFft, 1);
-            bool got = false;
-            while (heave.receive(&line, std::chrono::milliseconds(2000)))
-                if (line.compare(0, want.size(), want) == 0) {
-                    got = true;
-                    break;
-                }
-            const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-            if (!got) {
-                vintor.drain(std::chrono::milliseconds(500));
-                std::fprintf(stderr, "no heave line for record %d\n%s\n", k, vintor.output().c_str());
-                return 1;
-            }
-            if (k >= warmup) latencies.push_back(us);
-        }
-        std::printf("sweep record to heave line, %d records: p50 %.0f us, p99 %.0f us, max %.0f us\n", count,
-                    percentile(latencies, 0.5), percentile(latencies, 0.99),
-                    *std::max_element(latencies.begin(), latencies.end()));
-        std::printf("last line: %s\n", line.c_str());
-        return 0;
-    }
-
-    // Three radar processes replay 10 pairs a second each; measure count seconds.
-    const int pgid = vintor.pid();
-    const auto before = treeStats(pgid);
-    const int fftBefore = sharedmem->status.fft;
-    std::string line;
-    const auto until = Clock::now() + std::chrono::seconds(count);
-    while (Clock::now() < until) heave.receive(&line, std::chrono::milliseconds(100));
-    const int pairs = sharedmem->status.fft - fftBefore;
-    const auto after = treeStats(pgid);
-    double cpu = 0;
-    std::printf("%-24s %10s %10s\n", "process", "cpu s", "rss kB");
-    for (const auto& [pid, p] : after) {
-        const auto b = before.find(pid);
-        const double used = p.cpuSeconds - (b == before.end() ? 0 : b->second.cpuSeconds);
-        cpu += used;
-        std::printf("%-24s %10.3f %10ld\n", p.name.c_str(), used, p.rssKb);
-    }
-    std::printf("%d sweep pairs in %d s from %d radars: %.1f us CPU per pair for the whole tree (%.2f %% of one core)\n",
-                pairs, count, radars, cpu / pairs * 1e6, cpu / count * 100);
-    char list[RADARS_TEXT_SIZE + 1] = {};
-    unsigned int len = 0;
-    storage.get("radars", list, &len, 0);
-    std::printf("radars: %s\n", list);
-    std::printf("records handled: fft %d, valid heights %d, rejected %d\n", sharedmem->status.fft,
-                sharedmem->status.peak, sharedmem->status.peakmiss);
+    std::printf("sweep record to heave line, %d records: p50 %.0f us, p99 %.0f us, max %.0f us\n", count,
+                percentile(latencies, 0.5), percentile(latencies, 0.99),
+                *std::max_element(latencies.begin(), latencies.end()));
+    std::printf("last line: %s\n", line.c_str());
     return 0;
+}
+
+// CPU of one tree over `seconds` of replay, per process title.
+struct LoadResult {
+    int pairs = 0;
+    double seconds = 0;
+    std::map<std::string, double> cpuNs;
+};
+
+bool loadRun(const TempDir& dir, const std::string& program, int radars, int seconds, const std::string& recording,
+             LoadResult* r) {
+    Tree t;
+    if (!startTree(t, dir, program, radars, recording)) return false;
+    // Every radar process and stage has started and made its first rounds.
+    std::string line;
+    for (const auto settle = Clock::now() + std::chrono::seconds(2); Clock::now() < settle;)
+        t.heave->receive(&line, std::chrono::milliseconds(100));
+    const int pgid = t.vintor->pid();
+    const auto before = treeCpu(pgid);
+    const int fftBefore = sharedmem->status.fft;
+    const auto start = Clock::now();
+    const auto until = start + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+        t.heave->receive(&line, std::chrono::milliseconds(100));
+        t.vintor->drain(std::chrono::milliseconds(0));  // its error lines must not fill the pipe
+    }
+    const auto after = treeCpu(pgid);
+    r->pairs = sharedmem->status.fft - fftBefore;
+    r->seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r->cpuNs = cpuBetween(before, after);
+    if (r->pairs <= 0) {
+        std::fprintf(stderr, "no sweep pairs in %d s:\n%s\n", seconds, t.vintor->output().c_str());
+        return false;
+    }
+    return true;
+}
+
+// The table: one row per process title, one column per program, in us per pair.
+void printLoad(int radars, const std::vector<std::string>& programs, const std::vector<LoadResult>& results) {
+    std::map<std::string, int> rows;
+    for (const LoadResult& r : results)
+        for (const auto& [name, ns] : r.cpuNs) rows[name] = 0;
+    std::printf("\n%d radar%s x 10 sweep pairs/s, CPU per sweep pair in us:\n", radars, radars == 1 ? "" : "s");
+    for (std::size_t k = 0; k < programs.size(); ++k)
+        std::printf("  [%zu] %s: %d pairs in %.1f s\n", k + 1, programs[k].c_str(), results[k].pairs,
+                    results[k].seconds);
+    std::printf("%-28s", "process");
+    for (std::size_t k = 0; k < programs.size(); ++k) std::printf(" %9s", ("[" + std::to_string(k + 1) + "]").c_str());
+    std::printf("\n");
+    std::vector<double> total(results.size(), 0);
+    for (const auto& row : rows) {
+        std::printf("%-28s", row.first.c_str());
+        for (std::size_t k = 0; k < results.size(); ++k) {
+            const auto it = results[k].cpuNs.find(row.first);
+            const double us = it == results[k].cpuNs.end() ? 0 : it->second / 1e3 / results[k].pairs;
+            total[k] += us;
+            std::printf(" %9.1f", us);
+        }
+        std::printf("\n");
+    }
+    std::printf("%-28s", "whole tree");
+    for (double us : total) std::printf(" %9.1f", us);
+    std::printf("\n");
+    if (total.size() > 1 && total.front() > 0)
+        std::printf("whole tree [%zu] / [1]: %.2f\n", total.size(), total.back() / total.front());
+}
+
+int load(const TempDir& dir, int seconds, std::vector<std::string> programs) {
+    if (programs.empty()) programs.push_back(VINTOR_BIN);
+    const std::string recording = dir.file("recording.txt");
+    // Enough pairs that no radar reaches the end of the file within a run.
+    const std::string gen = std::string(REPLAYGEN_BIN) + " -d 800 -a 20 -T 8 -i 100 -s 256 -n " +
+                            std::to_string(seconds * 10 + 400) + " -o " + recording;
+    if (std::system(gen.c_str()) != 0) return 1;
+    for (int radars : {1, 3}) {
+        // Two halves, the programs taking turns, so that a change in the
+        // machine's load falls on all of them alike.
+        std::vector<LoadResult> results(programs.size());
+        for (int half = 0; half < 2; ++half)
+            for (std::size_t k = 0; k < programs.size(); ++k) {
+                LoadResult r;
+                if (!loadRun(dir, programs[k], radars, (seconds + 1) / 2, recording, &r)) return 1;
+                results[k].pairs += r.pairs;
+                results[k].seconds += r.seconds;
+                for (const auto& [name, ns] : r.cpuNs) results[k].cpuNs[name] += ns;
+            }
+        printLoad(radars, programs, results);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) usage(stdout, 0);
+    const bool isLoad = argc > 1 && std::strcmp(argv[1], "--load") == 0;
+    int count = isLoad ? 60 : 2000;
+    std::vector<std::string> programs;
+    for (int k = isLoad ? 2 : 1; k < argc; ++k) {
+        if (isLoad && std::strcmp(argv[k], "--vintor") == 0 && k + 1 < argc) {
+            char real[PATH_MAX];
+            if (realpath(argv[++k], real) == nullptr || access(real, X_OK) != 0) usage(stderr, 2);
+            programs.push_back(real);
+        } else if (k == (isLoad ? 2 : 1)) {
+            count = positive(argv[k]);
+        } else {
+            usage(stderr, 2);
+        }
+    }
+    if (std::getenv("NS_RUN_INSIDE") == nullptr) {
+        runInPrivateNamespace(argv);
+        std::perror(NS_RUN);
+        return 1;
+    }
+    TempDir dir;
+    return isLoad ? load(dir, count, programs) : latency(dir, count);
 }
