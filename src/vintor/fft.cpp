@@ -74,18 +74,11 @@ int64_t satMul(int64_t a, int64_t b)
     return r;
 }
 
-// On x86 the power row is also built for AVX2 and chosen at run time; the results are the same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define POWER_TARGETS __attribute__((target_clones("avx2", "default")))
-#else
-#define POWER_TARGETS
-#endif
-
 // Normalised power of bins 0 ... bins-1, (fr^2 + fi^2) * 4^scale / n^2, as the
 // float of the 64-bit power divided in float: worked out in double, where
 // these sums are exact, four bins at a time. False when some sum would not be
 // exact: the caller then writes the row from the 64-bit powers.
-POWER_TARGETS bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins, int scale, float norm, float* row)
+bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins, int scale, float norm, float* row)
 {
     typedef int64_t v4l __attribute__((vector_size(32)));
     typedef double v4d __attribute__((vector_size(32)));
@@ -127,64 +120,58 @@ FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp), rl{}, list_it(radar_list.end())
     std::memset(f_pow, 0, sizeof f_pow);
 }
 
-int FFTClass::convertSweep(const radar_st& in, int s, int64_t* meanSquare)
+int FFTClass::sweepWords(const radar_st& in, int s, const unsigned char** words, bool* littleEndian)
 {
-    int64_t sum = 0;
-    int length = 0;
-    narrowSamples = true;
+    *words = nullptr;
+    *littleEndian = false;
     switch (in.brand) {
-    case SIVERSIMA: {
-        length = clampCount(in.length, std::min(SIVERS_MAX_SAMPLES, MAX_FFT_BUFFER_SIZE));
-        narrowSamples = false;
-        for (int i = 0; i < length; ++i)
-            fft_real[i] = in.data.siv[i];
-        std::fill(fft_imag, fft_imag + length, 0);
-        *meanSquare = meanOfSquares(in.data.siv, length);
-        return length;
-    }
-    case TARNIX: {
-        length = clampCount(in.length, BOARD_MAX_SAMPLES);
-        const uint16_t* words = in.data.tarnix[s].data;
+    case SIVERSIMA:
+        return clampCount(in.length, std::min(SIVERS_MAX_SAMPLES, MAX_FFT_BUFFER_SIZE));
+    case TARNIX:
         if (debug != 0)
             printf("\nfft Tarnix sweepnr:%d time=%s tarnixVersion: %d", s, timeText, in.data.tarnix[s].version);
-        for (int i = 0; i < length; ++i) {
-            const fixed v = static_cast<int16_t>(words[i + 1]);
-            fft_real[i] = v;
-            sum += v * v;
-        }
-        break;
-    }
+        *words = reinterpret_cast<const unsigned char*>(in.data.tarnix[s].data + 1);
+        return clampCount(in.length, BOARD_MAX_SAMPLES);
     case READFILE:
-    case READUDP: {
-        length = clampCount(in.length, REPLAY_MAX_SAMPLES);
-        const int16_t* samples = in.data.rf[s].data;
-        for (int i = 0; i < length; ++i) {
-            const fixed v = samples[i];
-            fft_real[i] = v;
-            sum += v * v;
-        }
-        break;
-    }
+    case READUDP:
+        *words = reinterpret_cast<const unsigned char*>(in.data.rf[s].data);
+        return clampCount(in.length, REPLAY_MAX_SAMPLES);
     default: {
         // Serial radar: little-endian words; the sweeps share the payload.
+        *words = reinterpret_cast<const unsigned char*>(in.data.com);
+        *littleEndian = true;
         const long long q = in.nrOfSweeps > 0 ? in.length / in.nrOfSweeps : 0;
         const long long start = static_cast<long long>(s) * in.length / 2;
         if (q <= 0 || start < 0 || start >= SERIAL_PAYLOAD_BYTES)
-            break;
+            return 0;
+        *words += start;
         const int fits = static_cast<int>((SERIAL_PAYLOAD_BYTES - start) / 2);
-        length = clampCount((q - 1) / 2 + 1, std::min(fits, MAX_FFT_BUFFER_SIZE));
-        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(in.data.com) + start;
-        for (int i = 0; i < length; ++i) {
-            const fixed v = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-            fft_real[i] = v;
-            sum += v * v;
-        }
-        break;
+        return clampCount((q - 1) / 2 + 1, std::min(fits, MAX_FFT_BUFFER_SIZE));
     }
+    }
+}
+
+int64_t FFTClass::convertSweep(const radar_st& in, int length, const unsigned char* words, bool littleEndian)
+{
+    narrowSamples = words != nullptr;
+    if (words == nullptr) {
+        for (int i = 0; i < length; ++i)
+            fft_real[i] = in.data.siv[i];
+        std::fill(fft_imag, fft_imag + length, 0);
+        return meanOfSquares(in.data.siv, length);
+    }
+    int64_t sum = 0;
+    for (int i = 0; i < length; ++i) {
+        int16_t v;
+        if (littleEndian)
+            v = static_cast<int16_t>(static_cast<uint16_t>(words[2 * i] | (words[2 * i + 1] << 8)));
+        else
+            std::memcpy(&v, words + 2 * i, sizeof v);
+        fft_real[i] = v;
+        sum += static_cast<int64_t>(v) * v;
     }
     std::fill(fft_imag, fft_imag + length, 0);
-    *meanSquare = length > 0 ? sum / length : 0;
-    return length;
+    return length > 0 ? sum / length : 0;
 }
 
 bool FFTClass::windowed(const radar_st& in)
@@ -198,7 +185,8 @@ bool FFTClass::windowed(const radar_st& in)
     return henn;
 }
 
-void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out)
+void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
+    fft_st& out)
 {
     float* row = out.data[s];
     if (length <= 0) {
@@ -217,18 +205,27 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     }
 
     setN_WAVE(length);
-    if (windowed(in)) {
-        if (debug > 2)
-            printf("\nwindow length=%d", length);
-        window(fft_real, length);
-        if (debug > 6) {
-            printf("\nt=%s Hanning Data: ", timeText);
-            for (int i = 0; i < length; ++i)
-                printf("%d ", static_cast<int32_t>(fft_real[i]));
-        }
-    }
+    const bool henn = windowed(in);
+    if (henn && debug > 2)
+        printf("\nwindow length=%d", length);
     const int m = util::isPowerOfTwo(length);
-    const int scale = fix_fft(fft_real, fft_imag, m, 1);
+    int scale = 0;
+    bool inLanes = false;
+    if (words16 != nullptr) {
+        int64_t sumSquares = 0;
+        scale = transform16(words16, length, henn, 1, fft_real, fft_imag, &sumSquares, &inLanes);
+        energyIn = sumSquares / length;
+    } else {
+        if (henn) {
+            window(fft_real, length);
+            if (debug > 6) {
+                printf("\nt=%s Hanning Data: ", timeText);
+                for (int i = 0; i < length; ++i)
+                    printf("%d ", static_cast<int32_t>(fft_real[i]));
+            }
+        }
+        scale = fix_fft(fft_real, fft_imag, m, 1);
+    }
     stamp(2);
     if (debug > 2)
         printf("\nfft-Scale: %d", scale);
@@ -240,7 +237,10 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
     const int bins = length / 2;
     // The row comes straight from the transform; the 64-bit powers are worked
     // out only where that is not exact (32-bit samples) and for the debug lines.
-    const bool rowDone = narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
+    bool rowDone = inLanes ? powerRow(bins, scale, norm, row)
+                           : narrowSamples && normalisedPowerRow(fft_real, fft_imag, bins, scale, norm, row);
+    if (inLanes && !rowDone)
+        lanesOut(fft_real, fft_imag, length);
     if (!rowDone || debug > 3) {
         const int64_t factor = scale > 0 ? int64_t(1) << (2 * scale) : 1;
         const int powers = debug > 3 ? length : bins;
@@ -315,10 +315,21 @@ void FFTClass::processRecord(const radar_st& in, fft_st& out)
     const int sweeps = std::max(0, std::min(in.nrOfSweeps, MAX_NR_OF_SWEEPS));
     for (int s = 0; s < sweeps; ++s) {
         stamp(0);
-        int64_t meanSquare = 0;
-        const int length = convertSweep(in, s, &meanSquare);
+        const unsigned char* words = nullptr;
+        bool littleEndian = false;
+        const int length = sweepWords(in, s, &words, &littleEndian);
+        // Power-of-two sweeps of 16-bit words in this machine's order go
+        // straight into the transform's 32-bit lanes, unless a debug level
+        // wants to show the 64-bit samples or powers.
+        const bool hostOrder = !littleEndian || __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+        const int m = util::isPowerOfTwo(length);
+        setN_WAVE(length);
+        const bool direct = words != nullptr && hostOrder && debug <= 3 && m >= 3 && length <= N_WAVE;
+        const int64_t meanSquare = direct ? 0 : convertSweep(in, length, words, littleEndian);
+        if (direct)
+            narrowSamples = true;
         stamp(1);
-        spectrumOfSweep(in, s, length, meanSquare, out);
+        spectrumOfSweep(in, s, length, meanSquare, direct ? words : nullptr, out);
         out.length = length;
         if (debug != 0)
             fflush(stdout);

@@ -50,9 +50,15 @@ public:
     int64_t f_pow[MAX_FFT_BUFFER_SIZE];
 
 private:
-    // Fills fft_real/fft_imag with sweep s; returns its sample count and the mean of its squared samples.
-    int convertSweep(const radar_st& in, int s, int64_t* meanSquare);
-    void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, fft_st& out);
+    // Sample count of sweep s and where its 16-bit words begin (host order,
+    // or little-endian bytes); no words for 32-bit samples.
+    int sweepWords(const radar_st& in, int s, const unsigned char** words, bool* littleEndian);
+    // Fills fft_real/fft_imag with the sweep's samples; returns the mean of their squares.
+    int64_t convertSweep(const radar_st& in, int length, const unsigned char* words, bool littleEndian);
+    // The spectrum row of sweep s from fft_real/fft_imag, or, given words16,
+    // straight from those 16-bit words (their energy too).
+    void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
+        fft_st& out);
     void printRaw(const radar_st& in);
     // Whether the section of the record asks for the window.
     bool windowed(const radar_st& in);

@@ -3,10 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <complex>
 #include <limits>
+
+#if defined(__arm__)
+#include <sys/auxv.h>
+#endif
 
 // One full sine period: entry k = 32767 * sin(2*pi*k/2048), truncated toward zero.
 const fixed FixedFft::Sinewave[SINEWAVE_SIZE] = {
@@ -170,7 +175,7 @@ inline bool beyondHalfScale(fixed v)
 
 } // namespace
 
-FixedFft::FixedFft()
+FixedFft::FixedFft(Lanes lanes) : kernels_(&kernelsFor(lanes))
 {
     setN_WAVE(256);
     // Twiddles of the pass with half-span l sit at l ... 2l-1.
@@ -212,15 +217,39 @@ namespace {
 
 typedef int32_t v4i __attribute__((vector_size(16)));
 typedef int32_t v8i __attribute__((vector_size(32)));
+typedef int64_t v4l __attribute__((vector_size(32)));
+typedef uint64_t v4u __attribute__((vector_size(32)));
+typedef double v4d __attribute__((vector_size(32)));
+typedef float v4f __attribute__((vector_size(16)));
+typedef int16_t v8s __attribute__((vector_size(16)));
 
-inline v4i load4(const int32_t* p)
+// The kernels below are written once with the compiler's vector extensions
+// and built twice: for the target's baseline and for its widest vector unit
+// (AVX2 on x86-64, NEON on 32-bit ARM, whose baseline has none), chosen at
+// run time. Their helpers are inlined into each build, so both give the same
+// integer results.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define WIDE_TARGET "avx2"
+#elif defined(__GNUC__) && !defined(__clang__) && defined(__arm__) && !defined(__ARM_NEON)
+#define WIDE_TARGET "fpu=neon"
+#endif
+#define LANES inline __attribute__((always_inline))
+
+LANES v4i load4(const int32_t* p)
 {
     v4i v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
+LANES void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
+
+// The two halves of an eight-lane vector.
+LANES void halves(const v8i& v, v4i& lo, v4i& hi)
+{
+    std::memcpy(&lo, &v, sizeof lo);
+    std::memcpy(&hi, reinterpret_cast<const char*>(&v) + sizeof lo, sizeof hi);
+}
 
 // Lanes of two vectors picked by constant indices (0-3 from a, 4-7 from b).
 #if defined(__clang__)
@@ -229,26 +258,42 @@ inline void store4(int32_t* p, v4i v) { std::memcpy(p, &v, sizeof v); }
 #define SHUFFLE(a, b, i, j, k, m) __builtin_shuffle(a, b, v4i{i, j, k, m})
 #endif
 
-// On x86 the pass is also built for AVX2 and chosen at run time; the results are the same.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define NARROW_TARGETS __attribute__((target_clones("avx2", "default")))
-#else
-#define NARROW_TARGETS
-#endif
-
 // Narrow passes are exact while every value lies within +-65536: a Q15
 // product then stays below 2^31 and every sum within 32 bits.
 constexpr int32_t kNarrowLimit = 65535;
 
-// |v| of values far from the ends of the 32-bit range, without a branch.
-inline v4i magnitude(v4i v)
+// The largest and the smallest value seen in each lane.
+template <class V>
+struct Extremes {
+    V hi = {};
+    V lo = {};
+    LANES void operator+=(const V& v)
+    {
+        hi = v > hi ? v : hi;
+        lo = v < lo ? v : lo;
+    }
+};
+
+// The largest magnitude of the values seen (none beyond +-2^31 - 1).
+LANES uint32_t largest(const Extremes<v4i>& e)
 {
-    const v4i sign = v >> 31;
-    return (v ^ sign) - sign;
+    const v4i m = e.hi > -e.lo ? e.hi : -e.lo;
+    return static_cast<uint32_t>(std::max(std::max(m[0], m[1]), std::max(m[2], m[3])));
+}
+
+LANES uint32_t largest(const Extremes<v8i>& e)
+{
+    Extremes<v4i> h;
+    halves(e.hi, h.hi, h.lo);
+    h.hi = h.hi > h.lo ? h.hi : h.lo;
+    v4i a, b;
+    halves(e.lo, a, b);
+    h.lo = a < b ? a : b;
+    return largest(h);
 }
 
 // Four butterflies: a' = a/2^shift + w*b, b' = a/2^shift - w*b, each Q15 product floored.
-inline void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int shift, v4i& bits)
+LANES void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int shift, Extremes<v4i>& seen)
 {
     const v4i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
     const v4i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
@@ -257,14 +302,18 @@ inline void butterflies(v4i wr, v4i wi, v4i& ar, v4i& ai, v4i& br, v4i& bi, int 
     bi = qi - ti;
     ar = qr + tr;
     ai = qi + ti;
-    bits |= magnitude(ar) | magnitude(ai) | magnitude(br) | magnitude(bi);
+    seen += ar;
+    seen += ai;
+    seen += br;
+    seen += bi;
 }
 
 // Passes of half-span 1 and 2: partners lie within each group of four, so the
 // upper halves of two groups are gathered into one vector and the lower
 // halves into another, then put back.
 template <int L>
-inline void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, const int32_t* sw, int shift, v4i& bits)
+LANES void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, const int32_t* sw, int shift,
+    Extremes<v4i>& seen)
 {
     const v4i wr = (L == 1 ? v4i{cw[0], cw[0], cw[0], cw[0]} : v4i{cw[0], cw[1], cw[0], cw[1]}) >> shift;
     const v4i wi = (L == 1 ? v4i{sw[0], sw[0], sw[0], sw[0]} : v4i{sw[0], sw[1], sw[0], sw[1]}) >> shift;
@@ -282,7 +331,7 @@ inline void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, co
             ai = SHUFFLE(i0, i1, 0, 1, 4, 5);
             bi = SHUFFLE(i0, i1, 2, 3, 6, 7);
         }
-        butterflies(wr, wi, ar, ai, br, bi, shift, bits);
+        butterflies(wr, wi, ar, ai, br, bi, shift, seen);
         if (L == 1) {
             store4(xr + i, SHUFFLE(ar, br, 0, 4, 1, 5));
             store4(xr + i + 4, SHUFFLE(ar, br, 2, 6, 3, 7));
@@ -297,28 +346,21 @@ inline void smallSpanPass(int32_t* xr, int32_t* xi, int n, const int32_t* cw, co
     }
 }
 
-} // namespace
-
-// One radix-2 pass over 32-bit values, four butterflies at a time. Returns
-// the OR of the magnitudes it wrote: a bit at 2^14 or above means some value
-// exceeds 16383, at 2^16 or above that some value left the narrow range.
-NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shift) const
+// One radix-2 pass over 32-bit values with half-span l and the twiddles cw,
+// sw of that pass. Returns the largest magnitude it wrote: above 16383 the
+// next pass must halve, above 65535 the values left the narrow range.
+LANES uint32_t passBody(int32_t* xr, int32_t* xi, int n, int l, const int32_t* cw, const int32_t* sw, int shift)
 {
-    int32_t* const xr = wr32;
-    int32_t* const xi = wi32;
-    // Twiddles of this pass: wr = cos(pi*m/l), wi = -+sin(pi*m/l), each halved when the pass shifts.
-    const int32_t* const cw = twCos + l;
-    const int32_t* const sw = (inverse ? twSin : twNegSin) + l;
-    v4i bits = {0, 0, 0, 0};
+    Extremes<v4i> seen;
     if (l == 1) {
-        smallSpanPass<1>(xr, xi, n, cw, sw, shift, bits);
+        smallSpanPass<1>(xr, xi, n, cw, sw, shift, seen);
     } else if (l == 2) {
-        smallSpanPass<2>(xr, xi, n, cw, sw, shift, bits);
+        smallSpanPass<2>(xr, xi, n, cw, sw, shift, seen);
     } else if (l == 4) {
         const v4i wr = load4(cw) >> shift, wi = load4(sw) >> shift;
         for (int a = 0; a < n; a += 8) {
             v4i ar = load4(xr + a), ai = load4(xi + a), br = load4(xr + a + 4), bi = load4(xi + a + 4);
-            butterflies(wr, wi, ar, ai, br, bi, shift, bits);
+            butterflies(wr, wi, ar, ai, br, bi, shift, seen);
             store4(xr + a, ar);
             store4(xi + a, ai);
             store4(xr + a + 4, br);
@@ -327,7 +369,7 @@ NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shif
     } else {
         // Eight butterflies at a time; values move by memcpy so that no
         // function passes a wide vector (its ABI depends on the build target).
-        v8i wide = {0, 0, 0, 0, 0, 0, 0, 0};
+        Extremes<v8i> wide;
         for (int i0 = 0; i0 < n; i0 += 2 * l) {
             for (int mm = 0; mm < l; mm += 8) {
                 const int a = i0 + mm, b = a + l;
@@ -343,28 +385,26 @@ NARROW_TARGETS uint32_t FixedFft::narrowPass(int n, int l, int inverse, int shif
                 const v8i tr = ((wr * br) >> 15) - ((wi * bi) >> 15);
                 const v8i ti = ((wr * bi) >> 15) + ((wi * br) >> 15);
                 const v8i qr = ar >> shift, qi = ai >> shift;
-                const v8i o[4] = {qr - tr, qi - ti, qr + tr, qi + ti};
-                std::memcpy(xr + b, &o[0], sizeof o[0]);
-                std::memcpy(xi + b, &o[1], sizeof o[1]);
-                std::memcpy(xr + a, &o[2], sizeof o[2]);
-                std::memcpy(xi + a, &o[3], sizeof o[3]);
-                for (const v8i& v : o) {
-                    const v8i sign = v >> 31;
-                    wide |= (v ^ sign) - sign;
-                }
+                const v8i br2 = qr - tr, bi2 = qi - ti, ar2 = qr + tr, ai2 = qi + ti;
+                std::memcpy(xr + b, &br2, sizeof br2);
+                std::memcpy(xi + b, &bi2, sizeof bi2);
+                std::memcpy(xr + a, &ar2, sizeof ar2);
+                std::memcpy(xi + a, &ai2, sizeof ai2);
+                wide += br2;
+                wide += bi2;
+                wide += ar2;
+                wide += ai2;
             }
         }
-        for (int t = 0; t < 4; ++t)
-            bits[t] |= wide[t] | wide[t + 4];
+        return largest(wide);
     }
-    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3]);
+    return largest(seen);
 }
 
-// Copies fr/fi into the 32-bit scratch in bit-reversed order when every value
-// lies within -65535 ... 65536; false (scratch unused) otherwise.
-NARROW_TARGETS bool FixedFft::narrowIn(const fixed fr[], const fixed fi[], int n) const
+// Copies fr/fi into xr/xi in bit-reversed order when every value lies within
+// -65535 ... 65536; false (xr/xi unused) otherwise.
+LANES bool inBody(const fixed* fr, const fixed* fi, const int16_t* rev, int n, int32_t* xr, int32_t* xi)
 {
-    typedef uint64_t v4u __attribute__((vector_size(32)));
     v4u outside = {0, 0, 0, 0};
     for (int i = 0; i < n; i += 4) {
         v4u r, q;
@@ -375,94 +415,235 @@ NARROW_TARGETS bool FixedFft::narrowIn(const fixed fr[], const fixed fi[], int n
     if (((outside[0] | outside[1] | outside[2] | outside[3]) >> 17) != 0)
         return false;
     for (int i = 0; i < n; ++i) {
-        wr32[i] = static_cast<int32_t>(fr[rev[i]]);
-        wi32[i] = static_cast<int32_t>(fi[rev[i]]);
+        xr[i] = static_cast<int32_t>(fr[rev[i]]);
+        xi[i] = static_cast<int32_t>(fi[rev[i]]);
     }
     return true;
 }
 
-// The magnitudes of the scratch ORed together: see narrowPass.
-NARROW_TARGETS uint32_t FixedFft::magnitudeBits(int n) const
+// The largest magnitude in xr/xi: see passBody.
+LANES uint32_t magnitudeBody(const int32_t* xr, const int32_t* xi, int n)
 {
-    v8i bits = {0, 0, 0, 0, 0, 0, 0, 0};
+    Extremes<v8i> seen;
     for (int i = 0; i < n; i += 8) {
         v8i r, q;
-        std::memcpy(&r, wr32 + i, sizeof r);
-        std::memcpy(&q, wi32 + i, sizeof q);
-        const v8i sr = r >> 31, sq = q >> 31;
-        bits |= ((r ^ sr) - sr) | ((q ^ sq) - sq);
+        std::memcpy(&r, xr + i, sizeof r);
+        std::memcpy(&q, xi + i, sizeof q);
+        seen += r;
+        seen += q;
     }
-    return static_cast<uint32_t>(bits[0] | bits[1] | bits[2] | bits[3] | bits[4] | bits[5] | bits[6] | bits[7]);
+    return largest(seen);
 }
 
-// Widens the scratch back into the caller's arrays.
-NARROW_TARGETS void FixedFft::narrowOut(fixed fr[], fixed fi[], int n) const
+// Widens xr/xi into fr/fi.
+LANES void outBody(const int32_t* xr, const int32_t* xi, int n, fixed* fr, fixed* fi)
 {
-    typedef int64_t v4l __attribute__((vector_size(32)));
     for (int i = 0; i < n; i += 4) {
-        v4i r, q;
-        std::memcpy(&r, wr32 + i, sizeof r);
-        std::memcpy(&q, wi32 + i, sizeof q);
-        const v4l wr = __builtin_convertvector(r, v4l), wi = __builtin_convertvector(q, v4l);
+        const v4l wr = __builtin_convertvector(load4(xr + i), v4l), wi = __builtin_convertvector(load4(xi + i), v4l);
         std::memcpy(fr + i, &wr, sizeof wr);
         std::memcpy(fi + i, &wi, sizeof wi);
     }
 }
 
-int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
+// n 16-bit samples in host order, each weighted by fix_mpy with its Q15
+// weight when there are weights (|x * w| <= 2^30: exact in 32 bits), then
+// the first pass, into xr in bit-reversed order, xi cleared. Adds the squares
+// of the samples to *sumSquares and gives the first pass's shift; returns the
+// largest magnitude the pass wrote.
+//
+// The first pass pairs, in bit-reversed order, neighbours that are n/2 apart
+// in the samples' own order, all with the twiddle (cos 0, 0): on real samples
+// it runs there on whole vectors, and the imaginary parts stay 0.
+LANES uint32_t samplesBody(const unsigned char* samples, const int32_t* weights, const int16_t* rev, int n,
+    int inverse, int32_t cos0, int32_t* xr, int32_t* xi, int64_t* sumSquares, int* shift)
 {
-    if (m < 0 || m > LOG2_N_WAVE)
-        return -1;
-    const int n = 1 << m;
-    if (n == 1)
-        return 0;
-    if (n != revSize) {
-        // The bit-reversal order: the partner mr of each m' as the reordering loop finds it.
-        int mr = 0;
-        rev[0] = 0;
-        for (int mm = 1; mm < n; ++mm) {
-            int l = n;
-            do {
-                l >>= 1;
-            } while (mr + l > n - 1);
-            mr = (mr & (l - 1)) + l;
-            rev[mm] = static_cast<int16_t>(mr);
+    v4l sums = {0, 0, 0, 0};
+    Extremes<v8i> seen;
+    // The weighted samples in their own order go to xi first.
+    for (int i = 0; i < n; i += 8) {
+        v8s s;
+        std::memcpy(&s, samples + 2 * i, sizeof s);
+        v8i x = __builtin_convertvector(s, v8i);
+        v4i lo, hi;
+        halves(x * x, lo, hi);
+        sums += __builtin_convertvector(lo, v4l) + __builtin_convertvector(hi, v4l);
+        if (weights != nullptr) {
+            v8i w;
+            std::memcpy(&w, weights + i, sizeof w);
+            x = (x * w) >> 15;
         }
-        revSize = n;
+        seen += x;
+        std::memcpy(xi + i, &x, sizeof x);
+    }
+    *sumSquares += sums[0] + sums[1] + sums[2] + sums[3];
+    *shift = inverse ? (largest(seen) > 16383 ? 1 : 0) : 1;
+    const int s = *shift;
+    const v8i w = v8i{cos0, cos0, cos0, cos0, cos0, cos0, cos0, cos0} >> s;
+    Extremes<v8i> written;
+    const int half = n / 2;
+    const int whole = half & ~7;
+    for (int j = 0; j < whole; j += 8) {
+        v8i a, b;
+        std::memcpy(&a, xi + j, sizeof a);
+        std::memcpy(&b, xi + j + half, sizeof b);
+        const v8i t = (w * b) >> 15, q = a >> s;
+        a = q + t;
+        b = q - t;
+        written += a;
+        written += b;
+        std::memcpy(xi + j, &a, sizeof a);
+        std::memcpy(xi + j + half, &b, sizeof b);
+    }
+    uint32_t top = largest(written);
+    for (int j = whole; j < half; ++j) {  // eight samples
+        const int32_t t = (w[0] * xi[j + half]) >> 15, q = xi[j] >> s;
+        xi[j] = q + t;
+        xi[j + half] = q - t;
+        top = std::max<uint32_t>(top, static_cast<uint32_t>(std::max(std::abs(xi[j]), std::abs(xi[j + half]))));
+    }
+    for (int i = 0; i < n; ++i)
+        xr[i] = xi[rev[i]];
+    std::memset(xi, 0, static_cast<std::size_t>(n) * sizeof *xi);
+    return top;
+}
+
+// Normalised power of bins 0 ... bins-1, (xr^2 + xi^2) * factor / norm, as
+// the float of the 64-bit power divided in float: worked out in double, where
+// these sums are exact (32-bit values). False when the 64-bit power of some
+// bin would not hold it (it saturates there).
+LANES bool powerBody(const int32_t* xr, const int32_t* xi, int bins, double factor, float norm, float* row)
+{
+    v4d largest = {0, 0, 0, 0};
+    const int whole = bins & ~3;
+    for (int i = 0; i < whole; i += 4) {
+        const v4d dr = __builtin_convertvector(load4(xr + i), v4d), di = __builtin_convertvector(load4(xi + i), v4d);
+        const v4d sum = dr * dr + di * di;
+        largest = sum > largest ? sum : largest;
+        const v4f p = __builtin_convertvector(sum * factor, v4f) / norm;
+        std::memcpy(row + i, &p, sizeof p);
+    }
+    double top = std::max(std::max(largest[0], largest[1]), std::max(largest[2], largest[3]));
+    for (int i = whole; i < bins; ++i) {
+        const double dr = xr[i], di = xi[i];
+        const double sum = dr * dr + di * di;
+        top = std::max(top, sum);
+        row[i] = static_cast<float>(sum * factor) / norm;
+    }
+    return top * factor < 4611686018427387904.0;
+}
+
+} // namespace
+
+struct FixedFft::Kernels {
+    uint32_t (*pass)(int32_t*, int32_t*, int, int, const int32_t*, const int32_t*, int);
+    bool (*in)(const fixed*, const fixed*, const int16_t*, int, int32_t*, int32_t*);
+    uint32_t (*magnitude)(const int32_t*, const int32_t*, int);
+    void (*out)(const int32_t*, const int32_t*, int, fixed*, fixed*);
+    uint32_t (*samples)(const unsigned char*, const int32_t*, const int16_t*, int, int, int32_t, int32_t*, int32_t*,
+        int64_t*, int*);
+    bool (*power)(const int32_t*, const int32_t*, int, double, float, float*);
+};
+
+// One build of the kernels with the given function attributes.
+#define KERNELS(ATTR, NAME)                                                                                          \
+    namespace {                                                                                                      \
+    ATTR uint32_t NAME##Pass(int32_t* xr, int32_t* xi, int n, int l, const int32_t* cw, const int32_t* sw, int s)    \
+    {                                                                                                                \
+        return passBody(xr, xi, n, l, cw, sw, s);                                                                    \
+    }                                                                                                                \
+    ATTR bool NAME##In(const fixed* fr, const fixed* fi, const int16_t* rev, int n, int32_t* xr, int32_t* xi)        \
+    {                                                                                                                \
+        return inBody(fr, fi, rev, n, xr, xi);                                                                       \
+    }                                                                                                                \
+    ATTR uint32_t NAME##Magnitude(const int32_t* xr, const int32_t* xi, int n) { return magnitudeBody(xr, xi, n); } \
+    ATTR void NAME##Out(const int32_t* xr, const int32_t* xi, int n, fixed* fr, fixed* fi)                           \
+    {                                                                                                                \
+        outBody(xr, xi, n, fr, fi);                                                                                  \
+    }                                                                                                                \
+    ATTR uint32_t NAME##Samples(const unsigned char* s, const int32_t* w, const int16_t* rev, int n, int inverse,      \
+        int32_t cos0, int32_t* xr, int32_t* xi, int64_t* sum, int* shift)                                            \
+    {                                                                                                                \
+        return samplesBody(s, w, rev, n, inverse, cos0, xr, xi, sum, shift);                                         \
+    }                                                                                                                \
+    ATTR bool NAME##Power(const int32_t* xr, const int32_t* xi, int bins, double factor, float norm, float* row)     \
+    {                                                                                                                \
+        return powerBody(xr, xi, bins, factor, norm, row);                                                           \
+    }                                                                                                                \
+    const FixedFft::Kernels NAME##Kernels = {                                                                        \
+        NAME##Pass, NAME##In, NAME##Magnitude, NAME##Out, NAME##Samples, NAME##Power};                               \
     }
 
-    int l = 1;
-    int k = LOG2_N_WAVE - 1;
-    int scale = 0;
+KERNELS(, plain)
+#ifdef WIDE_TARGET
+KERNELS(__attribute__((target(WIDE_TARGET))), wide)
+#endif
 
-    // Sweeps of 16-bit samples keep every value within +-65535, where the
-    // passes give the same results on 32-bit copies, several values at a time.
-    // The copies are taken in bit-reversed order; a value outside that range
-    // leaves the caller's arrays untouched for the 64-bit passes below.
-    bool narrow = n >= 8 && narrowIn(fr, fi, n);
-    if (narrow) {
-        uint32_t bits = magnitudeBits(n);
-        while (l < n && bits <= kNarrowLimit) {
-            const int shift = inverse ? (bits > 16383 ? 1 : 0) : 1;
-            scale += inverse ? shift : 0;
-            bits = narrowPass(n, l, inverse, shift);
-            --k;
-            l <<= 1;
-        }
-        narrowOut(fr, fi, n);
-    }
-    if (!narrow) {
-        for (int mm = 1; mm < n; ++mm) {
-            const int mr = rev[mm];
-            if (mr > mm) {
-                std::swap(fr[mm], fr[mr]);
-                std::swap(fi[mm], fi[mr]);
-            }
-        }
-    }
+namespace {
 
+bool wideLanesRun()
+{
+#if defined(WIDE_TARGET) && defined(__x86_64__)
+    return __builtin_cpu_supports("avx2");
+#elif defined(WIDE_TARGET) && defined(__arm__)
+    return (getauxval(AT_HWCAP) & HWCAP_ARM_NEON) != 0;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+bool FixedFft::widestLanes()
+{
+    static const bool wide = wideLanesRun();
+    return wide;
+}
+
+const FixedFft::Kernels& FixedFft::kernelsFor(Lanes lanes)
+{
+#ifdef WIDE_TARGET
+    if (lanes == Lanes::Widest && widestLanes())
+        return wideKernels;
+#endif
+    (void)lanes;
+    return plainKernels;
+}
+
+void FixedFft::reversal(int n) const
+{
+    if (n == revSize)
+        return;
+    // The bit-reversal order: the partner mr of each m' as the reordering loop finds it.
+    int mr = 0;
+    rev[0] = 0;
+    for (int mm = 1; mm < n; ++mm) {
+        int l = n;
+        do {
+            l >>= 1;
+        } while (mr + l > n - 1);
+        mr = (mr & (l - 1)) + l;
+        rev[mm] = static_cast<int16_t>(mr);
+    }
+    revSize = n;
+}
+
+bool FixedFft::narrowPasses(int n, int inverse, uint32_t top, Passes& p) const
+{
+    while (p.l < n && top <= kNarrowLimit) {
+        const int shift = inverse ? (top > 16383 ? 1 : 0) : 1;
+        p.scale += inverse ? shift : 0;
+        // Twiddles of this pass: wr = cos(pi*m/l), wi = -+sin(pi*m/l).
+        top = kernels_->pass(wr32, wi32, n, p.l, twCos + p.l, (inverse ? twSin : twNegSin) + p.l, shift);
+        --p.k;
+        p.l <<= 1;
+    }
+    return p.l >= n;
+}
+
+void FixedFft::widePasses(fixed fr[], fixed fi[], int n, int inverse, Passes& p) const
+{
     const int quarter = N_WAVE / 4;
-    while (l < n) {
+    while (p.l < n) {
         bool shift = true;
         if (inverse) {
             // Halve this pass only when its input could overflow Q15 headroom.
@@ -474,11 +655,12 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
                 }
             }
             if (shift)
-                ++scale;
+                ++p.scale;
         }
+        const int l = p.l;
         const int istep = l << 1;
         for (int mm = 0; mm < l; ++mm) {
-            const int j = mm << k;
+            const int j = mm << p.k;
             fixed wr = SinewaveFn(j + quarter);
             fixed wi = -static_cast<fixed>(SinewaveFn(j));
             if (inverse)
@@ -503,11 +685,80 @@ int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
                 fi[i] = wrapAdd(qi, ti);
             }
         }
-        --k;
-        l = istep;
+        --p.k;
+        p.l = istep;
     }
-    return scale;
 }
+
+int FixedFft::fix_fft(fixed fr[], fixed fi[], long m, int inverse) const
+{
+    if (m < 0 || m > LOG2_N_WAVE)
+        return -1;
+    const int n = 1 << m;
+    if (n == 1)
+        return 0;
+    reversal(n);
+    Passes p{1, LOG2_N_WAVE - 1, 0};
+
+    // Sweeps of 16-bit samples keep every value within +-65535, where the
+    // passes give the same results on 32-bit copies, several values at a time.
+    // The copies are taken in bit-reversed order; a value outside that range
+    // leaves the caller's arrays untouched for the 64-bit passes below.
+    if (n >= 8 && kernels_->in(fr, fi, rev, n, wr32, wi32)) {
+        narrowPasses(n, inverse, kernels_->magnitude(wr32, wi32, n), p);
+        kernels_->out(wr32, wi32, n, fr, fi);
+    } else {
+        for (int mm = 1; mm < n; ++mm) {
+            const int mr = rev[mm];
+            if (mr > mm) {
+                std::swap(fr[mm], fr[mr]);
+                std::swap(fi[mm], fi[mr]);
+            }
+        }
+    }
+    widePasses(fr, fi, n, inverse, p);
+    return p.scale;
+}
+
+int FixedFft::transform16(const void* samples, int n, bool windowed, int inverse, fixed fr[], fixed fi[],
+    int64_t* sumSquares, bool* inLanes) const
+{
+    reversal(n);
+    const int32_t* weights = nullptr;
+    if (windowed) {
+        if (weightsKey != n * SINEWAVE_SIZE + N_WAVE) {
+            // The weights window() gives sample i, as 32-bit words.
+            const int j = N_WAVE / n;
+            int k = N_WAVE / 4;
+            const int half = n / 2;
+            for (int i = 0; i < half; ++i, k += j)
+                hann32[i] = 16384 - (SinewaveFn(k) >> 1);
+            k -= j;
+            for (int i = half; i < n; ++i, k -= j)
+                hann32[i] = 16384 - (SinewaveFn(k) >> 1);
+            weightsKey = n * SINEWAVE_SIZE + N_WAVE;
+        }
+        weights = hann32;
+    }
+    *sumSquares = 0;
+    int shift = 0;
+    const uint32_t top = kernels_->samples(
+        static_cast<const unsigned char*>(samples), weights, rev, n, inverse, twCos[1], wr32, wi32, sumSquares, &shift);
+    Passes p{2, LOG2_N_WAVE - 2, inverse ? shift : 0};
+    *inLanes = narrowPasses(n, inverse, top, p);
+    if (!*inLanes) {
+        kernels_->out(wr32, wi32, n, fr, fi);
+        widePasses(fr, fi, n, inverse, p);
+    }
+    return p.scale;
+}
+
+bool FixedFft::powerRow(int bins, int scale, float norm, float* row) const
+{
+    return kernels_->power(wr32, wi32, bins, std::ldexp(1.0, scale > 0 ? 2 * scale : 0), norm, row);
+}
+
+void FixedFft::lanesOut(fixed fr[], fixed fi[], int n) const { kernels_->out(wr32, wi32, n, fr, fi); }
 
 void FixedFft::window(fixed fr[], int n) const
 {

@@ -13,7 +13,12 @@ constexpr int SINEWAVE_SIZE = 2048;
 
 class FixedFft {
 public:
-    FixedFft();
+    // Which build of the vector kernels to use: the widest this CPU runs, or
+    // the target's baseline (the same results; tests check both).
+    enum class Lanes { Widest, Plain };
+    explicit FixedFft(Lanes lanes = Lanes::Widest);
+    // Whether this CPU runs a wider build than the baseline (AVX2, NEON).
+    static bool widestLanes();
 
     // Selects the largest transform and the stride through the sine table.
     int setN_WAVE(int n_wave);
@@ -22,6 +27,21 @@ public:
 
     int fix_fft(fixed fr[], fixed fi[], long m, int inverse) const;
     void window(fixed fr[], int n) const;
+
+    // window() (when `windowed`) and then fix_fft() of n 16-bit samples in
+    // host byte order, n a power of two from 8 to N_WAVE, worked out in
+    // 32-bit lanes; *sumSquares gets the sum of the squared samples. Returns
+    // the scale. The result stays in the lanes (*inLanes true) unless some
+    // value left their range, when it is in fr/fi.
+    int transform16(const void* samples, int n, bool windowed, int inverse, fixed fr[], fixed fi[],
+        int64_t* sumSquares, bool* inLanes) const;
+    // From a result in the lanes: bins 0 ... bins-1 of the power
+    // (re^2 + im^2) * 4^scale as a float divided by norm, as the float of its
+    // 64-bit value gives it. False (row unfinished) when some 64-bit power
+    // would not hold its value.
+    bool powerRow(int bins, int scale, float norm, float* row) const;
+    // A result in the lanes into fr/fi.
+    void lanesOut(fixed fr[], fixed fi[], int n) const;
     static fixed fix_mpy(fixed a, fixed b)
     {
         // The product wraps modulo 2^64; the shift is arithmetic (two's complement, as GCC and Clang define it).
@@ -43,11 +63,22 @@ public:
     int LOG2_N_WAVE = 0;
     int N_LOUD = 100;
 
+    struct Kernels;
+
 private:
-    bool narrowIn(const fixed fr[], const fixed fi[], int n) const;
-    uint32_t magnitudeBits(int n) const;
-    uint32_t narrowPass(int n, int l, int inverse, int shift) const;
-    void narrowOut(fixed fr[], fixed fi[], int n) const;
+    static const Kernels& kernelsFor(Lanes lanes);
+    const Kernels* kernels_;
+
+    // Progress through the passes: half-span, twiddle stride, scale so far.
+    struct Passes {
+        int l;
+        int k;
+        int scale;
+    };
+    void reversal(int n) const;
+    // Passes on the 32-bit lanes while their values (largest magnitude top) allow; true when all are done.
+    bool narrowPasses(int n, int inverse, uint32_t top, Passes& p) const;
+    void widePasses(fixed fr[], fixed fi[], int n, int inverse, Passes& p) const;
 
     // Q15 twiddles cos, sin and -sin of pi*m/l, the pass with half-span l at l ... 2l-1.
     alignas(16) int32_t twCos[SINEWAVE_SIZE];
@@ -58,4 +89,7 @@ private:
     alignas(16) mutable int32_t wi32[SINEWAVE_SIZE];
     mutable int16_t rev[SINEWAVE_SIZE];
     mutable int revSize = 0;
+    // Window weights of the last size transform16 weighted.
+    alignas(16) mutable int32_t hann32[SINEWAVE_SIZE];
+    mutable int weightsKey = 0;
 };

@@ -379,6 +379,7 @@ TEST(FixedFftKernel, FastPassesGiveTheBitsOfTheDefinition)
         lcg = lcg * 6364136223846793005ULL + 1442695040888963407ULL;
         return static_cast<int64_t>((lcg >> 11) % static_cast<uint64_t>(2 * amplitude + 1)) - amplitude;
     };
+    for (auto lanes : {FixedFft::Lanes::Widest, FixedFft::Lanes::Plain})
     for (auto c : cases) {
         for (int round = 0; round < 4; ++round) {
             const int n = 1 << c.m;
@@ -390,7 +391,7 @@ TEST(FixedFftKernel, FastPassesGiveTheBitsOfTheDefinition)
                     fi[i] = next(c.amplitude);
             }
             auto rr = fr, ri = fi;
-            FixedFft f;
+            FixedFft f(lanes);
             f.setN_WAVE(n < 256 ? 256 : n);
             const int nWave = f.N_WAVE, log2NWave = f.LOG2_N_WAVE;
             const int scale = f.fix_fft(fr.data(), fi.data(), c.m, c.inverse);
@@ -412,6 +413,63 @@ TEST(FixedFftKernel, FastPassesGiveTheBitsOfTheDefinition)
     EXPECT_GT(largest, 65535);
     EXPECT_EQ(fr, rr);
     EXPECT_EQ(fi, ri);
+}
+
+TEST(FixedFftKernel, SixteenBitRoadGivesTheBitsOfWindowThenTransform)
+{
+    // transform16 starts from the words themselves in 32-bit lanes: the same
+    // scale, values, energy and power row as window(), the transform by its
+    // definition and the 64-bit powers, in both builds of the kernels.
+    const struct { int m, nWave; bool windowed; int inverse; int kind; } cases[] = {
+        {3, 256, false, 1, 0}, {3, 256, true, 1, 2}, {6, 256, true, 1, 1}, {8, 256, true, 1, 0}, {8, 256, false, 0, 3},
+        {9, 512, true, 1, 1}, {9, 512, false, 1, 2}, {10, 1024, true, 1, 0}, {10, 1024, true, 1, 3},
+        {10, 1024, false, 0, 1}, {11, 2048, true, 1, 0}, {11, 2048, false, 1, 2}, {7, 1024, true, 1, 1},
+    };
+    uint64_t lcg = 5;
+    for (auto lanes : {FixedFft::Lanes::Widest, FixedFft::Lanes::Plain}) {
+        for (auto c : cases) {
+            const int n = 1 << c.m;
+            std::vector<int16_t> words(n);
+            for (int i = 0; i < n; ++i) {
+                lcg = lcg * 6364136223846793005ULL + 1442695040888963407ULL;
+                const int16_t noise = static_cast<int16_t>(lcg >> 48);
+                // Full-scale noise, a tone on a DC offset, a full-scale impulse train, a square wave.
+                const int16_t v[] = {noise, static_cast<int16_t>(std::lround(20000 * std::sin(0.3 * i) + 9000)),
+                    static_cast<int16_t>(i % 8 == 0 ? -32768 : 0), static_cast<int16_t>((i / 3) % 2 ? 32767 : -32768)};
+                words[i] = v[c.kind];
+            }
+            FixedFft f(lanes);
+            f.setN_WAVE(c.nWave);
+            std::vector<fixed> rr(words.begin(), words.end()), ri(n, 0);
+            int64_t energy = 0;
+            for (int16_t w : words)
+                energy += int64_t(w) * w;
+            if (c.windowed)
+                f.window(rr.data(), n);
+            const int refScale = referenceFixFft(rr, ri, c.m, c.inverse, f.N_WAVE, f.LOG2_N_WAVE);
+
+            std::vector<fixed> fr(n, 7), fi(n, 7);
+            int64_t sumSquares = -1;
+            bool inLanes = false;
+            const int scale = f.transform16(words.data(), n, c.windowed, c.inverse, fr.data(), fi.data(), &sumSquares,
+                &inLanes);
+            ASSERT_EQ(scale, refScale) << "m=" << c.m << " kind " << c.kind;
+            ASSERT_EQ(sumSquares, energy);
+            // Sums of 16-bit samples stay within the lanes' range, halved or not.
+            ASSERT_TRUE(inLanes);
+            f.lanesOut(fr.data(), fi.data(), n);
+            ASSERT_EQ(fr, rr) << "m=" << c.m << " kind " << c.kind;
+            ASSERT_EQ(fi, ri) << "m=" << c.m << " kind " << c.kind;
+
+            const float norm = static_cast<float>(n) * static_cast<float>(n);
+            std::vector<float> row(n / 2);
+            ASSERT_TRUE(f.powerRow(n / 2, scale, norm, row.data()));
+            for (int k = 0; k < n / 2; ++k) {
+                const int64_t power = (rr[k] * rr[k] + ri[k] * ri[k]) << (2 * std::max(scale, 0));
+                ASSERT_EQ(row[k], static_cast<float>(power) / norm) << "m=" << c.m << " bin " << k;
+            }
+        }
+    }
 }
 
 } // namespace
