@@ -36,7 +36,9 @@ TEST(Timer, SleepsBothForms)
 
 static void ignoreAlarm(int) {}
 
-// One SIGALRM after usec, caught without effect so that it only interrupts.
+// SIGALRM every usec, caught without effect so that it only interrupts; again
+// and again, so that a slow start of the sleep (a busy machine, an emulator)
+// cannot let the only one pass before it.
 static void armAlarm(long usec)
 {
     struct sigaction sa = {};
@@ -44,7 +46,15 @@ static void armAlarm(long usec)
     sigaction(SIGALRM, &sa, nullptr);
     struct itimerval it = {};
     it.it_value.tv_usec = usec;
+    it.it_interval.tv_usec = usec;
     setitimer(ITIMER_REAL, &it, nullptr);
+}
+
+static void disarmAlarm()
+{
+    struct itimerval it = {};
+    setitimer(ITIMER_REAL, &it, nullptr);
+    signal(SIGALRM, SIG_DFL);
 }
 
 TEST(Timer, SignalCutsTheSleepShort)
@@ -57,7 +67,7 @@ TEST(Timer, SignalCutsTheSleepShort)
         EXPECT_EQ(rc, -1) << "form " << form;
         EXPECT_LT(elapsed, 2000.0) << "form " << form;
     }
-    signal(SIGALRM, SIG_DFL);
+    disarmAlarm();
 }
 
 TEST(Timer, LongPausesDoNotOverflow)
@@ -67,5 +77,5 @@ TEST(Timer, LongPausesDoNotOverflow)
     double t0 = getTime();
     EXPECT_EQ(uSleep(static_cast<std::int64_t>(40) * 60 * 1000000), -1);
     EXPECT_GE(getTime() - t0, 15.0) << "a wrapped count would not have slept";
-    signal(SIGALRM, SIG_DFL);
+    disarmAlarm();
 }

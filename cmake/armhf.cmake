@@ -1,0 +1,26 @@
+# 32-bit ARM with hard float, as Debian's armhf: its cross compiler, its
+# packages unpacked into ARMHF_ROOT, and qemu-arm to run what was built
+# (scripts/armhf.sh).
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
+set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ARMHF_ROOT)
+if(NOT IS_DIRECTORY "${ARMHF_ROOT}")
+  message(FATAL_ERROR "ARMHF_ROOT: no unpacked armhf packages at '${ARMHF_ROOT}'")
+endif()
+
+set(CMAKE_FIND_ROOT_PATH ${ARMHF_ROOT} /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The unpacked libraries are found through the programs' run path, an old
+# style one that also serves the libraries they load, and by the linker for
+# the libraries those in turn need.
+set(CMAKE_BUILD_RPATH ${ARMHF_ROOT}/usr/lib/arm-linux-gnueabihf ${ARMHF_ROOT}/lib/arm-linux-gnueabihf)
+list(JOIN CMAKE_BUILD_RPATH ":" _armhf_libs)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--disable-new-dtags -Wl,-rpath-link,${_armhf_libs}")
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
