@@ -30,7 +30,7 @@ file(GLOB _heights ${_tests}/heights/*_test.cpp)
 add_chain_unit_test(heights_test SOURCES ${_heights})
 add_chain_unit_test(vintor_spine_test SOURCES ${_tests}/vintor-spine/records_test.cpp
   ${_tests}/vintor-spine/sharedmem_test.cpp ${_tests}/vintor-spine/configfile_test.cpp
-  ${_tests}/vintor-spine/sectionsettings_test.cpp)
+  ${_tests}/vintor-spine/sectionsettings_test.cpp ${_tests}/vintor-spine/feedrecord_test.cpp)
 # The emulator stands in for a process's own /proc/<pid>/stat with memory
 # figures of 0, and shows its own name for the processes it runs.
 add_chain_unit_test(util_test FILTER "-Process.*" SOURCES ${_tests}/util/misc_test.cpp ${_tests}/util/timer_test.cpp

@@ -370,6 +370,8 @@ int FFTClass::generateFFT()
     debug = cf->ValueInt("vintor", "debugfft");
     const int port = cf->ValueInt("publishers", "fft");
 
+    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
+    FeedRecord<fft_st> feed;
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
     const std::string address = feedAddress(port);
@@ -403,17 +405,17 @@ int FFTClass::generateFFT()
     for (radarlist_st& r : radar_list)
         r.index = sm.getIndex(r.name);
 
-    // Working records live outside the stack: together they exceed 29 KB.
-    std::unique_ptr<radar_st> record(new radar_st());
-    std::unique_ptr<fft_st> spectrum(new fft_st());
     for (;;) {
         for (list_it = radar_list.begin(); list_it != radar_list.end(); ++list_it) {
             for (;;) {
                 unsigned int size = 0;
-                const int k = sm.getNext(list_it->name, list_it->index, record.get(), &size);
+                int k = -1;
+                // Read where it lies: a copy of the whole slot cost more than the transform.
+                const radar_st* record =
+                    static_cast<const radar_st*>(sm.nextInPlace(list_it->name, list_it->index, &k, &size));
                 if (debug > 1)
                     printf("\nFFT ->getNext %s,index=%d, j=%d", list_it->name, list_it->index, k);
-                if (k < 0)
+                if (record == nullptr)
                     break;
                 list_it->index = k;
                 char time[TIMESTRSIZE + 1];
@@ -422,14 +424,15 @@ int FFTClass::generateFFT()
                 if (debug > 3)
                     printf("\nfft k=%d length=%d time=%s", k, record->length, time);
                 const double start = debug != 0 ? getTime() : 0;
+                fft_st* spectrum = &feed.next();
                 processRecord(*record, *spectrum);
                 for (int s = 0; s < spectrum->nrOfSweeps; ++s)
                     uSleep(10);
-                const int added = sm.add("f", spectrum.get(), sizeof(fft_st));
+                const int added = sm.add("f", spectrum, sizeof(fft_st));
                 const double stored = debug != 0 ? getTime() : 0;
                 if (debug > 3)
                     printf("\nfft t=%s ret=%d added length=%d time=%s", time, added, spectrum->length, time);
-                publisher.send(zmq::const_buffer(spectrum.get(), sizeof(fft_st)), zmq::send_flags::none);
+                feed.send(publisher);
                 if (debug != 0) {
                     const double sent = getTime();
                     printf("\nfft total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - start,

@@ -149,6 +149,8 @@ int PeakClass::generatePeak()
     blockSize = cf->ValueInt("vintor", "peakblocksize");
     const int port = cf->ValueInt("publishers", "peak");
 
+    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
+    FeedRecord<peak_st> feed;
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
     const std::string address = feedAddress(port);
@@ -159,15 +161,14 @@ int PeakClass::generatePeak()
     fflush(stdout); // the start-up line reaches a log even while the stage waits
     SharedMem sm(cf);
     int k = sm.getIndex("f");
-    // Working records live outside the stack; the peak record starts cleared.
-    std::unique_ptr<fft_st> spectrum(new fft_st());
-    std::unique_ptr<peak_st> peaks(new peak_st());
     for (;;) {
         unsigned int size = 0;
-        const int j = sm.getNext("f", k, spectrum.get(), &size);
+        int j = -1;
+        // Read where it lies: a copy of the whole slot cost more than the search.
+        const fft_st* spectrum = static_cast<const fft_st*>(sm.nextInPlace("f", k, &j, &size));
         if (debug > 1)
             printf("\nPeak ->getNext ,k=%d, j=%d", k, j);
-        if (j < 0) {
+        if (spectrum == nullptr) {
             if (setSemaphore(sem_h, 1) < 0) {
                 perror("semop h+1");
                 exit(1);
@@ -182,9 +183,10 @@ int PeakClass::generatePeak()
             }
             continue;
         }
+        peak_st* peaks = &feed.next();
         processRecord(*spectrum, j, *peaks);
         const double beforeStore = debug > 2 ? getTime() : 0;
-        const int rc = sm.add("p", peaks.get(), sizeof(peak_st));
+        const int rc = sm.add("p", peaks, sizeof(peak_st));
         if (debug > 5) {
             char time[TIMESTRSIZE + 1];
             std::memcpy(time, peaks->time, TIMESTRSIZE);
@@ -192,7 +194,7 @@ int PeakClass::generatePeak()
             const int last = peaks->nrOfSweeps > 0 ? peaks->nrOfPeaks[peaks->nrOfSweeps - 1] : 0;
             printf("\npeak rc=%d nrof peaks: %d time: %s nrOfSweeps:%d\n", rc, last, time, peaks->nrOfSweeps);
         }
-        publisher.send(zmq::const_buffer(peaks.get(), sizeof(peak_st)), zmq::send_flags::none);
+        feed.send(publisher);
         if (debug > 2) {
             const double sent = getTime();
             printf("\npeak total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - stamps[0],

@@ -163,19 +163,25 @@ int SharedMem::add(const char* name, void* data, unsigned int length) {
     return 1;
 }
 
-int SharedMem::getNext(const char* name, int last, void* buffer, unsigned int* length) {
+const void* SharedMem::nextInPlace(const char* name, int last, int* slot, unsigned int* length) {
     Ring r;
     if (!findRing(name, Match::AnyCase, Match::Exact, &r) || r.base == nullptr) {
         printf("\nSharedMemory getNext kent de section %s nog niet.", name ? name : "");
-        return -1;
+        return nullptr;
     }
     int index = loadIndex(r.index);
     // A corrupt index has nothing valid behind it; the writer's next add repairs it.
-    if (index == last || index < 0 || index >= r.slots) return -1;
-    int slot = (last >= 0 && last < r.slots - 1) ? last + 1 : 0;
-    size_t size = r.text ? LOG_LINE_WIDTH : r.slotSize;
-    memcpy(buffer, r.base + static_cast<size_t>(slot) * r.slotSize, size);
-    *length = static_cast<unsigned int>(size);
+    if (index == last || index < 0 || index >= r.slots) return nullptr;
+    *slot = (last >= 0 && last < r.slots - 1) ? last + 1 : 0;
+    *length = static_cast<unsigned int>(r.text ? LOG_LINE_WIDTH : r.slotSize);
+    return r.base + static_cast<size_t>(*slot) * r.slotSize;
+}
+
+int SharedMem::getNext(const char* name, int last, void* buffer, unsigned int* length) {
+    int slot = -1;
+    const void* record = nextInPlace(name, last, &slot, length);
+    if (record == nullptr) return -1;
+    memcpy(buffer, record, *length);
     return slot;
 }
 

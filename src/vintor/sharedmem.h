@@ -50,6 +50,11 @@ public:
     // "subscriptiontasks", "radartasks"; see each operation for letter case.
     int add(const char* name, void* data, unsigned int length);
     int getNext(const char* name, int last, void* buffer, unsigned int* length);
+    // The record getNext would copy, where it lies in the ring (nullptr when
+    // there is none), its slot in *slot. Read in place: the ring's one writer
+    // fills a slot before its index names it and comes back to it only after
+    // a whole turn of the ring, many records later than a stage takes.
+    const void* nextInPlace(const char* name, int last, int* slot, unsigned int* length);
     int get(const char* name, void* buffer, unsigned int* length, int slot);
     int set(const char* name, void* data, unsigned int length);
     int getIndex(const char* name);
