@@ -1,6 +1,7 @@
 #include "h.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -158,14 +159,32 @@ HClass::HClass(ConfigFile* cfp) : cf(cfp), settingsOf_(cfp, BinRange::Truncated)
 
 int HClass::setVars(const char* sectionField) {
     if (settingsOf_.load(sectionField, sizeof data_peak.section, &settings)) {
-        // A section met for the first time starts with an empty window.
+        // A section met for the first time starts with an empty window; its
+        // next record starts from what the configuration holds, unless this
+        // one is valid.
         tracker.windowup[0] = tracker.windowup[1] = settings.maximumheight;
         tracker.windowdown[0] = tracker.windowdown[1] = settings.minimumheight;
         tracker.lastValidTime = 0;
         tracker.windowLastDistance[0] = tracker.windowLastDistance[1] = 0;
+        centre_ = centres_.find(sectionField, sizeof data_peak.section);
+        if (centre_ == nullptr) {
+            const std::string section = fieldText(sectionField, sizeof data_peak.section);
+            WindowCentre c;
+            c.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
+            c.lastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
+            c.lastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+            centre_ = centres_.store(sectionField, sizeof data_peak.section, c);
+        }
     } else {
         tracker.windowstd = settings.windowstdev;
-        readWindowState(fieldText(sectionField, sizeof data_peak.section));
+        centre_ = centres_.find(sectionField, sizeof data_peak.section);
+        if (centre_ != nullptr) {
+            tracker.lastValidTime = centre_->lastValidTime;
+            tracker.windowLastDistance[0] = centre_->lastDistance[0];
+            tracker.windowLastDistance[1] = centre_->lastDistance[1];
+        } else {
+            readWindowState(fieldText(sectionField, sizeof data_peak.section));
+        }
     }
     if (debug > 7) std::printf("\r\nH Minimumheight:%f Maxheight=%f", settings.minimumheight, settings.maximumheight);
     return 0;
@@ -175,6 +194,35 @@ void HClass::readWindowState(const std::string& section) {
     tracker.lastValidTime = static_cast<double>(cf->ValueLongLong(section, "lastvalidtime"));
     tracker.windowLastDistance[0] = cf->ValueFloat(section, "windowlastdistanceup");
     tracker.windowLastDistance[1] = cf->ValueFloat(section, "windowlastdistancedown");
+}
+
+namespace {
+
+// A float as the configuration copy gives it back after storing it: through
+// its text with 6 significant digits.
+float asStored(float v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(v));
+    const double d = std::strtod(text, nullptr);
+    if (d > FLT_MAX) return HUGE_VALF;
+    if (d < -FLT_MAX) return -HUGE_VALF;
+    return static_cast<float>(d);
+}
+
+}  // namespace
+
+void HClass::storeWindowState(const std::string& section, long long recordTime) {
+    if (centre_ == nullptr) {
+        cf->setValue(section, "windowlastdistanceup", data_heave.distance[0]);
+        cf->setValue(section, "windowlastdistancedown", data_heave.distance[1]);
+        cf->setValue(section, "lastvalidtime", recordTime);
+        return;
+    }
+    if (cf->usingMemcache == 0) {  // the copy keeps floats only then
+        centre_->lastDistance[0] = asStored(data_heave.distance[0]);
+        centre_->lastDistance[1] = asStored(data_heave.distance[1]);
+    }
+    centre_->lastValidTime = static_cast<double>(recordTime);
 }
 
 void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
@@ -278,9 +326,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
                       << data_heave.VDoppler << " [cm/sec]";
         const long long t = std::strtoll(timeText, nullptr, 10);
         tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
-        cf->setValue(section, "windowlastdistanceup", data_heave.distance[0]);
-        cf->setValue(section, "windowlastdistancedown", data_heave.distance[1]);
-        cf->setValue(section, "lastvalidtime", t);
+        storeWindowState(section, t);
         if (debug != 0)
             std::printf("\nH->%s t=%.20s windowdown0=%f windowdown1=%f windowup0=%f windowup1=%f avg=%f avg2=%f "
                         "std=%f Dis[0]=%f Dis[1]=%f",
@@ -336,6 +382,8 @@ int HClass::process(int keyH, int keySubscriptions) {
     tracker.debug = debug;
     const int hdata_pub = cf->ValueInt("publishers", "h");
 
+    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
+    FeedRecord<heave_st> feed;
     zmq::context_t context(1, 1023);
     zmq::socket_t publisher(context, zmq::socket_type::pub);
     const std::string endpoint = feedAddress(hdata_pub);
@@ -364,7 +412,9 @@ int HClass::process(int keyH, int keySubscriptions) {
         handleRecord(j, sharedmem->status, &storage);
         const int added = storage.add("h", &data_heave, sizeof data_heave);
         if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
-        publisher.send(zmq::const_buffer(&data_heave, sizeof data_heave), zmq::send_flags::none);
+        // A small record: copied, but into a buffer the message takes without allocating.
+        std::memcpy(&feed.next(), &data_heave, sizeof data_heave);
+        feed.send(publisher);
         index = j;
     }
 }

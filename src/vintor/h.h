@@ -140,7 +140,18 @@ public:
 
 private:
     SectionSettingsLoader settingsOf_;
+    // Where the dynamic window of a section is centred, as its last valid
+    // record left it: kept here rather than in the configuration copy, which
+    // cost six string-keyed lookups and conversions per record, with the
+    // values that copy would give back (distances with the 6 digits of their text).
+    struct WindowCentre {
+        float lastDistance[2] = {0, 0};
+        double lastValidTime = 0;
+    };
+    SectionCache<WindowCentre> centres_;
+    WindowCentre* centre_ = nullptr;  // of the record's section; nullptr: in the configuration copy
     // The window state of the section as the last valid record stored it.
     void readWindowState(const std::string& section);
+    void storeWindowState(const std::string& section, long long recordTime);
     void dumpRecord(SharedMem& storage);
 };

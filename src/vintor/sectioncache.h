@@ -20,13 +20,20 @@ public:
         return nullptr;
     }
 
-    void store(const char* section, std::size_t size, const T& value)
+    T* find(const char* section, std::size_t size)
+    {
+        return const_cast<T*>(static_cast<const SectionCache&>(*this).find(section, size));
+    }
+
+    // The stored copy, or nullptr when the cache is full.
+    T* store(const char* section, std::size_t size, const T& value)
     {
         // Names from torn or lapped slots must not grow the cache for years;
         // a section left out is simply looked up again.
         if (entries_.size() >= maxEntries)
-            return;
+            return nullptr;
         entries_.push_back(Entry{std::string(section, strnlen(section, size)), value});
+        return &entries_.back().value;
     }
 
 private:

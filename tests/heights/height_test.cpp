@@ -92,10 +92,16 @@ TEST(HeightStage, ValidRecordGivesAverageDopplerAndItsRecordFields) {
     EXPECT_FLOAT_EQ(r.energy[1], 2e6f);
     EXPECT_EQ(st.status.peak, 1);
     EXPECT_EQ(st.status.peakmiss, 0);
-    // The window centre and time of this section are kept for its next record.
-    EXPECT_NEAR(st.cf.ValueFloat("radar0", "windowlastdistanceup"), 500.0, 1e-2);
-    EXPECT_NEAR(st.cf.ValueFloat("radar0", "windowlastdistancedown"), 501.0, 1e-2);
-    EXPECT_EQ(st.cf.ValueLongLong("radar0", "lastvalidtime"), T0);
+    // The window centre and time of this section are kept for its next record,
+    // the distances as their text with 6 significant digits gives them back.
+    const float up = r.distance[0], down = r.distance[1];
+    st.run(T0 + 100, {});
+    for (int i = 0; i < 2; ++i) {
+        std::ostringstream text;
+        text << static_cast<double>(i == 0 ? up : down);
+        EXPECT_EQ(st.h.tracker.windowLastDistance[i], std::stof(text.str())) << text.str();
+    }
+    EXPECT_EQ(st.h.tracker.lastValidTime, static_cast<double>(T0));
 }
 
 TEST(HeightStage, DopplerBoundOfOneAndAHalfTimesTheSurfaceSpeed) {
