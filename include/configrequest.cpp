@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 
 #include <json/reader.h>
 
@@ -75,14 +76,38 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
 
 std::string localEndpoint(int port) { return "tcp://localhost:" + std::to_string(port); }
 
-bool parseReply(const std::string& reply, Json::Value* root, std::string* errors) {
+namespace {
+
+bool parseJson(const std::string& text, Json::Value* root, std::string* errors, bool strict) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
+    // The parser throws, rather than fails, when text nests deeper than this.
+    builder["stackLimit"] = MAX_JSON_DEPTH;
+    if (strict) {
+        builder["failIfExtra"] = true;
+        builder["rejectDupKeys"] = true;
+    }
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string why;
-    const bool ok = reader->parse(reply.data(), reply.data() + reply.size(), root, &why);
+    bool ok = false;
+    try {
+        ok = reader->parse(text.data(), text.data() + text.size(), root, &why);
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    if (!ok) *root = Json::Value();
     if (errors != nullptr) *errors = why;
     return ok;
+}
+
+}  // namespace
+
+bool parseReply(const std::string& reply, Json::Value* root, std::string* errors) {
+    return parseJson(reply, root, errors, false);
+}
+
+bool parseStrictJson(const std::string& text, Json::Value* root, std::string* errors) {
+    return parseJson(text, root, errors, true);
 }
 
 bool requestReply(const std::string& endpoint, const std::string& text, std::string* reply,

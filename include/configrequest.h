@@ -51,9 +51,18 @@ private:
 // The request endpoint of a service on this host.
 std::string localEndpoint(int port);
 
+// Deepest nesting of objects and arrays taken from outside text. Replies and
+// requests of the system nest a few levels; the bound keeps every recursive walk
+// of a parsed value (copies, comparisons, writers) far from the end of the stack.
+constexpr int MAX_JSON_DEPTH = 64;
+
 // Parses a reply as JSON; false, with the parser's message in *errors when
-// given, when it is not.
+// given, when it is not or nests deeper than MAX_JSON_DEPTH. Never throws:
+// outside text must not end a program. *root is null after a failure.
 bool parseReply(const std::string& reply, Json::Value* root, std::string* errors = nullptr);
+// The same, also refusing text after the value and repeated member names: how
+// the configuration service's stand-in reads requests and its files.
+bool parseStrictJson(const std::string& text, Json::Value* root, std::string* errors = nullptr);
 
 // One request on a fresh socket, waiting up to `timeout`; false when it could
 // not be sent or no reply came in time.

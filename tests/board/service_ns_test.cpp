@@ -185,15 +185,19 @@ TEST(BoardReaderProgram, BadSettingsAreReported)
     EXPECT_EQ(reader.exitCode(), 1) << "no detection script";
     service.reset();
 
-    testsupport::ConfigServiceOptions garbled;
-    garbled.reply = "nonjson";
-    service = testsupport::startConfigService(garbled);
-    ASSERT_TRUE(service);
-    Process unparsed(TARNIX_BIN, {"-q"});
-    ASSERT_TRUE(unparsed.wait(milliseconds(5000)));
-    EXPECT_EQ(unparsed.exitCode(), 3);
-    unparsed.drain(milliseconds(100));
-    EXPECT_EQ(unparsed.output().rfind("Failed to parse JSON\r\n", 0), 0u) << unparsed.output();
+    // A reply that is no JSON, or JSON nested too deep to take.
+    for (const char* reply : {"nonjson", "deep"}) {
+        testsupport::ConfigServiceOptions garbled;
+        garbled.reply = reply;
+        service = testsupport::startConfigService(garbled);
+        ASSERT_TRUE(service);
+        Process unparsed(TARNIX_BIN, {"-q"});
+        ASSERT_TRUE(unparsed.wait(milliseconds(5000))) << reply;
+        EXPECT_EQ(unparsed.exitCode(), 3) << reply;
+        unparsed.drain(milliseconds(100));
+        EXPECT_EQ(unparsed.output().rfind("Failed to parse JSON\r\n", 0), 0u) << unparsed.output();
+        service.reset();
+    }
 }
 
 TEST(BoardReaderProgram, DaemonKeepsPublishing)

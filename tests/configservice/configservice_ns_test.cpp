@@ -42,3 +42,19 @@ TEST(FixedPorts, AnswersOnBothAddressFamiliesAndAnnouncesOnTheNoticePort)
         &m, milliseconds(5000)));
     EXPECT_EQ(m, "radar3") << "prefix subscribers see the longer section names";
 }
+
+TEST(FixedPorts, ANestedRequestIsAnsweredWithAnErrorAndServingGoesOn)
+{
+    TempDir dir;
+    auto svc = startConfigServiceWith(dir, "{\"radar\":{\"active\":\"1\"}}");
+    ASSERT_TRUE(svc);
+    std::string reply;
+    for (int depth : {1000, 5000, 200000}) {
+        const std::string nested = "{\"set\":" + std::string(depth, '[') + std::string(depth, ']') + "}";
+        ASSERT_TRUE(request("tcp://127.0.0.1:5010", nested, &reply)) << depth << " levels";
+        EXPECT_EQ(reply, "{\"error\":\"request is not valid JSON\"}") << depth << " levels";
+    }
+    ASSERT_TRUE(request("tcp://127.0.0.1:5010", "{\"get\":{\"radar\":\"\"}}", &reply));
+    EXPECT_EQ(reply, "{\"success\":{\"radar\":{\"active\":\"1\"}}}");
+    EXPECT_TRUE(svc->running());
+}

@@ -307,7 +307,7 @@ TEST(ServiceStart, ToolsExplainTheirArguments)
     ASSERT_TRUE(service.wait(milliseconds(5000)));
     service.drain(milliseconds(100));
     EXPECT_EQ(service.exitCode(), 1);
-    EXPECT_NE(service.output().find("nonjson, nosuccess and silent"), std::string::npos) << service.output();
+    EXPECT_NE(service.output().find("nonjson, nosuccess, silent and deep"), std::string::npos) << service.output();
 
     // Asks for nothing: the endpoint has no service behind it.
     Process help(REQUEST_BIN, {"-e", "tcp://127.0.0.1:1", "-t", "100", "--help"}, merged);

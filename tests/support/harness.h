@@ -150,7 +150,7 @@ struct ConfigServiceOptions {
     int repPort = 5010;
     int pubPort = 5011;
     std::string requestLog;  // empty: no log
-    std::string reply;       // "", "nonjson", "nosuccess" or "silent"
+    std::string reply;       // "", "nonjson", "nosuccess", "silent" or "deep"
     std::string nullSection;
     std::string delay;       // "<verb>:<ms>": replies to that verb come late
 };

@@ -257,3 +257,24 @@ TEST(VintorProgram, StageLinesReachTheLogAsTheyArePrinted) {
     ASSERT_TRUE(vintor.wait(milliseconds(10000))) << vintor.output();
     EXPECT_EQ(vintor.exitCode(), 0);
 }
+
+TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
+    TempDir dir;
+    unlink("/tmp/sharedmem");
+    ConfigServiceOptions o;
+    o.reply = "deep";
+    o.requestLog = dir.file("requests.log");
+    auto service = startConfigService(o);
+    ASSERT_TRUE(service);
+    Process::Options po;
+    po.mergeStderr = true;
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    // Without settings the supervisor starts no stage, but it runs.
+    for (int i = 0; i < 100 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
+        vintor.drain(milliseconds(50));
+    vintor.drain(milliseconds(300));
+    EXPECT_TRUE(vintor.running()) << vintor.output();
+    EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
+    EXPECT_EQ(readRequestLog(o.requestLog), std::vector<std::string>{"{\"get\":{\"general\":\"\"}}"})
+        << "the second request follows a reply that parsed";
+}

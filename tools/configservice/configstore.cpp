@@ -1,5 +1,7 @@
 #include "configstore.h"
 
+#include "configrequest.h"
+
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -14,16 +16,7 @@ std::string compactJson(const Json::Value& value)
 
 bool parseJson(const std::string& text, Json::Value* out, std::string* why)
 {
-    Json::CharReaderBuilder builder;
-    builder["failIfExtra"] = true;
-    builder["rejectDupKeys"] = true;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), out, &errors)) {
-        *why = errors;
-        return false;
-    }
-    return true;
+    return parseStrictJson(text, out, why);
 }
 
 namespace {

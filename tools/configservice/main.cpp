@@ -28,10 +28,11 @@ void usage(const char* name)
 {
     fprintf(stderr,
             "Use: %s [-c config.json] [-m memory.json] [-r repport] [-p pubport] [-l requestlog]\n"
-            "        [--reply nonjson|nosuccess|silent] [--null-section NAME] [--delay VERB:MS]\n"
+            "        [--reply nonjson|nosuccess|silent|deep] [--null-section NAME] [--delay VERB:MS]\n"
             " -r request port, default 5010; -p notice port, default 5011\n"
             " -l appends every request to a file as \"<byte count> <bytes>\\n\"\n"
-            " --delay answers requests of that verb MS milliseconds late\n",
+            " --delay answers requests of that verb MS milliseconds late\n"
+            " --reply deep answers JSON nested 5000 levels, for clients that must survive it\n",
             name);
 }
 
@@ -103,8 +104,8 @@ int main(int argc, char** argv)
             }
         } else if (a == "--reply") {
             replyMode = v;
-            if (replyMode != "nonjson" && replyMode != "nosuccess" && replyMode != "silent") {
-                fprintf(stderr, "configservice: --reply %s: the values are nonjson, nosuccess and silent\n", v);
+            if (replyMode != "nonjson" && replyMode != "nosuccess" && replyMode != "silent" && replyMode != "deep") {
+                fprintf(stderr, "configservice: --reply %s: the values are nonjson, nosuccess, silent and deep\n", v);
                 return 1;
             }
         } else if (a == "--null-section") {
@@ -198,6 +199,8 @@ int main(int argc, char** argv)
                 reply = "this reply is not JSON";
             else if (replyMode == "nosuccess")
                 reply = "{}";
+            else if (replyMode == "deep")
+                reply = "{\"success\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
             for (auto& part : envelope)
                 requests.send(part, zmq::send_flags::sndmore);
             requests.send(zmq::buffer(reply), zmq::send_flags::none);
