@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -17,31 +18,49 @@ sharedmemRadar_st* sharedmemRadar1 = nullptr;
 sharedmemRadar_st* sharedmemRadar2 = nullptr;
 int sharedmemFd = -1;
 
-SharedFileResult createSharedFile(const std::string& path, size_t size, void** map, int* fd) {
-    int f = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+namespace {
+
+// Processes of a tree that has just been ended may take a moment to close
+// their descriptors: a lock is tried again for about a second before it counts
+// as held.
+bool lockExclusive(int fd) {
+    for (int attempt = 0;; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK || attempt >= 20) return false;
+        usleep(50000);
+    }
+}
+
+}  // namespace
+
+SharedFileResult createSharedFile(const std::string& path, size_t size, void** map, int* fd, bool exclusive) {
+    // Not truncated at open: a file in use by a running program is locked first.
+    int f = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (f < 0) return SharedFileResult::WriteFailed;
+    auto fail = [f](SharedFileResult r) {
+        int e = errno;
+        close(f);
+        errno = e;
+        return r;
+    };
     struct stat st;
     memset(&st, 0, sizeof st);
-    if (fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int e = S_ISREG(st.st_mode) ? errno : EINVAL;
-        close(f);
-        errno = e;
-        return SharedFileResult::WriteFailed;
+    if (fstat(f, &st) != 0) return fail(SharedFileResult::WriteFailed);
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return fail(SharedFileResult::WriteFailed);
     }
-    const char zero = 0;
-    if (lseek(f, static_cast<off_t>(size) - 1, SEEK_SET) < 0 || write(f, &zero, 1) != 1) {
-        int e = errno;
-        close(f);
+    if (exclusive && !lockExclusive(f))
+        return fail(errno == EWOULDBLOCK ? SharedFileResult::InUse : SharedFileResult::WriteFailed);
+    if (ftruncate(f, 0) != 0) return fail(SharedFileResult::WriteFailed);
+    // posix_fallocate reports through its result, not errno.
+    const int e = posix_fallocate(f, 0, static_cast<off_t>(size));
+    if (e != 0) {
         errno = e;
-        return SharedFileResult::WriteFailed;
+        return fail(SharedFileResult::WriteFailed);
     }
     void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, f, 0);
-    if (m == MAP_FAILED) {
-        int e = errno;
-        close(f);
-        errno = e;
-        return SharedFileResult::MapFailed;
-    }
+    if (m == MAP_FAILED) return fail(SharedFileResult::MapFailed);
     memset(m, 0, size);
     *map = m;
     *fd = f;

@@ -25,13 +25,18 @@ extern sharedmemRadar_st* sharedmemRadar2;
 // ring "tasks". -1 when nothing is mapped.
 extern int sharedmemFd;
 
-enum class SharedFileResult { Ok, WriteFailed, MapFailed };
+enum class SharedFileResult { Ok, WriteFailed, MapFailed, InUse };
 
 // Creates or truncates the regular file at `path` (a symlink or anything that is
 // not a regular file is refused as a write failure), makes it `size` zero bytes
-// long and maps it shared. On success *map and *fd are set; the descriptor stays
+// long with every block reserved (a full file system is a write failure here,
+// never a SIGBUS at the first touch of the mapping) and maps it shared. With
+// `exclusive` the file is first locked (flock) for as long as the descriptor
+// stays open in any process, and a file another process holds locked is left
+// untouched (InUse). On success *map and *fd are set; the descriptor stays
 // open. On failure errno tells why and nothing is left open.
-SharedFileResult createSharedFile(const std::string& path, size_t size, void** map, int* fd);
+SharedFileResult createSharedFile(const std::string& path, size_t size, void** map, int* fd,
+                                  bool exclusive = false);
 
 class SharedMem {
 public:

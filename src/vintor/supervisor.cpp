@@ -153,7 +153,8 @@ public:
     int run();
 
 private:
-    void* createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd);
+    void* createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd,
+                     bool exclusive = false);
     void createFiles();
     void mapRadarFiles();
     void startNoticeWatcher();
@@ -181,10 +182,16 @@ private:
 };
 
 // Ends the program when the file cannot be made: perror(writeFailure) when it
-// cannot be written, a line with its name and errno when it cannot be mapped.
-void* Supervisor::createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd) {
+// cannot be written, a line with its name and errno when it cannot be mapped,
+// and status 1 with the file left as it is when another vintor holds it.
+void* Supervisor::createFile(const std::string& name, size_t size, const std::string& writeFailure, int* fd,
+                             bool exclusive) {
     void* map = nullptr;
-    switch (createSharedFile(s_.sharedDir + "/" + name, size, &map, fd)) {
+    const std::string path = s_.sharedDir + "/" + name;
+    switch (createSharedFile(path, size, &map, fd, exclusive)) {
+    case SharedFileResult::InUse:
+        fprintf(stderr, "ERROR: vintor is already running: %s is in use\n", path.c_str());
+        fatalExit(1);
     case SharedFileResult::WriteFailed:
         fatalError(writeFailure.c_str());
     case SharedFileResult::MapFailed:
@@ -197,7 +204,11 @@ void* Supervisor::createFile(const std::string& name, size_t size, const std::st
 }
 
 void Supervisor::createFiles() {
-    sharedmem = static_cast<sharedmem_st*>(createFile("sharedmem", SHAREDMEM_FILE_SIZE, "sharedmem", &sharedmemFd));
+    // Locked before anything is truncated: a second vintor must not zero the
+    // rings under a running one. Every stage inherits the descriptor, so the
+    // lock lasts as long as any process of the tree.
+    sharedmem = static_cast<sharedmem_st*>(
+        createFile("sharedmem", SHAREDMEM_FILE_SIZE, "sharedmem", &sharedmemFd, true));
     mapRadarFiles();
 }
 

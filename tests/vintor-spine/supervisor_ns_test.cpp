@@ -1,7 +1,9 @@
 // The real program on its fixed ports, files and watchdog path, inside the
 // private namespace of tests/ns-run, against the configuration service stand-in.
 #include <dirent.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zmq.h>
 
@@ -9,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -258,6 +262,32 @@ TEST(VintorProgram, StageLinesReachTheLogAsTheyArePrinted) {
     EXPECT_EQ(vintor.exitCode(), 0);
 }
 
+TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
+    TempDir dir;
+    auto service = startService(dir);
+    ASSERT_TRUE(service);
+    Process::Options po;
+    po.mergeStderr = true;
+    Process first(VINTOR_BIN, {"5010", "5011"}, po);
+    ASSERT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(5000))) << first.output();
+    auto* shm = mapShared<sharedmem_st>("/tmp/sharedmem");
+    auto* radar0 = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    ASSERT_TRUE(shm && radar0);
+    // Marks in places no stage of this set-up writes.
+    strcpy(shm->log[5], "mark of the running program");
+    strcpy(radar0->timestring, "mark");
+
+    Process second(VINTOR_BIN, {"5010", "5011"}, po);
+    ASSERT_TRUE(second.wait(milliseconds(8000))) << "a second supervisor runs";
+    second.drain(milliseconds(100));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_NE(second.output().find("vintor is already running"), std::string::npos) << second.output();
+    EXPECT_STREQ(shm->log[5], "mark of the running program");
+    EXPECT_STREQ(radar0->timestring, "mark");
+    EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
+    EXPECT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(3000))) << "the first one goes on";
+}
+
 TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
     TempDir dir;
     unlink("/tmp/sharedmem");
@@ -277,4 +307,29 @@ TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
     EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
     EXPECT_EQ(readRequestLog(o.requestLog), std::vector<std::string>{"{\"get\":{\"general\":\"\"}}"})
         << "the second request follows a reply that parsed";
+}
+
+TEST(VintorProgram, AFullFileSystemIsAFileThatCannotBeCreated) {
+    TempDir dir;
+    auto service = startService(dir);
+    ASSERT_TRUE(service);
+    // /tmp (the private one of this namespace) with less room left than the
+    // shared memory takes.
+    for (const char* f : {"/tmp/sharedmem", "/tmp/sharedmemRadar0", "/tmp/sharedmemRadar1", "/tmp/sharedmemRadar2"})
+        unlink(f);
+    struct statvfs v;
+    ASSERT_EQ(statvfs("/tmp", &v), 0);
+    const unsigned long long used = (v.f_blocks - v.f_bfree) * static_cast<unsigned long long>(v.f_frsize);
+    const std::string size = "size=" + std::to_string(used + 512 * 1024);
+    ASSERT_EQ(mount("tmpfs", "/tmp", "tmpfs", MS_REMOUNT, size.c_str()), 0) << strerror(errno);
+    struct Unlimit {
+        ~Unlimit() { mount("tmpfs", "/tmp", "tmpfs", MS_REMOUNT, "size=50%"); }
+    } unlimit;
+    Process::Options po;
+    po.mergeStderr = true;
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    ASSERT_TRUE(vintor.wait(milliseconds(5000)));
+    vintor.drain(milliseconds(100));
+    EXPECT_EQ(vintor.exitCode(), 1) << "not killed by a signal: " << vintor.output();
+    EXPECT_NE(vintor.output().find("sharedmem: No space left on device"), std::string::npos) << vintor.output();
 }
