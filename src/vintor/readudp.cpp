@@ -62,31 +62,43 @@ int ReadUdpClass::getStatus(double) {
     return 0;
 }
 
+void ReadUdpClass::adoptPeer(int fd) {
+    if (newsockfd >= 0 && newsockfd != fd) close(newsockfd);
+    newsockfd = fd;
+    pendStart_ = pendEnd_ = 0;
+    havePending_ = false;
+    // Another peer may replay another recording.
+    upParity_ = -1;
+}
+
 void ReadUdpClass::dropPeer() {
     if (newsockfd >= 0) close(newsockfd);
-    newsockfd = -1;
-    pendStart_ = pendEnd_ = 0;
+    adoptPeer(-1);
 }
 
 // The next line, NUL-terminated inside rx_, or nullptr when the peer is gone.
+// A line longer than REPLAY_MAX_LINE is read to its end and dropped: it comes
+// back as an empty line, which holds no sweep, so it still counts as one line.
 const char* ReadUdpClass::receiveLine() {
-    int have = pendEnd_ - pendStart_;
-    if (have > 0) {
+    static const char dropped[] = "";
+    bool dropping = false;
+    for (;;) {
         char* start = rx_ + pendStart_;
-        char* nl = static_cast<char*>(std::memchr(start, '\n', size_t(have)));
-        if (nl != nullptr) {
+        const int have = pendEnd_ - pendStart_;
+        if (char* nl = static_cast<char*>(std::memchr(start, '\n', size_t(have)))) {
             *nl = '\0';
             pendStart_ = int(nl - rx_) + 1;
-            return start;
+            return dropping ? dropped : start;
         }
-        std::memmove(rx_, start, size_t(have));  // the start of a line: receive its rest
-    }
-    pendStart_ = 0;
-    pendEnd_ = have > 0 ? have : 0;
-    if (pendEnd_ < REPLAY_MAX_LINE) {
+        // No line end among the held bytes: keep the start of the line (or,
+        // past its room, nothing) and receive its rest.
+        if (!dropping && have > REPLAY_MAX_LINE) dropping = true;
+        if (!dropping) std::memmove(rx_, start, size_t(have));
+        pendStart_ = 0;
+        pendEnd_ = dropping ? 0 : have;
         ssize_t n;
         do {
-            n = recv(newsockfd, rx_ + pendEnd_, size_t(REPLAY_MAX_LINE - pendEnd_), 0);
+            n = recv(newsockfd, rx_ + pendEnd_, size_t(REPLAY_MAX_LINE + 1 - pendEnd_), 0);
         } while (n < 0 && errno == EINTR);
         if (n < 0) {
             perror("recv");
@@ -97,16 +109,32 @@ const char* ReadUdpClass::receiveLine() {
             return nullptr;
         }
         pendEnd_ += int(n);
+        if (!dropping && pendEnd_ <= REPLAY_MAX_LINE && std::memchr(rx_, '\n', size_t(pendEnd_)) == nullptr) {
+            // A peer that does not end its lines: the receive is the line.
+            rx_[pendEnd_] = '\0';
+            pendStart_ = pendEnd_ = 0;
+            return rx_;
+        }
     }
-    rx_[pendEnd_] = '\0';
-    char* nl = static_cast<char*>(std::memchr(rx_, '\n', size_t(pendEnd_)));
-    if (nl != nullptr) {
-        *nl = '\0';
-        pendStart_ = int(nl - rx_) + 1;
-    } else {
-        pendStart_ = pendEnd_ = 0;  // a peer that does not end its lines: the receive is the line
+}
+
+// Takes one line in; true when it completes a pair, then in data->rf.
+bool ReadUdpClass::takeLine(const char* line, u_radar_data* data) {
+    if (extractData(line, &line_) != 0) {
+        havePending_ = false;
+        return false;
     }
-    return rx_;
+    const int parity = int(static_cast<unsigned>(line_.sweepnr) & 1u);
+    if (havePending_ && static_cast<long long>(line_.sweepnr) == static_cast<long long>(pending_.sweepnr) + 1) {
+        data->rf[0] = pending_;
+        data->rf[1] = line_;
+        upParity_ = parity ^ 1;
+        havePending_ = false;
+        return true;
+    }
+    havePending_ = upParity_ < 0 || parity == upParity_;
+    if (havePending_) pending_ = line_;
+    return false;
 }
 
 int ReadUdpClass::getMeasurement(radar_st* record, double) {
@@ -117,8 +145,9 @@ int ReadUdpClass::getMeasurement(radar_st* record, double) {
     if (newsockfd < 0) {
         // The previous peer left: wait for the next one, as at start.
         clilen = sizeof cli_addr;
-        newsockfd = accept(sockfd, reinterpret_cast<sockaddr*>(&cli_addr), &clilen);
-        if (newsockfd < 0) util::error("ERROR on accept");
+        const int fd = accept(sockfd, reinterpret_cast<sockaddr*>(&cli_addr), &clilen);
+        if (fd < 0) util::error("ERROR on accept");
+        adoptPeer(fd);
     }
     // MSG_NOSIGNAL: a peer that has gone must not end the radar process with SIGPIPE.
     if (send(newsockfd, "g", 1, MSG_NOSIGNAL) != 1) {
@@ -126,21 +155,22 @@ int ReadUdpClass::getMeasurement(radar_st* record, double) {
         dropPeer();
         return 1;
     }
-    const char* line = receiveLine();
-    if (line == nullptr) {
-        dropPeer();
-        return 1;
+    // Both lines of the answer are read whatever the first holds, so the next
+    // request starts at the next answer.
+    bool paired = false;
+    for (int i = 0; i < 2; ++i) {
+        const char* line = receiveLine();
+        if (line == nullptr) {
+            dropPeer();
+            return 1;
+        }
+        if (debug > 4) printf(i == 0 ? "\nReadUdp0:%s" : "\nReadUdp1:%s", line);
+        // Until a pair has shown which sweeps come first, a pair must come in one answer.
+        if (i == 0 && upParity_ < 0) havePending_ = false;
+        if (takeLine(line, data)) paired = true;
     }
-    if (debug > 4) printf("\nReadUdp0:%s", line);
-    if (extractData(line, &data->rf[0]) != 0) return 1;
-    line = receiveLine();
-    if (line == nullptr) {
-        dropPeer();
-        return 1;
-    }
-    if (debug > 4) printf("\nReadUdp1:%s", line);
-    int r = extractData(line, &data->rf[1]);
-    *length = r != 0 ? 0 : REPLAY_SWEEP_LENGTH;
+    if (!paired) return 1;
+    *length = REPLAY_SWEEP_LENGTH;
     if (debug) printReplayPair(*data);
-    return r;
+    return 0;
 }

@@ -10,7 +10,7 @@
 #include "frontend.h"
 #include "readfile.h"
 
-// Largest line taken in one receive.
+// Longest line taken, without its line end; a longer one is dropped whole.
 constexpr int REPLAY_MAX_LINE = 12020;
 
 class ReadUdpClass : public RadarFrontEnd {
@@ -21,13 +21,25 @@ public:
     int openRadar() override;
     int getVersion() override;
     int getStatus(double timeout) override;
-    // Asks the peer for a pair and reads its two lines into data.rf; length
-    // 256, or 0 when a line holds no sweep or the peer has gone.
+    // Asks the peer for a pair and reads the two lines of its answer into
+    // data.rf; length 256, or 0 when no whole pair came or the peer has gone.
+    //
+    // Lines pair up by sweep number: an up sweep, then its down sweep numbered
+    // one more. Which parity up sweeps have is learnt from the first pair that
+    // arrives whole in one answer; from then on an up sweep whose down sweep
+    // is still to come waits for it into the next answer, and a down sweep
+    // without its up sweep is dropped. So a broken line costs its pair only,
+    // and the pairs after it are those of a clean replay.
     int getMeasurement(radar_st* record, double timeout) override;
     bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
+    // Serves a connected peer (what openRadar accepts), forgetting any before it.
+    void adoptPeer(int fd);
+    bool hasPeer() const { return newsockfd >= 0; }
+
 private:
     const char* receiveLine();
+    bool takeLine(const char* line, u_radar_data* data);
     void dropPeer();
 
     long sweepSize;
@@ -40,7 +52,12 @@ private:
     socklen_t clilen = sizeof(sockaddr_in);
     // Received bytes; what follows a line end is kept for the next line, so a
     // peer whose two lines arrive in one receive is still read line by line.
-    char rx_[REPLAY_MAX_LINE + 1];
+    // Room for the longest line, its line end and a terminator.
+    char rx_[REPLAY_MAX_LINE + 2];
     int pendStart_ = 0;
     int pendEnd_ = 0;
+    readfile_raw_data_t line_{};     // the sweep of the line just read
+    readfile_raw_data_t pending_{};  // an up sweep waiting for its down sweep
+    bool havePending_ = false;
+    int upParity_ = -1;              // 0 or 1 once a whole pair has shown it
 };

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,12 +44,15 @@ std::string field(const std::string& line, const std::string& key) {
 
 std::string text(const std::string& frame) { return std::string(frame.c_str()); }
 
-void writeConfig(const std::string& path, const std::string& recording) {
+// The stand-in serving the station's configuration and memory, with radar0
+// replaying `recording` as this test wants it and then changed by `edit`;
+// null when it did not start.
+std::unique_ptr<Process> startService(const TempDir& dir, const std::string& recording,
+                                      const std::function<void(Json::Value&)>& edit = nullptr) {
     Json::Value root;
-    Json::CharReaderBuilder rb;
     std::string errors;
     std::istringstream in(readFile(sourcePath("config/station.json")));
-    ASSERT_TRUE(Json::parseFromStream(rb, in, &root, &errors)) << errors;
+    if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &root, &errors)) return nullptr;
     Json::Value& radar = root["radar"];
     radar["filename"] = recording;
     radar["scanspeed"] = "50";  // replay faster than real time; record times come from the file
@@ -56,7 +61,21 @@ void writeConfig(const std::string& path, const std::string& recording) {
     radar["radaroffset"] = "0";
     radar["minimumheight"] = "1";
     radar["maximumheight"] = "20";
-    writeFile(path, Json::writeString(Json::StreamWriterBuilder(), root));
+    if (edit) edit(root);
+    writeFile(dir.file("station.json"), Json::writeString(Json::StreamWriterBuilder(), root));
+    writeFile(dir.file("memory.json"), readFile(sourcePath("config/memory.json")));
+    ConfigServiceOptions o;
+    o.config = dir.file("station.json");
+    o.memory = dir.file("memory.json");
+    return startConfigService(o);
+}
+
+// Writes the test recording; the command line for the failure message.
+std::string generateRecording(const std::string& path) {
+    const std::string gen = std::string(REPLAYGEN_BIN) + " -d " + std::to_string(DISTANCE) + " -a " +
+                            std::to_string(AMPLITUDE) + " -T " + std::to_string(PERIOD_S) + " -n " +
+                            std::to_string(PAIRS) + " -i 250 -t " + std::to_string(T0) + " -s 256 -o " + path;
+    return std::system(gen.c_str()) == 0 ? "" : gen;
 }
 
 }  // namespace
@@ -64,18 +83,8 @@ void writeConfig(const std::string& path, const std::string& recording) {
 TEST(Chain, RecordedSurfaceComesBackAsHeightAndDopplerOnEveryFeed) {
     TempDir dir;
     const std::string recording = dir.file("recording.txt");
-    const std::string gen = std::string(REPLAYGEN_BIN) + " -d " + std::to_string(DISTANCE) + " -a " +
-                            std::to_string(AMPLITUDE) + " -T " + std::to_string(PERIOD_S) + " -n " +
-                            std::to_string(PAIRS) + " -i 250 -t " + std::to_string(T0) + " -s 256 -o " + recording;
-    ASSERT_EQ(std::system(gen.c_str()), 0) << gen;
-    writeConfig(dir.file("station.json"), recording);
-    if (HasFatalFailure()) return;
-    writeFile(dir.file("memory.json"), readFile(sourcePath("config/memory.json")));
-
-    ConfigServiceOptions o;
-    o.config = dir.file("station.json");
-    o.memory = dir.file("memory.json");
-    auto service = startConfigService(o);
+    ASSERT_EQ(generateRecording(recording), "");
+    auto service = startService(dir, recording);
     ASSERT_TRUE(service);
 
     std::map<std::string, std::unique_ptr<Subscriber>> feeds;
@@ -154,4 +163,85 @@ TEST(Chain, RecordedSurfaceComesBackAsHeightAndDopplerOnEveryFeed) {
     ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &r, &errors)) << reply;
     const std::string share = r["success"]["status"]["vintor"]["validDataPoints"].asString();
     EXPECT_GE(std::atof(share.c_str()), 80.0) << reply;
+}
+
+namespace {
+
+// The vintor lines, by recording time, of a run whose radar0 takes the pairs of
+// `recording` from replay-peer through the network replay front-end, up to the
+// pair of time `until`.
+std::map<long long, std::string> networkReplayLines(const TempDir& dir, const std::string& recording,
+                                                    long long until, std::string* log) {
+    auto service = startService(dir, recording, [](Json::Value& root) {
+        root["radar"]["brand"] = "readudp";
+        root["radar"]["portnumber"] = "3010";
+        // Supervisor lines show when the last stage of the chain has started.
+        root["vintor"]["vintor"]["debug"] = "1";
+    });
+    std::map<long long, std::string> lines;
+    if (!service) return lines;
+    Subscriber feed("tcp://127.0.0.1:5034");
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, Process::Options{true, "", {}});
+    if (!vintor.waitForLine("Heave pid=", milliseconds(20000))) {
+        *log = vintor.output();
+        return lines;
+    }
+    // From the recording's first pair on, 40 pairs a second: a pace every stage keeps up with.
+    Process peer(REPLAY_PEER_BIN, {"-p", "3010", "-i", "25", recording});
+    std::string message;
+    while (feed.receive(&message, milliseconds(10000))) {
+        const std::string line = text(message);
+        const long long t = std::atoll(field(line, "time").c_str());
+        if (t < T0 || t >= T0 + 250LL * PAIRS) continue;  // a failed measurement: wall-clock time
+        lines[t] = line;
+        if (t >= until) break;
+    }
+    vintor.drain(milliseconds(100));
+    *log = vintor.output();
+    return lines;
+}
+
+}  // namespace
+
+// One broken up-sweep line costs its own pair only: whatever it holds (text,
+// too few fields, more than a receive takes), the pairs after it give exactly
+// the lines of a clean replay.
+TEST(Chain, ABrokenLineInANetworkReplayCostsItsPairOnly) {
+    TempDir dir;
+    const std::string clean = dir.file("clean.txt"), broken = dir.file("broken.txt");
+    ASSERT_EQ(generateRecording(clean), "");
+    std::vector<std::string> recorded;
+    {
+        std::istringstream in(readFile(clean));
+        for (std::string l; std::getline(in, l);) recorded.push_back(l);
+    }
+    ASSERT_EQ(recorded.size(), 2u * PAIRS);
+    const std::map<int, std::string> damage = {
+        {20, "a line of text with no sweep"},
+        {40, "raw=replaygen;" + std::to_string(T0 + 250 * 40) + ";80"},
+        {60, "raw=replaygen;" + std::to_string(T0 + 250 * 60) + ";120;" + std::string(20000, '7')},
+    };
+    std::string text;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+        auto d = damage.find(static_cast<int>(i / 2));
+        text += (i % 2 == 0 && d != damage.end() ? d->second : recorded[i]) + "\n";
+    }
+    writeFile(broken, text);
+
+    const long long until = T0 + 250LL * 80;
+    std::string log;
+    const auto expected = networkReplayLines(dir, clean, until, &log);
+    ASSERT_TRUE(expected.count(until)) << log;
+    const auto got = networkReplayLines(dir, broken, until, &log);
+    ASSERT_TRUE(got.count(until)) << log;
+    for (int p = 0; p <= 80; ++p) {
+        const long long t = T0 + 250LL * p;
+        if (damage.count(p)) {
+            EXPECT_EQ(got.count(t), 0u) << "pair " << p << " has a broken line";
+        } else if (expected.count(t)) {
+            ASSERT_TRUE(got.count(t)) << "pair " << p << " lost";
+            EXPECT_EQ(got.at(t), expected.at(t)) << "pair " << p;
+        }
+    }
+    EXPECT_GE(expected.size(), 70u) << "the clean run lost pairs";
 }

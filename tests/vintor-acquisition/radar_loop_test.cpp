@@ -75,7 +75,7 @@ TEST(RadarLoop, StoresReplayedPairsAndFailedOnesAsRecordsAndWakesTheFft) {
         switch (r) {
         case 0: acq::sendText(fd, line("1700000000123", 1, 10, -20) + line("1700000000129", 2, 30, -40)); break;
         case 1: acq::sendText(fd, line("999", 3, 50, -60) + line("1000", 4, 70, -80)); break;
-        case 2: acq::sendText(fd, "no sweep here\n"); break;
+        case 2: acq::sendText(fd, "no sweep here\n" + line("998", 8, 0, 0)); break;  // and its down sweep
         case 3: acq::sendText(fd, line("1001", 5, 1, 2) + line("1002", 6, 3, 4)); break;
         default: break;  // no answer: the radar waits
         }
@@ -145,7 +145,7 @@ TEST(RadarLoop, SixtyFailedSweepsAreToleratedTheSixtyFirstEndsTheLoopUnposted) {
         }
         // Before the 61st failure in a row: the stage must not post for it.
         if (r == 121) semctl(semget(fftKey, 1, 0), 0, SETVAL, 0);
-        acq::sendText(fd, "broken\n");
+        acq::sendText(fd, "broken\n" + line("5002", 2, 2, 2));
         return true;
     });
     EXPECT_EQ(radar.wait(milliseconds(10000)), 1);

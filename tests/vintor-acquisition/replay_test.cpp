@@ -171,18 +171,19 @@ std::string pairLine(int n) {
 
 }  // namespace
 
-TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
+TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArriveAndABrokenLineCostsItsPairOnly) {
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
     ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    // Sweep numbers as the peer sends them: up sweeps odd, each down sweep one more.
     ThreadPeer peer(port, [](int fd, int r) {
         switch (r) {
         case 0: sendText(fd, pairLine(1)); usleep(20000); sendText(fd, pairLine(2)); break;
         case 1: sendText(fd, pairLine(3) + pairLine(4)); break;  // both lines in one write
         case 2: sendText(fd, "no marker\n"); usleep(20000); sendText(fd, pairLine(6)); break;
-        case 3: sendText(fd, pairLine(7)); usleep(20000); sendText(fd, pairLine(8)); break;
+        case 3: sendText(fd, "raw=peer;1007;7\n" + pairLine(8)); break;  // fewer than three ";"
         case 4: {
-            // The longest line a receive takes, without a line end.
+            // The longest line taken, without a line end.
             std::string up = "raw=big;42;9;";
             while (up.size() + 2 <= size_t(REPLAY_MAX_LINE)) up += "5,";
             up.resize(REPLAY_MAX_LINE, '5');
@@ -191,6 +192,13 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
             sendText(fd, pairLine(10));
             break;
         }
+        case 5: sendText(fd, "raw=long;1011;11;" + std::string(REPLAY_MAX_LINE, '7') + "\n" + pairLine(12)); break;
+        case 6: sendText(fd, pairLine(13) + pairLine(14)); break;
+        // A line broken in two by a stray line end puts the answers one line out of step.
+        case 7: sendText(fd, pairLine(15) + "stray\n" + pairLine(16)); break;
+        case 8: sendText(fd, pairLine(17) + pairLine(18)); break;
+        case 9: sendText(fd, pairLine(19) + pairLine(20)); break;
+        case 10: sendText(fd, pairLine(21) + pairLine(22)); break;
         default: return false;  // the peer leaves
         }
         return true;
@@ -204,19 +212,27 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArrive) {
     } steps[] = {
         {0, 256, "1001", "1002"},
         {0, 256, "1003", "1004"},
-        {1, 0, nullptr, nullptr},   // up line without "raw=": no second line read
-        {0, 256, "1006", "1007"},   // so the pending down line is taken as the next up line
-        {0, 256, "1008", "42"},     // down line of request 3, then the 12020-byte line
+        {1, 0, nullptr, nullptr},   // up line without "raw=": the down line goes with it
+        {1, 0, nullptr, nullptr},   // an up line without samples: likewise
+        {0, 256, "42", "1010"},     // the 12020-byte line and its down line
+        {1, 0, nullptr, nullptr},   // a longer line is dropped whole, and its down line with it
+        {0, 256, "1013", "1014"},
+        {1, 0, nullptr, nullptr},   // 15 and "stray"; 16 is left for the next answer
+        {1, 0, nullptr, nullptr},   // 16 lacks its up sweep; 17 waits for its down sweep
+        {0, 256, "1017", "1018"},   // in step again, one line behind the peer
+        {0, 256, "1019", "1020"},
     };
     for (const auto& s : steps) {
         data->length = 256;
-        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), s.result);
+        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), s.result) << (s.upTime ? s.upTime : "-");
         EXPECT_EQ(data->length, s.length);
         if (s.upTime) { EXPECT_STREQ(data->data.rf[0].time, s.upTime); }
         if (s.downTime) { EXPECT_STREQ(data->data.rf[1].time, s.downTime); }
+        if (s.upTime && std::string(s.upTime) == "42") {
+            EXPECT_STREQ(data->data.rf[0].sensorname, "big");
+            EXPECT_EQ(data->data.rf[0].data[299], 5);
+        }
     }
-    EXPECT_STREQ(data->data.rf[1].sensorname, "big");
-    EXPECT_EQ(data->data.rf[1].data[299], 5);
 }
 
 TEST(ReadUdpClass, AClosedPeerFailsOneMeasurementAndANewPeerIsAccepted) {
@@ -298,4 +314,24 @@ TEST(ReadUdpClass, ReplayPeerToolServesTheRecordingLoopingAndReconnecting) {
                                                                                sourcePath("data/recording.txt")});
     EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), 0);
     expectEntry(data->data.rf[0], parseIndependently(lines[0]), "after reconnect");
+}
+
+TEST(ReadUdpClass, ReplayPeerToolLoopsARecordingOfAnOddNumberOfLines) {
+    TempDir dir;
+    writeFile(dir.file("odd.txt"), pairLine(0) + pairLine(1) + pairLine(2));
+    int port = freePort();
+    std::unique_ptr<ConfigFile> cf(replayConfig(port));
+    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    Process peer(REPLAY_PEER_BIN, {"-p", std::to_string(port), "-l", "-g", "0", dir.file("odd.txt")});
+    ASSERT_EQ(fe.openRadar(), 0);
+    auto data = std::make_unique<radar_st>();
+    // Answers: (0, 1), (2, 0), (1, 2), (0, 1): the lone line 2 costs one pair, no answer hangs.
+    const char* ups[] = {"1000", nullptr, "1000", "1000"};
+    for (const char* up : ups) {
+        EXPECT_EQ(fe.getMeasurement(data.get(), 1.0), up ? 0 : 1);
+        if (up) {
+            EXPECT_STREQ(data->data.rf[0].time, up);
+            EXPECT_STREQ(data->data.rf[1].time, "1001");
+        }
+    }
 }

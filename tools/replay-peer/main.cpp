@@ -177,6 +177,9 @@ int main(int argc, char** argv) {
             lastAnswer = nowMs();
         }
         bool ok = sendAll(fd, lines[next++]);
+        // Every answer is two lines: looping, a recording of an odd number of
+        // lines goes on with its first as the second line.
+        if (ok && next >= lines.size() && o.loop) next = 0;
         if (ok && next < lines.size()) {
             sleepUs(o.gapUs);
             ok = sendAll(fd, lines[next++]);
