@@ -319,6 +319,15 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
             data_heave.VDoppler = NAN;
         }
     }
+    // A mounting height or angle that is no number would put "nan" or "inf"
+    // into lines of the valid form: such a pair is invalid, with its own code.
+    if (valid && !(std::isfinite(settings.mountingHeight) && std::isfinite(settings.mountingAngle) &&
+                   std::isfinite(settings.cosAngle))) {
+        data_peak.nrOfSweeps = 0;
+        ++status.peakmiss;
+        data_peak.nan += NAN_MOUNTING;
+        valid = false;
+    }
     if (valid) {
         data_heave.distanceAvg = avg / static_cast<float>(validPeaks);
         if (debug > 7)

@@ -13,6 +13,10 @@
 #include "records.h"
 #include "sectionsettings.h"
 
+// Code added to a record's "nan" when the section's mounting height or angle
+// is no finite number: the pair gives no height.
+constexpr int NAN_MOUNTING = 20;
+
 // Memory of one radar section kept between its records.
 struct TrackerSlot {
     std::string section;  // empty while free

@@ -245,3 +245,56 @@ TEST(Chain, ABrokenLineInANetworkReplayCostsItsPairOnly) {
     }
     EXPECT_GE(expected.size(), 70u) << "the clean run lost pairs";
 }
+
+// Settings no station should have, in two radars replaying the same recording:
+// a mounting angle that is no number gives the NaN line with its own code
+// (20), never a line of the valid form holding "nan"; a measuring range of
+// +-1e30 m still gives heights. No stage fails and restarts on either.
+TEST(Chain, AbsurdSettingsGiveHeightsOrTheNaNLineAndNoStageRestarts) {
+    TempDir dir;
+    const std::string recording = dir.file("recording.txt");
+    ASSERT_EQ(generateRecording(recording), "");
+    auto service = startService(dir, recording, [](Json::Value& root) {
+        root["radar"]["scanspeed"] = "100";
+        root["radar3"] = root["radar"];
+        root["radar"]["mountingangle"] = "nan";
+        root["radar3"]["minimumheight"] = "-1e30";
+        root["radar3"]["maximumheight"] = "1e30";
+        root["radar3"]["radarname"] = "radar2";
+        root["vintor"]["vintor"]["debug"] = "1";  // the supervisor reports every stage it reaps
+        root["vintor"]["module"]["housekeeping"] = "0";  // which ends at once, by design
+    });
+    ASSERT_TRUE(service);
+    Subscriber vintorFeed("tcp://127.0.0.1:5034"), heaveFeed("tcp://127.0.0.1:5033");
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, Process::Options{true, "", {}});
+
+    std::map<std::string, int> lines, valid, code20;
+    std::string message;
+    while ((lines["radar0"] < 20 || lines["radar2"] < 20) && vintorFeed.receive(&message, milliseconds(20000))) {
+        const std::string line = text(message);
+        const std::string sensor = field(line, "sensor");
+        ++lines[sensor];
+        EXPECT_EQ(line.find("nan"), std::string::npos) << line;
+        EXPECT_EQ(line.find("inf"), std::string::npos) << line;
+        if (field(line, "Vintor") != "NaN") ++valid[sensor];
+        if (line.find("Vintor=NaN;Value=20") != std::string::npos) ++code20[sensor];
+        if (sensor == "radar2" && field(line, "Vintor") != "NaN") {
+            const double h = std::atof(field(line, "Vintor").substr(field(line, "Vintor").find(',') + 1).c_str());
+            EXPECT_EQ(h, 0.0) << "the mounting angle, second value: " << line;
+        }
+    }
+    vintor.drain(milliseconds(200));
+    ASSERT_GE(lines["radar0"], 20) << vintor.output();
+    ASSERT_GE(lines["radar2"], 20) << vintor.output();
+    EXPECT_EQ(valid["radar0"], 0);
+    EXPECT_GE(code20["radar0"], lines["radar0"] - 2);
+    EXPECT_GE(valid["radar2"], lines["radar2"] - 2);
+    while (heaveFeed.receive(&message, milliseconds(100))) {
+        const std::string heave = text(message);
+        if (field(heave, "sensor") == "radar0") {
+            EXPECT_EQ(field(heave, "heave"), "NaNcm") << heave;
+        }
+    }
+    EXPECT_EQ(vintor.output().find("\nStopped "), std::string::npos) << vintor.output();
+    EXPECT_TRUE(vintor.running());
+}
