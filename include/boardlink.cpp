@@ -14,8 +14,8 @@ extern char** environ;
 
 int detectUSBDevice(const std::string& script, const char* name, char* device, bool quiet)
 {
-    char path[100];
-    snprintf(path, sizeof path, "%s", script.c_str());
+    // The whole configured path, however long: a cut one names another file.
+    const char* path = script.c_str();
     if (access(path, F_OK) != 0) {
         if (!quiet) printf("\nError can't find script: %s \n", path);
         return -1;
@@ -30,7 +30,7 @@ int detectUSBDevice(const std::string& script, const char* name, char* device, b
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipefd[1], STDOUT_FILENO);
-    char* argv[] = {path, const_cast<char*>(name), nullptr};
+    char* argv[] = {const_cast<char*>(path), const_cast<char*>(name), nullptr};
     pid_t pid = -1;
     int rc = posix_spawn(&pid, path, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -110,7 +110,13 @@ int openSerial(const char* path, bool quiet)
         fflush(stdout);
         return fd;
     }
-    setSerialAttributes(fd, B115200, 0, quiet);
+    // A device that takes no raw 115200 set-up (not a tty, say) is no board port.
+    if (setSerialAttributes(fd, B115200, 0, quiet) != 0) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
+    }
     tcflush(fd, TCIOFLUSH);
     return fd;
 }

@@ -41,7 +41,8 @@ struct serial_cmd_st {
 // started, -4 it printed nothing.
 int detectUSBDevice(const std::string& script, const char* name, char* device, bool quiet);
 
-// Opens the port raw 8N1 at 115200; the descriptor or a negative value.
+// Opens the port raw 8N1 at 115200; the descriptor, or a negative value with
+// errno set when it cannot be opened or set up.
 int openSerial(const char* path, bool quiet);
 int setSerialAttributes(int fd, unsigned speed, unsigned parity, bool quiet);
 bool isDescriptorValid(int fd);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/sem.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -198,6 +199,41 @@ TEST(BoardReaderProgram, BadSettingsAreReported)
         EXPECT_EQ(unparsed.output().rfind("Failed to parse JSON\r\n", 0), 0u) << unparsed.output();
         service.reset();
     }
+}
+
+TEST(BoardReaderProgram, RunsTheScriptByItsWholePathAndRefusesADeviceThatIsNoPort)
+{
+    // A script path of well over a hundred characters finds the board.
+    TempDir d;
+    const std::string dir = d.file(std::string(120, 'd'));
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    const std::string script = dir + "/find-usb-dev.sh";
+    testsupport::writeFile(script, testsupport::readFile(FIND_USB_SCRIPT));
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    {
+        auto service = configService(d, "200", "0", script);
+        Sim sim(d, {"-p", "200", "-s", "2"}, LINK);
+        testsupport::Subscriber feed(FEED);
+        ASSERT_TRUE(service && sim.ready);
+        Process reader(TARNIX_BIN, {"-q"});
+        tarnix_st r{};
+        ASSERT_TRUE(receiveRecord(feed, &r));
+        expectRealPair(r);
+        notice("tarnix-pic32");
+        ASSERT_TRUE(reader.wait(milliseconds(5000)));
+    }
+
+    // A device that takes no serial set-up is an unusable port: the reader ends.
+    const std::string notTty = d.file("not-a-tty.sh");
+    testsupport::writeFile(notTty, "#!/bin/sh\necho /dev/null\n");
+    ASSERT_EQ(chmod(notTty.c_str(), 0755), 0);
+    auto service = configService(d, "200", "0", notTty);
+    ASSERT_TRUE(service);
+    Process reader(TARNIX_BIN, {"-q"}, {true, "", {}});
+    ASSERT_TRUE(reader.wait(milliseconds(8000))) << "still reading /dev/null";
+    EXPECT_EQ(reader.exitCode(), 1);
+    reader.drain(milliseconds(100));
+    EXPECT_NE(reader.output().find("\nError opening serial port -1"), std::string::npos) << reader.output();
 }
 
 TEST(BoardReaderProgram, DaemonKeepsPublishing)
