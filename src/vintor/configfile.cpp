@@ -120,7 +120,11 @@ int ConfigFile::readConfig() {
 
     std::string reply = link.exchange(kSectionsRequest);
     printf("Received: %s\n", reply.c_str());
-    root = Json::Value();
+    return takeSections(reply);
+}
+
+int ConfigFile::takeSections(const std::string& reply) {
+    Json::Value root;
     if (!parseReply(reply, &root)) return 3;
 
     const Json::Value* success = root.isObject() ? root.find("success", "success" + 7) : nullptr;

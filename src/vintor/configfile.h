@@ -19,6 +19,9 @@ public:
 
     // 0 when both replies parsed, 3 when a reply is not valid JSON or has no usable "success".
     int readConfig();
+    // Stores the sections of a reply to the sections request (readConfig's
+    // second one) into the emptied maps; 0, or 3 as readConfig.
+    int takeSections(const std::string& reply);
     int writeConfig();
     int sendMessage(std::string message);
 

@@ -27,6 +27,31 @@ const Json::Value* objectMember(const Json::Value& v, const char* name)
 
 } // namespace
 
+int rawdataEndpoint(const std::string& reply, std::string* endpoint, std::string* message)
+{
+    Json::Value jcf;
+    std::string errs;
+    if (!parseReply(reply, &jcf, &errs)) {
+        *message = "Failed to parse JSON\r\n" + errs;
+        return 3;
+    }
+    const Json::Value* success = objectMember(jcf, "success");
+    const Json::Value* own = success ? objectMember(*success, "tarnix-pic32") : nullptr;
+    const Json::Value* publishers = own ? objectMember(*own, "publishers") : nullptr;
+    if (publishers == nullptr || !publishers->isObject()) {
+        *message = "no publishers object";
+        return 1;
+    }
+    std::string portText = "5020";
+    const Json::Value* pub = objectMember(*publishers, "rawdata-pub");
+    if (pub != nullptr && !pub->isObject() && !pub->isArray() && !pub->isNull()) portText = pub->asString();
+    // The endpoint is built in a buffer of 100 characters.
+    char text[100];
+    snprintf(text, sizeof text, "tcp://127.0.0.1:%s", portText.c_str());
+    *endpoint = text;
+    return 0;
+}
+
 BoardMessage boardRecord(const void* bytes, size_t size, int configuredSize, tarnix_st* record, int* tooLarge)
 {
     if (size != sizeof(tarnix_st)) return BoardMessage::WrongSize;
@@ -56,33 +81,20 @@ TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
         if (request.exchange(PUBLISHER_REQUEST, &reply) != ConfigRequest::Ok) exit(3);
     }
 
-    Json::Value jcf;
-    std::string errs;
-    if (!parseReply(reply, &jcf, &errs)) {
-        printf("Errormgs: %s\n", ("Failed to parse JSON\r\n" + errs).c_str());
+    std::string endpoint, message;
+    const int rc = rawdataEndpoint(reply, &endpoint, &message);
+    if (rc != 0) {
+        printf("Errormgs: %s\n", message.c_str());
         fflush(stdout);
-        exit(3);
+        exit(rc);
     }
-    const Json::Value* success = objectMember(jcf, "success");
-    const Json::Value* own = success ? objectMember(*success, "tarnix-pic32") : nullptr;
-    const Json::Value* publishers = own ? objectMember(*own, "publishers") : nullptr;
-    if (publishers == nullptr || !publishers->isObject()) {
-        printf("Errormgs: no publishers object\n");
-        fflush(stdout);
-        exit(1);
-    }
-    std::string portText = "5020";
-    const Json::Value* pub = objectMember(*publishers, "rawdata-pub");
-    if (pub != nullptr && !pub->isObject() && !pub->isArray() && !pub->isNull()) portText = pub->asString();
-    char endpoint[100];
-    snprintf(endpoint, sizeof endpoint, "tcp://127.0.0.1:%s", portText.c_str());
 
     subscriber = new zmq::socket_t(*context, zmq::socket_type::sub);
     subscriber->set(zmq::sockopt::ipv6, 1);
     try {
         subscriber->connect(endpoint);
     } catch (const zmq::error_t& e) {
-        printf("Errormgs: rawdata-pub %s: %s\n", endpoint, e.what());
+        printf("Errormgs: rawdata-pub %s: %s\n", endpoint.c_str(), e.what());
         fflush(stdout);
         exit(1);
     }

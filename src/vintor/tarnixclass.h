@@ -14,6 +14,11 @@ class context_t;
 class socket_t;
 }
 
+// The feed endpoint that a reply to the front-end's request names: 0 with
+// *endpoint set (port "5020" when the reply names none); 3, with the parser's
+// message, when the reply does not parse; 1 when it holds no publishers object.
+int rawdataEndpoint(const std::string& reply, std::string* endpoint, std::string* message);
+
 // A board sweep holds 1025 samples; the FFT stage reads one past the length.
 constexpr int MAX_BOARD_SWEEP = 1024;
 

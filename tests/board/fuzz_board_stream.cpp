@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "boardlink.h"
 
@@ -34,7 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int r = reader.readSweep(line[0], &frame);
         if (r == SWEEP_FAILED) break;
         check(r >= SWEEP_NOTHING && r <= SWEEP_SILENT && r != SWEEP_SILENT);
-        if (r == SWEEP_FRAME) check(frame.version == FRAME_VERSION && frame.crc != 0);
+        if (r == SWEEP_FRAME) {
+            // The frame as it came down the line (the reader swaps the halves
+            // of its words) carries a check that holds, and is bytes of the stream.
+            beagle_raw_data_t received = frame;
+            received.start_freq = swapHalves(received.start_freq);
+            received.bandwidth = swapHalves(received.bandwidth);
+            received.id = swapHalves(received.id);
+            received.time = swapHalves(received.time);
+            check(frame.version == FRAME_VERSION && frame.crc != 0 && sweepFrameCRC(received) == frame.crc);
+            check(memmem(data + 1, size - 1, &received, sizeof received) != nullptr);
+        }
         check(reader.held() >= 0 && reader.held() <= 8192);
     }
     close(line[0]);

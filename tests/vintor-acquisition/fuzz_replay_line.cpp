@@ -1,0 +1,73 @@
+// A replay file, any bytes, read by the file replay front-end to its end: every
+// pair of lines is one measurement, whole exactly when both lines hold a sweep
+// (by an independent reading of the line format), and nothing is read twice.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "configfile.h"
+#include "fuzzing.h"
+#include "readfile.h"
+
+using fuzzing::check;
+using fuzzing::quietStdout;
+
+namespace {
+
+// "raw=" and at least three ";" after it, before the line's end (a NUL or "\r").
+bool holdsSweep(const std::string& line) {
+    const std::string text = line.substr(0, line.find('\0'));
+    const size_t raw = text.find("raw=");
+    if (raw == std::string::npos) return false;
+    int semicolons = 0;
+    for (size_t i = raw + 4; i < text.size() && text[i] != '\r'; ++i) semicolons += text[i] == ';';
+    return semicolons >= 3;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    quietStdout();
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+
+    const int fd = memfd_create("replay", MFD_CLOEXEC);
+    check(fd >= 0);
+    check(write(fd, data, size) == static_cast<ssize_t>(size));
+    ConfigFile cf(0, 0);
+    ReadfileClass replay(&cf, "radar0", 1.0);
+    replay.Settings("/proc/self/fd/" + std::to_string(fd));
+    replay.openRadar();
+    static radar_st record;
+    for (size_t pair = 0;; ++pair) {
+        record.length = 7;
+        const int r = replay.getMeasurement(&record, 1.0);
+        if (2 * pair >= lines.size()) {
+            check(r == 1 && record.length == 0);
+            break;
+        }
+        const bool whole = 2 * pair + 1 < lines.size() && holdsSweep(lines[2 * pair]) && holdsSweep(lines[2 * pair + 1]);
+        check((r == 0) == whole);
+        check(record.length == (whole ? REPLAY_SWEEP_LENGTH : 0));
+        if (whole) {
+            for (const readfile_raw_data_t& e : record.data.rf) {
+                check(strnlen(e.sensorname, sizeof e.sensorname) < sizeof e.sensorname);
+                check(strnlen(e.time, sizeof e.time) < sizeof e.time);
+            }
+        }
+    }
+    close(fd);
+    return 0;
+}
