@@ -124,10 +124,11 @@ int ConfigFile::readConfig() {
 }
 
 int ConfigFile::takeSections(const std::string& reply) {
+    static const char kSuccess[] = "success";
     Json::Value root;
     if (!parseReply(reply, &root)) return 3;
 
-    const Json::Value* success = root.isObject() ? root.find("success", "success" + 7) : nullptr;
+    const Json::Value* success = root.isObject() ? root.find(kSuccess, kSuccess + sizeof kSuccess - 1) : nullptr;
     if (success == nullptr || !(success->isObject() || success->isNull())) {
         printf("\nConfiguration reply holds no \"success\" object\n");
         return 3;

@@ -269,7 +269,7 @@ TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
     Process::Options po;
     po.mergeStderr = true;
     Process first(VINTOR_BIN, {"5010", "5011"}, po);
-    ASSERT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(5000))) << first.output();
+    ASSERT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(15000))) << first.output();
     auto* shm = mapShared<sharedmem_st>("/tmp/sharedmem");
     auto* radar0 = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_TRUE(shm && radar0);
@@ -278,14 +278,14 @@ TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
     strcpy(radar0->timestring, "mark");
 
     Process second(VINTOR_BIN, {"5010", "5011"}, po);
-    ASSERT_TRUE(second.wait(milliseconds(8000))) << "a second supervisor runs";
+    ASSERT_TRUE(second.wait(milliseconds(15000))) << "a second supervisor runs";
     second.drain(milliseconds(100));
     EXPECT_EQ(second.exitCode(), 1);
     EXPECT_NE(second.output().find("vintor is already running"), std::string::npos) << second.output();
     EXPECT_STREQ(shm->log[5], "mark of the running program");
     EXPECT_STREQ(radar0->timestring, "mark");
     EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
-    EXPECT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(3000))) << "the first one goes on";
+    EXPECT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(15000))) << "the first one goes on";
 }
 
 TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
@@ -300,7 +300,7 @@ TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
     po.mergeStderr = true;
     Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
     // Without settings the supervisor starts no stage, but it runs.
-    for (int i = 0; i < 100 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
+    for (int i = 0; i < 400 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
         vintor.drain(milliseconds(50));
     vintor.drain(milliseconds(300));
     EXPECT_TRUE(vintor.running()) << vintor.output();
@@ -328,7 +328,7 @@ TEST(VintorProgram, AFullFileSystemIsAFileThatCannotBeCreated) {
     Process::Options po;
     po.mergeStderr = true;
     Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
-    ASSERT_TRUE(vintor.wait(milliseconds(5000)));
+    ASSERT_TRUE(vintor.wait(milliseconds(15000)));
     vintor.drain(milliseconds(100));
     EXPECT_EQ(vintor.exitCode(), 1) << "not killed by a signal: " << vintor.output();
     EXPECT_NE(vintor.output().find("sharedmem: No space left on device"), std::string::npos) << vintor.output();
