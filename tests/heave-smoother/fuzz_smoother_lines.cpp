@@ -25,7 +25,8 @@ struct Check : LineSink {
             fields += line[i] == ',';
         if (sscanf(line, "%lld,", &g) != 1 || fields != 4)
             abort();
-        if (!first && g != last + 100)
+        // A slot of time 0 reads as empty and is never published.
+        if (!first && g != last + 100 && !(last == -100 && g == 100))
             abort();
         last = g;
         first = false;
