@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include "harness.h"
@@ -167,8 +168,17 @@ TEST(HeadingAdjustProgram, PutsTheCompassHeadingIntoTheLines)
         imuA.send("1,2,3");  // too short: skipped, the worker goes on
         imuA.send("t,h,r,p,y,s,w");
     };
-    for (int i = 0; i < 100 && m != "t,h,r,p,340.000000,s,w"; i++)
-        ASSERT_TRUE(outA.receiveAfter(withHeading, &m, milliseconds(10000)));
+    // The compass connects while lines flow, and a loaded machine can take longer
+    // to make that connection than the worker takes for many lines: lines are
+    // read until one carries the heading, however many come first, and only a
+    // deadline ends the wait.
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(60000);
+    while (m != "t,h,r,p,340.000000,s,w" && std::chrono::steady_clock::now() < deadline) {
+        if (!outA.receiveAfter(withHeading, &m, milliseconds(20000))) {
+            adjust.drain(milliseconds(100));
+            FAIL() << "feed a fell silent; heading-adjust printed:\n" << adjust.output();
+        }
+    }
     EXPECT_EQ(m, "t,h,r,p,340.000000,s,w");
     ASSERT_TRUE(outB.receiveAfter([&] { imuB.send("t,h,r,p,y,s,w"); }, &m, milliseconds(20000)));
     EXPECT_EQ(m, "t,h,r,p,NaN,s,w");
