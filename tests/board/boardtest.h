@@ -30,7 +30,7 @@ public:
         std::vector<std::string> args = {"-l", linkFile, "-c", fifo};
         args.insert(args.end(), extra.begin(), extra.end());
         proc.reset(new testsupport::Process(BOARD_SIM_BIN, args));
-        ready = proc->waitForLine("board-sim ready", milliseconds(5000));
+        ready = proc->waitForLine("board-sim ready", milliseconds(20000));
         ctl = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
     }
     ~Sim()
@@ -70,8 +70,31 @@ inline int periodOf(const std::string& line)
     return at == std::string::npos ? -1 : atoi(line.c_str() + at + 7);
 }
 
+// Reads the simulator's commanded periods into *periods until ten in a row
+// average within `tolerance` ms of `wanted`: the reader has locked the board's
+// clock. Each period follows the tick times the reader measured, which a loaded
+// machine delays, and a start slowed by the load makes the reader hurry the
+// board for a while to win the lost phase back; so the lock is waited for,
+// never expected at a fixed tick. False when `limit` periods came without it.
+inline bool waitForLock(testsupport::Process& sim, int wanted, int tolerance, size_t limit, std::vector<int>* periods)
+{
+    constexpr size_t window = 10;
+    std::string line;
+    while (periods->size() < limit && sim.waitForLine("cmd rate", milliseconds(10000), &line)) {
+        periods->push_back(periodOf(line));
+        if (periods->size() < window)
+            continue;
+        int sum = 0;
+        for (size_t i = periods->size() - window; i < periods->size(); i++)
+            sum += (*periods)[i];
+        if (std::abs(sum - static_cast<int>(window) * wanted) <= static_cast<int>(window) * tolerance)
+            return true;
+    }
+    return false;
+}
+
 // The next record on the reader's feed; false when none came or it had another size.
-inline bool receiveRecord(testsupport::Subscriber& feed, tarnix_st* rec, milliseconds wait = milliseconds(5000))
+inline bool receiveRecord(testsupport::Subscriber& feed, tarnix_st* rec, milliseconds wait = milliseconds(15000))
 {
     std::string msg;
     if (!feed.receive(&msg, wait)) return false;
