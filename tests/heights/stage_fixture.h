@@ -2,36 +2,24 @@
 // stage processes forked from the test, and subscribers on loopback.
 #pragma once
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/sem.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
+#include <gtest/gtest.h>
 #include <zmq.hpp>
 
+#include "harness.h"
 #include "sharedmem.h"
 
 namespace stagetest {
-
-// A TCP port nobody listens on right now.
-inline int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 // The shared-memory file and semaphore keys of one test; removed at the end.
 class Rings {
@@ -82,18 +70,35 @@ public:
     }
 };
 
+// Waits until a stage sleeps on the semaphore of `key`: it has started, bound its
+// feeds and noted where the rings stand, so every record added from then on is
+// new to it. False at the deadline.
+inline bool sleepsOn(int key, int timeoutMs = 20000) {
+    const int id = getSemaphore(key);
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        if (semctl(id, 0, GETNCNT) > 0) return true;
+        usleep(5000);
+    }
+    return false;
+}
+
 // Next message of a subscriber within the deadline; empty when none came.
-inline std::string receive(zmq::socket_t& s, int timeoutMs = 3000) {
+inline std::string receive(zmq::socket_t& s, int timeoutMs = 10000) {
     s.set(zmq::sockopt::rcvtimeo, timeoutMs);
     zmq::message_t m;
     if (!s.recv(m)) return std::string();
     return m.to_string();
 }
 
+// A subscriber on a stage's feed, connected to the stage by the time it is
+// returned, so that nothing the stage publishes afterwards passes it by. When
+// no stage answers, the failure is recorded for the test to stop at.
 inline zmq::socket_t subscriber(zmq::context_t& ctx, int port) {
     zmq::socket_t s(ctx, zmq::socket_type::sub);
     s.set(zmq::sockopt::subscribe, "");
-    s.connect("tcp://127.0.0.1:" + std::to_string(port));
+    EXPECT_TRUE(testsupport::joinFeed(ctx, s, "tcp://127.0.0.1:" + std::to_string(port),
+                                       std::chrono::milliseconds(20000)))
+        << "no stage publishes on port " << port;
     return s;
 }
 

@@ -29,7 +29,8 @@ constexpr double FD_1024 = 14.633912;
 constexpr long long T0 = 1765257600000;
 
 struct Ports {
-    int h = freePort(), heave = freePort(), vintor = freePort(), reflection = freePort(), config = freePort();
+    std::vector<int> all = testsupport::freePorts(5);
+    int h = all[0], heave = all[1], vintor = all[2], reflection = all[3], config = all[4];
 };
 
 // radar0 mounted at 1200 cm looking straight down; the configuration service
@@ -88,11 +89,12 @@ TEST(Stages, PeakRecordsBecomeHeightRecordsAndTextFeeds) {
     zmq::context_t ctx;
     zmq::socket_t h = subscriber(ctx, ports.h), heave = subscriber(ctx, ports.heave),
                   vintor = subscriber(ctx, ports.vintor), refl = subscriber(ctx, ports.reflection);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(sleepsOn(keyH));
+    ASSERT_TRUE(sleepsOn(keySubscriptions));
 
     SharedMem storage(&cf);
     const int semH = getSemaphore(keyH);
-    const auto start = std::chrono::steady_clock::now();
     constexpr int records = 16;
     for (int k = 0; k < records; ++k) {
         peak_st p = surfaceAt(500.0, T0 + 100 * k, k);
@@ -127,8 +129,9 @@ TEST(Stages, PeakRecordsBecomeHeightRecordsAndTextFeeds) {
     }
     EXPECT_EQ(reflections, 2);
     EXPECT_TRUE(receive(refl, 200).empty());
-    // The silent configuration service held the feeds up at most once.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // That an unanswered configuration service holds the feeds up at most once
+    // is judged by the requests it is sent, in
+    // SilentConfigurationServiceNeverStopsTheFeeds.
     EXPECT_EQ(sharedmem->status.peak, records);
     EXPECT_EQ(sharedmem->key.heave, records);
 }
@@ -146,7 +149,8 @@ TEST(Stages, RestartedSubscriptionsStagePublishesOnlyNewRecords) {
     Child first(run);
     auto ctx = std::make_unique<zmq::context_t>();
     auto heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(sleepsOn(key));
     for (int k = 0; k < 5; ++k) {
         heave_st r = heightRecord(T0 + k, 500);
         storage.add("h", &r, sizeof r);
@@ -160,7 +164,8 @@ TEST(Stages, RestartedSubscriptionsStagePublishesOnlyNewRecords) {
     Child second(run);
     ctx = std::make_unique<zmq::context_t>();
     heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(sleepsOn(key));
     setSemaphore(sem, 1);
     EXPECT_TRUE(receive(*heave, 300).empty()) << "old records published again";
     heave_st r = heightRecord(T0 + 99, 500);
@@ -183,19 +188,20 @@ struct ShareRun {
     std::unique_ptr<testsupport::Process> service;
     std::unique_ptr<zmq::context_t> ctx;
     std::unique_ptr<zmq::socket_t> heave;
+    bool ready = false;
 
     explicit ShareRun(const std::string& reply) {
         configure(cf, ports);
         stage = std::make_unique<Child>([this] { SubscriptionsClass(&cf).process(rings.keys[0]); });
         testsupport::ConfigServiceOptions o;
         o.repPort = ports.config;
-        o.pubPort = freePort();
+        o.pubPort = testsupport::freePort();
         o.requestLog = dir.file("requests.log");
         o.reply = reply;
         service = testsupport::startConfigService(o);
         ctx = std::make_unique<zmq::context_t>();
         heave = std::make_unique<zmq::socket_t>(subscriber(*ctx, ports.heave));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ready = service && !::testing::Test::HasFailure() && sleepsOn(rings.keys[0]);
     }
     // Adds records and returns how many heave lines came back.
     int feed(int records, int firstTime) {
@@ -206,7 +212,7 @@ struct ShareRun {
             heave_st r = heightRecord(T0 + firstTime + k, 500);
             storage.add("h", &r, sizeof r);
             setSemaphore(sem, 1);
-            if (!receive(*heave, 2000).empty()) ++lines;
+            if (!receive(*heave).empty()) ++lines;
         }
         return lines;
     }
@@ -216,7 +222,7 @@ struct ShareRun {
 
 TEST(Stages, ValidDataShareReachesTheConfigurationService) {
     ShareRun run("");
-    ASSERT_TRUE(run.service);
+    ASSERT_TRUE(run.ready);
     ASSERT_EQ(run.feed(12, 0), 12);
     std::vector<std::string> sent;
     for (const std::string& r : testsupport::readRequestLog(run.dir.file("requests.log")))
@@ -233,11 +239,11 @@ TEST(Stages, ValidDataShareReachesTheConfigurationService) {
 
 TEST(Stages, SilentConfigurationServiceNeverStopsTheFeeds) {
     ShareRun run("silent");
-    ASSERT_TRUE(run.service);
-    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(run.ready);
     EXPECT_EQ(run.feed(40, 0), 40);
-    // One unanswered request costs its time-out; the rest wait for the retry pause.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // One unanswered request costs its time-out; the share's later changes wait
+    // for the retry pause instead of each costing one more: one request only.
+    // (Judged by the requests, not the clock, which a loaded machine stretches.)
     const auto requests = testsupport::readRequestLog(run.dir.file("requests.log"));
     EXPECT_EQ(requests.size(), 1u);
 }
@@ -305,7 +311,8 @@ TEST(Stages, AResultFeedThatCannotBindStaysSilentWhileTheOthersGoOn) {
     Child stage([&] { SubscriptionsClass(&cf).process(rings.keys[0]); });
     zmq::context_t ctx;
     zmq::socket_t vintor = subscriber(ctx, ports.vintor);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(sleepsOn(rings.keys[0]));
     SharedMem storage(&cf);
     heave_st r = heightRecord(T0, 500);
     storage.add("h", &r, sizeof r);

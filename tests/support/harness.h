@@ -103,6 +103,13 @@ struct Finished {
 Finished runToEnd(const std::string& program, const std::vector<std::string>& args, bool mergeStderr = false,
                   milliseconds timeout = milliseconds(20000));
 
+// Connects subscriber `socket` (of `context`) to a publisher that binds
+// `endpoint` and waits until the publisher has read the subscription, so that
+// nothing it publishes from then on passes the subscriber by, where a test would
+// otherwise wait some fixed time for the subscription to join. The publisher is
+// one with a single I/O thread, as every program here has. False at the deadline.
+bool joinFeed(zmq::context_t& context, zmq::socket_t& socket, const std::string& endpoint, milliseconds timeout);
+
 // A subscriber on one feed endpoint.
 class Subscriber {
 public:
