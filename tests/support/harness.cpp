@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -68,6 +69,27 @@ int holdPort(int port)
     return fd;
 }
 
+// Takes the port for this process's life among every test process on the
+// machine (parallel tests, other builds' tests), through a lock on a file per
+// port: between a probe and the bind of the program under test, no other test
+// can pick the same port at random. False when another process holds it.
+bool reservePort(int port)
+{
+    static std::vector<int> held; // the locks last while their descriptors stay open
+    const std::string dir = "/tmp/stationtest-ports";
+    if (mkdir(dir.c_str(), 01777) == 0)
+        chmod(dir.c_str(), 01777);
+    const int fd = open((dir + "/" + std::to_string(port)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return true; // no lock to be had: the probe alone decides
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    held.push_back(fd);
+    return true;
+}
+
 } // namespace
 
 std::vector<int> freePorts(size_t count)
@@ -84,6 +106,8 @@ std::vector<int> freePorts(size_t count)
         std::uniform_int_distribution<int> pick(low, high);
         for (int attempt = 0; attempt < 200; attempt++) {
             int port = pick(rng);
+            if (!reservePort(port))
+                continue;
             int fd = holdPort(port);
             if (fd >= 0) {
                 fds.push_back(fd);

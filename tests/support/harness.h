@@ -23,7 +23,8 @@ std::string sourcePath(const std::string& relative);
 std::string configservicePath();
 
 // TCP ports that were free on every address a moment ago, all distinct, from
-// outside the kernel's ephemeral range.
+// outside the kernel's ephemeral range; no other test process of the machine
+// is handed them while this one runs.
 int freePort();
 std::vector<int> freePorts(size_t count);
 
