@@ -80,13 +80,16 @@ private:
     bool connected_ = false;
 };
 
-// One request on a fresh connection, retried while nobody listens yet.
+// One request on a fresh connection, retried while nobody listens yet. The
+// service takes its connections one after the other, each with a fork and a
+// watchdog touch, so a loaded machine can keep a client queued behind others
+// for many seconds: only a long stall is a failure.
 inline bool askTelnet(int port, const std::string& request, std::string* reply) {
     for (int attempt = 0; attempt < 100; ++attempt, usleep(100000)) {
         TcpClient c(port);
         if (!c.connected()) continue;
         c.send(request);
-        return c.readAll(reply, milliseconds(10000));
+        return c.readAll(reply, milliseconds(40000));
     }
     return false;
 }
