@@ -110,8 +110,9 @@ int runDriftMean(int argc, char** argv, const std::string& own, const relay::Tim
     worker->timing = timing;
     std::vector<std::unique_ptr<relay::Worker>> workers;
     workers.push_back(std::move(worker));
-    relay::Supervisor supervisor(std::move(workers), timing, !quiet, false);
-    int result = supervisor.run(nullptr);
+    // Forked only once the session's threads have ended: a lock one of them held
+    // at the fork would stay held in the worker for ever.
     session.close();
-    return result;
+    relay::Supervisor supervisor(std::move(workers), timing, !quiet, false);
+    return supervisor.run(-1);
 }

@@ -1,9 +1,10 @@
 #include "relaycore.h"
 
 #include "signalhandler.h"
-#include "zhelpers.h"
 
+#include <fcntl.h>
 #include <getopt.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -286,6 +287,32 @@ void sleepMs(int ms)
     nanosleep(&t, nullptr);
 }
 
+// Waits up to ms for the notice watcher's pipe; SIGINT cuts the wait short. The
+// watcher writes the notice and ends: true with the notice in *notice, or with
+// an empty one when the watcher ended without a notice (its receive failed).
+bool noticeWithin(int fd, int ms, std::string* notice)
+{
+    if (fd < 0) {
+        sleepMs(ms);
+        return false;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0)
+        return false;
+    notice->clear();
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        notice->append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
 } // namespace
 
 Supervisor::Supervisor(std::vector<std::unique_ptr<Worker>> workers, const Timing& timing, bool traces, bool restart)
@@ -331,7 +358,7 @@ void Supervisor::endAll()
     }
 }
 
-int Supervisor::run(zmq::socket_t* alerts)
+int Supervisor::run(int noticeFd)
 {
     for (auto& w : pid_list)
         fork_process(w.get(), !restart);
@@ -340,16 +367,6 @@ int Supervisor::run(zmq::socket_t* alerts)
         if (stop) {
             endAll();
             return 0;
-        }
-        if (alerts != nullptr) {
-            char* notice = s_recv_nonblocking(alerts->handle());
-            if (notice != nullptr) {
-                if (traces)
-                    trace(std::string("Configurator received:") + notice);
-                free(notice);
-                endAll();
-                return 0;
-            }
         }
         for (auto it = pid_list.begin(); it != pid_list.end();) {
             Worker& w = **it;
@@ -384,30 +401,124 @@ int Supervisor::run(zmq::socket_t* alerts)
             w.pid = -1;
             it = pid_list.erase(it);
         }
-        if (!pid_list.empty())
-            sleepMs(timing.cycleMs);
+        std::string notice;
+        if (!pid_list.empty() && noticeWithin(noticeFd, timing.cycleMs, &notice)) {
+            endAll();
+            if (notice.empty())
+                exit(3); // the alert receive failed
+            if (traces)
+                trace("Configurator received:" + notice);
+            return 0;
+        }
     }
     return lastStatus;
 }
+
+namespace {
+
+// The alert channel in a process of its own: the service's notice publisher
+// (its host from the connection, its port from configurator.publishers.alert,
+// 5011 when none), subscribed to each topic. It writes "ready" once connected,
+// then the first notice, and ends; it ends at once when it cannot connect and
+// when its supervisor dies. The read end of its pipe, or -1.
+int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
+                       std::initializer_list<std::string> topics, pid_t* watcher)
+{
+    std::string port = text(reply, {"success", "configurator", "publishers", "alert"});
+    if (port.empty())
+        port = "5011";
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    fflush(stdout);
+    fflush(stderr);
+    const pid_t parent = getpid();
+    *watcher = fork();
+    if (*watcher < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return -1;
+    }
+    if (*watcher > 0) {
+        close(fds[1]);
+        char ready[5];
+        size_t got = 0;
+        while (got < sizeof ready) {
+            ssize_t n = read(fds[0], ready + got, sizeof ready - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        if (got == sizeof ready)
+            return fds[0];
+        close(fds[0]);
+        waitpid(*watcher, nullptr, 0);
+        *watcher = -1;
+        return -1;
+    }
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(0);
+    // SIGINT is the supervisor's to handle; it ends the watcher when it ends.
+    signal(SIGINT, SIG_IGN);
+    // Named apart from the supervisor and its workers, which users count.
+    prctl(PR_SET_NAME, "relay-alerts");
+    close(fds[0]);
+    int code = 3;
+    try {
+        zmq::context_t context(1);
+        zmq::socket_t alerts(context, zmq::socket_type::sub);
+        alerts.set(zmq::sockopt::ipv6, 1);
+        alerts.set(zmq::sockopt::linger, 0);
+        alerts.connect("tcp://" + hostOf(connection) + ":" + port);
+        for (const std::string& topic : topics)
+            alerts.set(zmq::sockopt::subscribe, topic);
+        if (write(fds[1], "ready", 5) == 5) {
+            zmq::message_t notice;
+            while (true) {
+                if (zmq_msg_recv(notice.handle(), alerts.handle(), 0) >= 0) {
+                    std::string text(static_cast<const char*>(notice.data()), notice.size());
+                    if (text.empty())
+                        text = " "; // an empty notice still ends the supervisor
+                    code = write(fds[1], text.data(), text.size()) < 0 ? 3 : 0;
+                    break;
+                }
+                if (errno != EINTR)
+                    break;
+            }
+        }
+    } catch (const std::exception& e) {
+        fprintf(stderr, "Alert channel failed: %s\n", e.what());
+    }
+    _exit(code);
+}
+
+} // namespace
 
 int superviseWithAlerts(ConfigSession& session, const std::string& connection, const Json::Value& reply,
                         std::initializer_list<std::string> topics, std::vector<std::unique_ptr<Worker>> workers,
                         const Timing& timing, bool traces)
 {
-    std::string port = text(reply, {"success", "configurator", "publishers", "alert"});
-    if (port.empty())
-        port = "5011";
-    // Connected before any worker starts, so a bad port cannot strand one.
-    zmq::socket_t alerts(session.context, zmq::socket_type::sub);
-    alerts.set(zmq::sockopt::ipv6, 1);
-    alerts.set(zmq::sockopt::linger, 0);
-    alerts.connect("tcp://" + hostOf(connection) + ":" + port);
-    for (const std::string& topic : topics)
-        alerts.set(zmq::sockopt::subscribe, topic);
-    Supervisor supervisor(std::move(workers), timing, traces, true);
-    int result = supervisor.run(&alerts);
-    alerts.close();
+    // Workers are forked only from a process without threads: a lock that a
+    // thread of the 0MQ context held at the fork (of the allocator, say) would
+    // stay held in the worker for ever. So the session ends first, and the
+    // alert channel, with its own context, lives in a process of its own.
     session.close();
+    pid_t watcher = -1;
+    // Connected before any worker starts, so a bad port cannot strand one.
+    const int notices = startNoticeWatcher(connection, reply, topics, &watcher);
+    if (notices < 0)
+        return 3;
+    int result;
+    {
+        Supervisor supervisor(std::move(workers), timing, traces, true);
+        result = supervisor.run(notices);
+    }
+    close(notices);
+    kill(watcher, SIGTERM);
+    waitpid(watcher, nullptr, 0);
     return result;
 }
 

@@ -134,7 +134,9 @@ public:
 
     // 0 when it ends on a notice, on SIGINT or with no worker; without restart,
     // the last worker's exit code (1 when it died by a signal).
-    int run(zmq::socket_t* alerts);
+    // noticeFd: the read end of a notice watcher's pipe (see superviseWithAlerts),
+    // or -1 for none.
+    int run(int noticeFd);
     // SIGTERM to every running worker, then reaps them.
     void endAll();
 
