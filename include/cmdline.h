@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 // The message of getopt's '?' (with opterr 0) for optopt: "Option -a requires
 // an argument." for the address option, "Unknown option `-x'." for any other
@@ -34,4 +35,12 @@ inline bool portOption(int option, const char* text, int* port)
         return true;
     fprintf(stderr, "Error: -%c needs a port number, not \"%s\"\n", option, text);
     return false;
+}
+
+// The program's own name, as the service names its section: argv[0] without
+// its folder.
+inline const char* programName(const char* argv0)
+{
+    const char* slash = strrchr(argv0, '/');
+    return slash != nullptr ? slash + 1 : argv0;
 }

@@ -1,5 +1,6 @@
 // heave-smoother [-c <ip>:<portnr>] [-q] [-h]: resamples a five-field line stream
 // onto a 100 ms grid, filters its heave and publishes the delayed result.
+#include "cmdline.h"
 #include "service.h"
 
 #include <unistd.h>
@@ -26,8 +27,7 @@ int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     SmootherOptions o;
-    const char* slash = strrchr(argv[0], '/');
-    o.name = slash != nullptr ? slash + 1 : argv[0];
+    o.name = programName(argv[0]);
     opterr = 0;
     int c;
     while ((c = getopt(argc, argv, ":c:qh")) != -1) {

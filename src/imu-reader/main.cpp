@@ -1,4 +1,5 @@
 // imu-reader [-s] [-v level]: configures the IMU and publishes its lines.
+#include "cmdline.h"
 #include "reader.h"
 
 #include <unistd.h>
@@ -27,8 +28,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    const char* slash = strrchr(argv[0], '/');
-    o.progname = slash ? slash + 1 : argv[0];
+    o.progname = programName(argv[0]);
     // Tests shorten every wait of the IMU link by this factor.
     if (const char* scale = getenv("IMU_READER_WAIT_SCALE")) {
         double f = strtod(scale, nullptr);

@@ -28,8 +28,7 @@ int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     TiltOptions o;
-    const char* slash = strrchr(argv[0], '/');
-    o.name = slash != nullptr ? slash + 1 : argv[0];
+    o.name = programName(argv[0]);
     opterr = 0;
     int c;
     while ((c = getopt(argc, argv, "c:qt:")) != -1) {
