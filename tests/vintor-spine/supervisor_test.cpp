@@ -247,6 +247,8 @@ TEST_F(Supervisor, ForksStagesInTableOrderAndRestartsThoseThatEndOrCrash) {
     EXPECT_TRUE(program_->running());
 
     EXPECT_NE(out.find("Error child Telnet class returned"), std::string::npos);
+    // Still in the stage's buffer (no line end) when the stage returned.
+    EXPECT_NE(out.find("\nStarting Telnet Class"), std::string::npos);
     EXPECT_NE(out.find("mainError: signal 11:"), std::string::npos);
     EXPECT_NE(out.find("Stopped fft pid:"), std::string::npos);
     EXPECT_EQ(out.find("\npid:"), std::string::npos) << "no stage was told to end";
