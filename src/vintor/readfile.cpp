@@ -1,5 +1,6 @@
 #include "readfile.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,29 @@ void copyField(char* field, size_t size, const char* from, const char* to) {
     if (n > size - 1) n = size - 1;
     std::memset(field, 0, size);
     std::memcpy(field, from, n);
+}
+
+// strtol's reading of one piece, base 10, kept within the piece: blanks, a
+// sign, digits; an overflow saturates as strtol's does, and no digits give 0.
+// Cut to the 16 bits a sample holds. strtol itself cost most of a replayed
+// sweep.
+int16_t sampleValue(const char* p, const char* end) {
+    while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    const unsigned long limit = negative ? 0UL - static_cast<unsigned long>(LONG_MIN) : LONG_MAX;
+    unsigned long v = 0;
+    bool overflow = false;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        const unsigned digit = unsigned(*p - '0');
+        if (v > (limit - digit) / 10)
+            overflow = true;
+        else
+            v = v * 10 + digit;
+    }
+    if (overflow) v = negative ? static_cast<unsigned long>(LONG_MIN) : LONG_MAX;
+    else if (negative) v = 0UL - v;
+    return int16_t(uint16_t(v & 0xFFFFu));
 }
 
 }  // namespace
@@ -40,14 +64,7 @@ int extractData(const char* line, readfile_raw_data_t* data) {
     while (q < samplesEnd && n < REPLAY_MAX_SAMPLES) {
         const char* comma = static_cast<const char*>(std::memchr(q, ',', size_t(samplesEnd - q)));
         const char* pieceEnd = comma != nullptr ? comma : samplesEnd;
-        if (pieceEnd > q) {
-            // Blanks are skipped here, inside the piece, so that strtol never
-            // reads across the line end; a piece without digits converts to 0.
-            const char* digits = q;
-            while (digits < pieceEnd && (*digits == ' ' || *digits == '\t')) ++digits;
-            long v = digits < pieceEnd ? std::strtol(digits, nullptr, 10) : 0;
-            data->data[n++] = int16_t(uint16_t(static_cast<unsigned long>(v) & 0xFFFFu));
-        }
+        if (pieceEnd > q) data->data[n++] = sampleValue(q, pieceEnd);
         q = pieceEnd + 1;
     }
     return 0;

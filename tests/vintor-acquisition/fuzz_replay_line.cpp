@@ -1,6 +1,7 @@
 // A replay file, any bytes, read by the file replay front-end to its end: every
 // pair of lines is one measurement, whole exactly when both lines hold a sweep
-// (by an independent reading of the line format), and nothing is read twice.
+// (by an independent reading of the line format), nothing is read twice, and
+// every sample is what strtol reads in its piece.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,6 +31,27 @@ bool holdsSweep(const std::string& line) {
     return semicolons >= 3;
 }
 
+// Each sample as strtol reads its piece (a copy ending at the piece's end).
+void checkSamplesAgainstStrtol(const std::string& line) {
+    static readfile_raw_data_t parsed;
+    if (extractData(line, &parsed) != 0) return;
+    std::string text = line.substr(0, line.find('\0'));
+    size_t at = text.find("raw=") + 4;
+    text = text.substr(0, text.find_first_of("\r\n", at));
+    for (int k = 0; k < 3; ++k) at = text.find(';', at) + 1;
+    const std::string samples = text.substr(at, text.find(';', at) - at);
+    int n = 0;
+    for (size_t start = 0; start <= samples.size() && n < REPLAY_MAX_SAMPLES;) {
+        size_t end = samples.find(',', start);
+        if (end == std::string::npos) end = samples.size();
+        if (end > start) {
+            const long v = std::strtol(samples.substr(start, end - start).c_str(), nullptr, 10);
+            check(parsed.data[n++] == int16_t(uint16_t(static_cast<unsigned long>(v) & 0xFFFFu)));
+        }
+        start = end + 1;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -40,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         lines.push_back(text.substr(start, end - start));
+        checkSamplesAgainstStrtol(lines.back());
         start = end + 1;
     }
 

@@ -63,6 +63,9 @@ TEST(ExtractData, ParsesFieldsAndSamplesOfAReplayLine) {
         {"raw=a;1;2;,,8,,", 2, {8}},                                      // empty pieces skipped
         {"raw=a;1;2;9,x,10", 2, {9, 0, 10}},                              // no digits: 0
         {"raw=a;1;2;", 2, {}},
+        {"raw=a;1;2;+5,\v6, -0,-", 2, {5, 6, 0, 0}},  // strtol's signs and blanks
+        // Saturated as strtol saturates, then cut: LONG_MAX gives -1, LONG_MIN 0.
+        {"raw=a;1;2;99999999999999999999,-99999999999999999999,-9223372036854775808", 2, {-1, 0, 0}},
     };
     for (const auto& c : cases) {
         for (auto& d : e->data) d = 77;
