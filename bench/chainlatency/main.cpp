@@ -4,7 +4,8 @@
 // radar processes replay a recording at 10 sweep pairs per second each, with
 // the "heave" feed subscribed, and the CPU time of every process of the tree
 // per sweep pair is read from /proc: all its threads, and the children it
-// reaped (the housekeeping stage ends and is started again all the time).
+// reaped (the housekeeping stage ends and is started again all the time), and
+// the wake-ups (context switches of every thread) per pair.
 // Several vintor programs (an older build, say) take turns in one run.
 // It runs itself in a private namespace (tests/ns-run), so vintor has its fixed
 // ports, files and keys and everything it starts ends with it, however it ends.
@@ -13,6 +14,9 @@
 #include <fcntl.h>
 #include <json/json.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/sem.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +35,7 @@
 #include "defaults.h"
 #include "harness.h"
 #include "records.h"
+#include "semflag.h"
 #include "sharedmem.h"
 
 using namespace testsupport;
@@ -68,7 +73,28 @@ struct ProcCpu {
     bool ended = false;  // a zombie: its parent has yet to reap it
     double cpuNs = 0;
     double reapedNs = 0;
+    long switches = 0;  // context switches of all its threads now running
 };
+
+// Times any thread of the process gave up the CPU or was made to: each is a
+// wake-up, the cost that stage hand-overs pay per record.
+long contextSwitches(int pid) {
+    long n = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(tasks.c_str());
+    if (!d) return 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream status(tasks + "/" + e->d_name + "/status");
+        std::string key;
+        long value;
+        while (status >> key)
+            if ((key == "voluntary_ctxt_switches:" || key == "nonvoluntary_ctxt_switches:") && status >> value)
+                n += value;
+    }
+    closedir(d);
+    return n;
+}
 
 // Every process in the process group of the supervisor.
 std::map<int, ProcCpu> treeCpu(int pgid) {
@@ -104,6 +130,7 @@ std::map<int, ProcCpu> treeCpu(int pgid) {
         if (clock_getcpuclockid(pid, &clock) == 0 && clock_gettime(clock, &ts) == 0)
             p.cpuNs = ts.tv_sec * 1e9 + ts.tv_nsec;
         p.reapedNs = static_cast<double>(cutime + cstime) * tickNs;
+        if (!p.ended) p.switches = contextSwitches(pid);
         out[pid] = p;
     }
     closedir(d);
@@ -173,7 +200,8 @@ double percentile(std::vector<double> v, double p) {
                  "       bench_chainlatency --load [seconds] [--vintor PATH]...\n"
                  "           CPU of the whole tree per sweep pair, per process, with 1 and then 3 radars\n"
                  "           replaying 10 pairs a second each for [seconds] (60); with several --vintor\n"
-                 "           programs, each runs in turn and the last is compared with the first\n");
+                 "           programs, each runs in turn and the last is compared with the first; then\n"
+                 "           the wake-ups per pair and the CPU of one hand-over between two processes\n");
     std::exit(status);
 }
 
@@ -235,6 +263,7 @@ bool startTree(Tree& t, const TempDir& dir, const std::string& program, int rada
         *rings[k] = k < radars ? mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar" + std::to_string(k), milliseconds(0))
                                : nullptr;
     if (!sharedmem || !sharedmemRadar0) {
+        t.vintor->drain(std::chrono::milliseconds(500));
         std::fprintf(stderr, "%s did not create its shared memory:\n%s\n", program.c_str(), t.vintor->output().c_str());
         return false;
     }
@@ -299,7 +328,17 @@ struct LoadResult {
     int pairs = 0;
     double seconds = 0;
     std::map<std::string, double> cpuNs;
+    long switches = 0;  // of the processes that ran from the first look to the last
 };
+
+long switchesBetween(const std::map<int, ProcCpu>& before, const std::map<int, ProcCpu>& after) {
+    long n = 0;
+    for (const auto& [pid, p] : after) {
+        const auto b = before.find(pid);
+        if (b != before.end() && !p.ended && !b->second.ended) n += p.switches - b->second.switches;
+    }
+    return n;
+}
 
 bool loadRun(const TempDir& dir, const std::string& program, int radars, int seconds, const std::string& recording,
              LoadResult* r) {
@@ -322,6 +361,7 @@ bool loadRun(const TempDir& dir, const std::string& program, int radars, int sec
     r->pairs = sharedmem->status.fft - fftBefore;
     r->seconds = std::chrono::duration<double>(Clock::now() - start).count();
     r->cpuNs = cpuBetween(before, after);
+    r->switches = switchesBetween(before, after);
     if (r->pairs <= 0) {
         std::fprintf(stderr, "no sweep pairs in %d s:\n%s\n", seconds, t.vintor->output().c_str());
         return false;
@@ -354,9 +394,45 @@ void printLoad(int radars, const std::vector<std::string>& programs, const std::
     }
     std::printf("%-28s", "whole tree");
     for (double us : total) std::printf(" %9.1f", us);
+    std::printf("\n%-28s", "wake-ups per pair");
+    for (const LoadResult& r : results) std::printf(" %9.1f", static_cast<double>(r.switches) / r.pairs);
     std::printf("\n");
     if (total.size() > 1 && total.front() > 0)
         std::printf("whole tree [%zu] / [1]: %.2f\n", total.size(), total.back() / total.front());
+}
+
+// CPU of one hand-over between two processes through a semaphore, as the
+// stages hand records on (a post, a wake-up, a wait): the unit that the tree's
+// cost per pair is mostly made of on this machine.
+double handOverUs() {
+    const int there = semget(IPC_PRIVATE, 1, 0600), back = semget(IPC_PRIVATE, 1, 0600);
+    const int rounds = 20000;
+    const pid_t child = fork();
+    if (child == 0) {
+        for (int k = 0; k < rounds; ++k) {
+            waitSemaphore(there);
+            setSemaphore(back, 1);
+        }
+        _exit(0);
+    }
+    rusage childrenBefore, childrenAfter;
+    getrusage(RUSAGE_CHILDREN, &childrenBefore);
+    timespec t0, t1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+    for (int k = 0; k < rounds; ++k) {
+        setSemaphore(there, 1);
+        waitSemaphore(back);
+    }
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+    waitpid(child, nullptr, 0);
+    getrusage(RUSAGE_CHILDREN, &childrenAfter);
+    semctl(there, 0, IPC_RMID);
+    semctl(back, 0, IPC_RMID);
+    auto us = [](const timeval& t) { return t.tv_sec * 1e6 + t.tv_usec; };
+    const double childUs = us(childrenAfter.ru_utime) + us(childrenAfter.ru_stime) - us(childrenBefore.ru_utime) -
+                           us(childrenBefore.ru_stime);
+    const double parentUs = (t1.tv_sec - t0.tv_sec) * 1e6 + (t1.tv_nsec - t0.tv_nsec) / 1e3;
+    return (childUs + parentUs) / (2.0 * rounds);
 }
 
 int load(const TempDir& dir, int seconds, std::vector<std::string> programs) {
@@ -376,9 +452,11 @@ int load(const TempDir& dir, int seconds, std::vector<std::string> programs) {
                 if (!loadRun(dir, programs[k], radars, (seconds + 1) / 2, recording, &r)) return 1;
                 results[k].pairs += r.pairs;
                 results[k].seconds += r.seconds;
+                results[k].switches += r.switches;
                 for (const auto& [name, ns] : r.cpuNs) results[k].cpuNs[name] += ns;
             }
         printLoad(radars, programs, results);
+        std::printf("one hand-over between two processes: %.1f us\n", handOverUs());
         std::fflush(stdout);
     }
     return 0;
