@@ -35,3 +35,6 @@ add_chain_unit_test(vintor_spine_test SOURCES ${_tests}/vintor-spine/records_tes
 # figures of 0, and shows its own name for the processes it runs.
 add_chain_unit_test(util_test FILTER "-Process.*" SOURCES ${_tests}/util/misc_test.cpp ${_tests}/util/timer_test.cpp
   ${_tests}/util/pid_test.cpp ${_tests}/util/trim_handler_test.cpp)
+# The replay line reader alone: where strtol saturates depends on the width of long.
+add_chain_unit_test(replay_test FILTER "ExtractData.*" SOURCES ${_tests}/vintor-acquisition/replay_test.cpp)
+target_compile_definitions(replay_test PRIVATE REPLAY_PEER_BIN="" REPLAY_GEN_BIN="")

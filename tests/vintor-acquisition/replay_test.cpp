@@ -76,6 +76,17 @@ TEST(ExtractData, ParsesFieldsAndSamplesOfAReplayLine) {
     }
 }
 
+// Around the limits of a 32-bit and a 64-bit long, where strtol saturates.
+TEST(ExtractData, ReadsEachSampleAsStrtolReadsIt) {
+    auto e = std::make_unique<readfile_raw_data_t>();
+    for (const char* piece : {"2147483647", "2147483648", "4294967297", "-2147483649", "9223372036854775807",
+                              "9223372036854775808", "-9223372036854775809", " \f+12", "--3", "12abc"}) {
+        ASSERT_EQ(extractData(std::string("raw=a;1;2;") + piece, e.get()), 0);
+        const long v = std::strtol(piece, nullptr, 10);
+        EXPECT_EQ(e->data[0], int16_t(uint16_t(static_cast<unsigned long>(v) & 0xFFFFu))) << piece;
+    }
+}
+
 TEST(ExtractData, CutsOversizedFieldsAndRejectsShortLines) {
     auto e = std::make_unique<readfile_raw_data_t>();
     std::string name(60, 'n'), time(30, '1');
