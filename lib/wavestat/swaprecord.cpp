@@ -90,18 +90,16 @@ bool AppendField(ResultWriter& out, const Records& r, int code)
     return true;
 }
 
-// Codes 6 and 7: maxWaves slots of wave heights or periods, zero-padded.
+// Codes 6 and 7: maxWaves slots of wave heights or periods, zero-padded;
+// none at all without a wave count, which is where the data processor reads
+// the codes after them.
 void AppendWaves(ResultWriter& out, const SWAPtag_HLEV1& hlev1, int code, int maxWaves)
 {
     const float count = hlev1.p2002;
     const float* list = code == 6 ? hlev1.s2000 : hlev1.s2001;
     const int capacity = static_cast<int>(sizeof hlev1.s2000 / sizeof(float));
-    if (count == MISSING_VALUE) {
-        // Without a wave count the slots still belong to the code, so later
-        // codes keep their places.
-        out.Fill(MISSING_VALUE, maxWaves);
+    if (count == MISSING_VALUE)
         return;
-    }
     if (count > static_cast<float>(maxWaves)) {
         out.Fill(0.0f, maxWaves);
         return;

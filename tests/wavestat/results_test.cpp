@@ -105,7 +105,7 @@ TEST(StoreResult, EachCodeAppendsItsField)
     }
 }
 
-TEST(StoreResult, WaveListsKeepMaxWavesSlotsWhateverTheCount)
+TEST(StoreResult, WaveListsTakeMaxWavesSlotsOrNoneWithoutACount)
 {
     Records r;
     const struct {
@@ -115,17 +115,16 @@ TEST(StoreResult, WaveListsKeepMaxWavesSlotsWhateverTheCount)
         {3.0f, {3, 2000, 2000.001f, 2000.002f, 0, 0}},
         {7.0f, {7, 0, 0, 0, 0, 0}},
         {5.0f, {5, 2000, 2000.001f, 2000.002f, 2000.003f, 2000.004f}},
-        {M, {M, M, M, M, M, M}},
+        {M, {M}},
     };
     for (const auto& c : cases) {
         r.h1.p2002 = c.count;
         EXPECT_EQ(r.Store({8, 6}, 5, false), c.expect) << c.count;
     }
-    // A later code keeps its slot without a wave count.
+    // Without a wave count the next code follows the count at once.
     r.h1.p2002 = M;
-    const std::vector<float> v = r.Store({7, 150}, 4, false);
-    ASSERT_EQ(v.size(), 5u);
-    EXPECT_EQ(v[4], 499.5f);
+    EXPECT_EQ(r.Store({8, 6, 102}, 5, false), (std::vector<float>{M, 1003}));
+    EXPECT_EQ(r.Store({7, 150}, 4, false), std::vector<float>{499.5f});
     EXPECT_EQ(r.Store({6}, -3, false).size(), 0u);
 }
 
