@@ -124,7 +124,7 @@ TEST_F(WaveNatives, RefusedRecordsLeaveTheResultUntouched)
     } cases[] = {
         {10, 9, false, "SWAP ERROR: arrays are not the same size: 10, 9 \n"},
         {0, 0, false, "SWAP ERROR: not enough elements: 0\n"},
-        {10, 0, true, "SWAP ERROR: arrays are not the same size: 10, -1 \n"},
+        {10, 0, true, "SWAP ERROR: array missing: heights\n"},
     };
     for (const auto& c : cases) {
         const std::string before = output();
@@ -143,6 +143,12 @@ TEST_F(WaveNatives, RefusedRecordsLeaveTheResultUntouched)
                       Ints({8}), r),
               0);
     EXPECT_EQ(output().substr(before.size()), "SWAP ERROR: not enough elements: 1\n");
+    EXPECT_EQ(Values(r), std::vector<float>(4, -7.0f));
+    const std::string beforeNull = output();
+    EXPECT_EQ(callInt(directional, "swapGetHDLevelFromSamples", kDirectional, Ints({0, 1}), Floats({1, 2}), nullptr,
+                      Floats({1, 2}), 0.0f, 5, Ints({8}), r),
+              0);
+    EXPECT_EQ(output().substr(beforeNull.size()), "SWAP ERROR: array missing: x\n");
     EXPECT_EQ(Values(r), std::vector<float>(4, -7.0f));
 }
 

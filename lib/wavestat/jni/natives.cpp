@@ -32,19 +32,41 @@ public:
     Elements& operator=(const Elements&) = delete;
 
     bool ok() const { return elements != nullptr; }
-    // -1 for a null array.
     jsize size() const { return length; }
     Element* data() const { return elements; }
 
 private:
     JNIEnv* env;
     Array array;
-    jsize length = -1;
+    jsize length = 0;
     Element* elements = nullptr;
 };
 
 using Ints = Elements<jintArray, jint, &JNIEnv::GetIntArrayElements, &JNIEnv::ReleaseIntArrayElements>;
 using Floats = Elements<jfloatArray, jfloat, &JNIEnv::GetFloatArrayElements, &JNIEnv::ReleaseFloatArrayElements>;
+
+struct Argument {
+    const char* name;
+    bool ok;
+    bool null;
+};
+
+// True when every array was had.  A null one is named; one whose elements the
+// JVM could not give leaves its exception for the caller.
+template <size_t N>
+bool AllHad(const Argument (&arguments)[N])
+{
+    for (const Argument& a : arguments) {
+        if (a.ok)
+            continue;
+        if (a.null) {
+            std::printf("SWAP ERROR: array missing: %s\n", a.name);
+            std::fflush(stdout);
+        }
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -55,7 +77,10 @@ JNIEXPORT jint JNICALL Java_kestrom_brim_dataprocessor_swap_SWAPDataProcessor_sw
     const Floats h(env, heights);
     const Ints p(env, params);
     const Floats r(env, result);
-    if (!t.ok() || !h.ok() || !p.ok() || !r.ok() || t.size() != h.size()) {
+    if (!AllHad({{"times", t.ok(), !times}, {"heights", h.ok(), !heights}, {"params", p.ok(), !params},
+                 {"result", r.ok(), !result}}))
+        return 0;
+    if (t.size() != h.size()) {
         std::printf("SWAP ERROR: arrays are not the same size: %i, %i \n", t.size(), h.size());
         std::fflush(stdout);
         return 0;
@@ -73,9 +98,11 @@ JNIEXPORT jint JNICALL Java_kestrom_brim_dataprocessor_swap_SWAPDirDataProcessor
     const Floats ys(env, y);
     const Ints p(env, params);
     const Floats r(env, result);
+    if (!AllHad({{"times", t.ok(), !times}, {"heave", h.ok(), !heave}, {"x", xs.ok(), !x}, {"y", ys.ok(), !y},
+                 {"params", p.ok(), !params}, {"result", r.ok(), !result}}))
+        return 0;
     const jsize n = t.size();
-    if (!t.ok() || !h.ok() || !xs.ok() || !ys.ok() || !p.ok() || !r.ok() || h.size() != n || xs.size() != n ||
-        ys.size() != n) {
+    if (h.size() != n || xs.size() != n || ys.size() != n) {
         std::printf("SWAP ERROR: arrays are not the same size: %i, %i, %i, %i \n", n, h.size(), xs.size(),
                     ys.size());
         std::fflush(stdout);
