@@ -55,7 +55,9 @@ public:
     // One received line (NUL-terminated, at most FILTER_LINE_MAX bytes).
     void processLine(const char* line);
 
-    static int ringLagFor(int taps) { return 10 * ((taps - 1) / 20); }
+    // A symmetric filter's delay; for an even tap count it is half a grid point
+    // more, so each value goes out 50 ms after its own time, never before it.
+    static int ringLagFor(int taps) { return (taps - 1) / 2; }
 
 private:
     void emitGridPoint(int64_t g, double c);

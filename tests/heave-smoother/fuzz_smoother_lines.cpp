@@ -1,5 +1,7 @@
 // Any line stream through the smoother: no crash, every published line is one
-// grid time and four values, and the grid times one line produces rise by 100.
+// grid time and four values, and the grid times one line produces rise by 100
+// (after the first: with the filter's one-point lag that one belongs to the
+// line before).
 #include "smoother.h"
 
 #include <unistd.h>
@@ -14,7 +16,7 @@ namespace {
 
 struct Check : LineSink {
     long long last = 0;
-    bool first = true;
+    int seen = 0;  // lines published for the current input line
     void publish(const char* line, size_t length) override
     {
         if (length == 0 || length >= 1400 || strlen(line) != length)
@@ -26,10 +28,10 @@ struct Check : LineSink {
         if (sscanf(line, "%lld,", &g) != 1 || fields != 4)
             abort();
         // A slot of time 0 reads as empty and is never published.
-        if (!first && g != last + 100 && !(last == -100 && g == 100))
+        if (seen >= 2 && g != last + 100 && !(last == -100 && g == 100))
             abort();
         last = g;
-        first = false;
+        seen++;
     }
 };
 
@@ -68,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (end == std::string::npos)
             end = input.size();
         std::string line = input.substr(start, std::min(end - start, FILTER_LINE_MAX));
-        sink.first = true;
+        sink.seen = 0;
         smoother.processLine(line.c_str());
         start = end + 1;
     }

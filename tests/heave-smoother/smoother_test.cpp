@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -42,8 +44,8 @@ struct Bench {
     }
 };
 
-const char* const PASS = "1\n0\n0\n";   // output = input, ringLag 0, gap limit 300
-const char* const DELAY = "0\n1\n0\n";  // output = input one grid point back
+const char* const PASS = "1\n0\n";      // output = input, ringLag 0, gap limit 200
+const char* const DELAY = "0\n1\n";     // output = input one grid point back, ringLag 0, gap limit 200
 
 TEST(FilterLine, FieldsKeepTheirPlaces)
 {
@@ -74,10 +76,10 @@ TEST(FilterLine, FieldsKeepTheirPlaces)
 TEST(Smoother, ResamplesLinearlyOntoTheGrid)
 {
     Bench b(PASS);
-    EXPECT_EQ(b.feed({"1000,0,0,0,0"}), std::vector<std::string>{}) << "a first line alone gives no grid point";
+    EXPECT_EQ(b.feed({"1050,0,0,0,0"}), std::vector<std::string>{}) << "a first line alone gives no grid point";
     EXPECT_EQ(b.feed({"1250,10,2,-4,100"}),
-              (std::vector<std::string>{"1100,4.000000,0.800000,-1.600000,40.000000",
-                                        "1200,8.000000,1.600000,-3.200000,80.000000"}));
+              (std::vector<std::string>{"1100,2.500000,0.500000,-1.000000,25.000000",
+                                        "1200,7.500000,1.500000,-3.000000,75.000000"}));
 }
 
 TEST(Smoother, OneOutputPerGridTimeIncludingInputTimesOnTheGrid)
@@ -114,17 +116,46 @@ TEST(Smoother, PublishesRingLagGridPointsLateWithTheValuesOfThatTime)
     }
 }
 
+TEST(Smoother, AnImpulseThroughASymmetricFilterComesOutAtItsOwnTime)
+{
+    // Triangular filters, every tap set, peak in the middle; a unit heave at
+    // 20000 alone in a flat record.  Its filtered peak must carry 20000 (with
+    // an even count the two middle taps tie: the first of the pair).
+    for (int taps : {51, 101, 50}) {
+        std::string triangle;
+        for (int i = 0; i < taps; i++)
+            triangle += std::to_string(1 + std::min(i, taps - 1 - i)) + "\n";
+        Bench b(triangle);
+        std::vector<std::string> in;
+        for (int t = 10000; t <= 40000; t += 100)
+            in.push_back(std::to_string(t) + (t == 20000 ? ",1" : ",0") + ",0,0,0");
+        double best = 0.0;
+        long long bestTime = 0;
+        for (const std::string& line : b.feed(in)) {
+            long long t;
+            double h;
+            ASSERT_EQ(sscanf(line.c_str(), "%lld,%lf", &t, &h), 2) << line;
+            if (h > best) {
+                best = h;
+                bestTime = t;
+            }
+        }
+        EXPECT_EQ(bestTime, 20000) << taps << " taps";
+        EXPECT_EQ(best, 1.0 + (taps - 1) / 2) << taps << " taps";
+    }
+}
+
 TEST(Smoother, AGapLongerThanTheFilterStartsItAfresh)
 {
     Bench b(DELAY);
     b.feed({"1000,5,0,0,0", "1100,5,0,0,0", "1200,5,0,0,0"});
-    // Exactly taps x 100: resampled normally into three points.
-    EXPECT_EQ(b.feed({"1500,5,0,0,0"}).size(), 3u);
+    // Exactly taps x 100: resampled normally into two points.
+    EXPECT_EQ(b.feed({"1400,5,0,0,0"}).size(), 2u);
     // One more: no points for the jump, and the delay line starts from zeros.
-    EXPECT_EQ(b.feed({"1801,5,0,0,0"}), std::vector<std::string>{});
-    EXPECT_EQ(b.feed({"1900,5,0,0,0", "2000,5,0,0,0"}),
-              (std::vector<std::string>{"1900,0.000000,0.000000,0.000000,0.000000",
-                                        "2000,5.000000,0.000000,0.000000,0.000000"}));
+    EXPECT_EQ(b.feed({"1601,5,0,0,0"}), std::vector<std::string>{});
+    EXPECT_EQ(b.feed({"1700,5,0,0,0", "1800,5,0,0,0"}),
+              (std::vector<std::string>{"1700,0.000000,0.000000,0.000000,0.000000",
+                                        "1800,5.000000,0.000000,0.000000,0.000000"}));
 }
 
 TEST(Smoother, NanHeaveFeedsThePreviousValueAndIsMarked)
