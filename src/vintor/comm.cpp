@@ -284,6 +284,8 @@ int CommClass::getVersion() {
     const int capacity = sharedmem != nullptr ? int(sizeof sharedmem->status.radarVersion) : REPLY_CAPACITY;
     int length = 0;
     const int result = receiveData(text, capacity, &length, 0);
+    // The checksum and whatever followed in the same read are no part of the text.
+    if (length >= 0 && length < lastStored_) text[length] = 0;
     printf("\nRadar Version: %s (len=%d)", text, length);
     return result;
 }

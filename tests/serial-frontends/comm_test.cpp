@@ -3,16 +3,41 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cjson/cJSON.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "serialtest.h"
+#include "telnet.h"
 
 using namespace serialtest;
 
 namespace {
 
 std::vector<uint8_t> bytes(const char* hex) { return hexBytes(hex); }
+
+// Well-formed UTF-8: no stray continuation, no overlong form, no surrogate,
+// nothing above U+10FFFF.
+bool validUtf8(const std::string& s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned c = p[i];
+        size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (len == 0 || i + len > n) return false;
+        unsigned cp = len == 1 ? c : c & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (p[i + k] & 0x3F);
+        }
+        const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
 
 TEST(ReplyParser, TakesRepliesApartByteByByte) {
     struct Case {
@@ -136,11 +161,7 @@ TEST(Link, SetUpCommandsOnTheWire) {
     CommClass& comm = *link.comm;
     EXPECT_EQ(comm.reset(1000000.0), 0);
     EXPECT_EQ(comm.getVersion(), 0);
-    // The reply's checksum byte stays behind the text.
-    const std::string text = "serial-radar-sim 1.0";
-    unsigned sum = 0x01 + 0x05 + 0xFA + 0x01 + 0x00 + unsigned(text.size());
-    for (char ch : text) sum += uint8_t(ch);
-    EXPECT_EQ(std::string(block.status().radarVersion), text + char(sum & 0xFF));
+    EXPECT_EQ(std::string(block.status().radarVersion), "serial-radar-sim 1.0");
     EXPECT_EQ(block.status().radarConnection, 2);
     EXPECT_EQ(comm.getStatus(100000.0), 0);
     EXPECT_EQ(comm.startMeasurement(), 0);
@@ -201,10 +222,38 @@ TEST(Link, ALongVersionReplyStaysInItsField) {
     RadarLink link;
     ASSERT_TRUE(link.control("trail 4000"));
     EXPECT_EQ(link.comm->getVersion(), 0);
-    EXPECT_LE(std::strlen(block.status().radarVersion), 99u);
-    EXPECT_EQ(std::strncmp(block.status().radarVersion, "serial-radar-sim 1.0", 20), 0);
+    EXPECT_EQ(std::string(block.status().radarVersion), "serial-radar-sim 1.0");
     // The field is the status block's last; the log ring follows it untouched.
     EXPECT_EQ(sharedmem->log[0][0], 0);
+}
+
+TEST(Link, TheVersionTextEndsWithThePayloadAndShowsAsUtf8Json) {
+    const struct {
+        std::string sent;
+        const char* shown;  // the radarVersion member of the telnet status
+    } cases[] = {
+        {"V2.1", "V2.1"},
+        {"", ""},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},
+        {std::string("V\xff\x80\xc3(\x01\x7f") + "\xe2\x82", "V\xc3\xbf\xc2\x80\xc3\x83(\x01\x7f\xc3\xa2\xc2\x82"},
+        {std::string("cut\0rest", 8), "cut"},
+    };
+    for (const auto& c : cases) {
+        StatusBlock block;
+        RadarSimOptions o;
+        o.version = c.sent;
+        RadarLink link(o);
+        ASSERT_TRUE(link.opened);
+        EXPECT_EQ(link.comm->getVersion(), 0);
+        const std::string json = statusJson(block.status(), "2024-05-01 12:34", 0, {});
+        EXPECT_TRUE(validUtf8(json)) << json;
+        cJSON* root = cJSON_Parse(json.c_str());
+        ASSERT_NE(root, nullptr) << json;
+        const cJSON* v = cJSON_GetObjectItemCaseSensitive(root, "radarVersion");
+        ASSERT_TRUE(cJSON_IsString(v)) << json;
+        EXPECT_EQ(std::string(v->valuestring), c.shown) << json;
+        cJSON_Delete(root);
+    }
 }
 
 TEST(Link, HalfDuplexEcho) {
