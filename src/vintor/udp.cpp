@@ -49,6 +49,25 @@ sharedmemRadar_st* radarBlock(int radar) {
     return radar >= 0 && radar < 3 ? blocks[radar] : nullptr;
 }
 
+// The spelling under which `section` holds `key`, the datagram's key being
+// lower-cased: the key as it is, else the first stored one that differs from
+// it only in case, else the key as it is (a new key).
+std::string storedKey(const ConfigFile& cf, const std::string& section, const std::string& key) {
+    const std::string prefix = section + "/";
+    if (cf.content_.count(prefix + key) != 0) return key;
+    for (auto it = cf.content_.lower_bound(prefix);
+         it != cf.content_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        const std::string& k = it->first;
+        if (k.size() != prefix.size() + key.size()) continue;
+        size_t i = 0;
+        while (i < key.size() && tolower(static_cast<unsigned char>(k[prefix.size() + i])) ==
+                                     static_cast<unsigned char>(key[i]))
+            ++i;
+        if (i == key.size()) return k.substr(prefix.size());
+    }
+    return key;
+}
+
 sockaddr_in ipv4(const std::string& ipnumber, int portnumber) {
     sockaddr_in a;
     memset(&a, 0, sizeof a);
@@ -107,7 +126,7 @@ UdpCommand handleDatagram(const char* text, size_t length, ConfigFile* cf, const
         } else {
             std::string section = S.substr(0, b), key = S.substr(b + 1, e - b - 1), value = S.substr(e + 1);
             if (debug != 0) printf("\ncf->setValue(%s,%s,%s)", section.c_str(), key.c_str(), value.c_str());
-            cf->setValue(section, key, value);
+            cf->setValue(section, storedKey(*cf, section, key), value);
             c.reply = "set";
         }
         handled = true;
@@ -124,7 +143,7 @@ UdpCommand handleDatagram(const char* text, size_t length, ConfigFile* cf, const
             std::string section = argument.substr(0, b), key = argument.substr(b + 1);
             if (cf->SectionExists(section)) {
                 std::string value;
-                cf->Value(section, key, &value);
+                cf->Value(section, storedKey(*cf, section, key), &value);
                 c.reply = key + "=" + value;
             } else {
                 c.reply = "Error unknown parameter: " + section + " " + key;

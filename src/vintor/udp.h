@@ -32,7 +32,8 @@ struct UdpCommand {
 };
 
 // Lower-cases the text (up to its first NUL, at most `length` bytes) and reads
-// the command in it; "set" changes `cf`, "get" reads it. Any input is safe.
+// the command in it; "set" changes `cf`, "get" reads it, each under the key's
+// stored spelling whatever its case. Any input is safe.
 UdpCommand handleDatagram(const char* text, size_t length, ConfigFile* cf, const std::string& senderAddr,
                           int senderPort, int debug = 0);
 

@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ConfigFile cf(0, 0);
     cf.setValue("radar0", "threshold", std::string("12"));
     cf.setValue("vintor", "portnumber", std::string("3001"));
+    cf.setValue("radar0", "radarType", std::string("F"));
     UdpCommand c = handleDatagram(buffer.data(), size, &cf, "192.168.10.20", 65535);
 
     check(c.task.size() <= 250 && c.subscription.size() <= 250);
@@ -35,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(c.reply.empty() || c.task.empty());
     check(c.subscription.empty() || (c.reply.empty() && c.task.empty()));
     check(!c.writeConfig || c.reply == "Config written");
+    // A key with capitals keeps its one spelling whatever case a "set" used.
+    check(cf.content_.count("radar0/radartype") == 0);
     for (char ch : c.task) check(ch < 'A' || ch > 'Z');
     return 0;
 }
