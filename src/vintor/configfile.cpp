@@ -175,8 +175,10 @@ int ConfigFile::takeSections(const std::string& reply) {
 
 int ConfigFile::writeConfig() {
     ServiceLink link(confport);
-    link.exchange("{ \"write\": \"\" }");
-    return 0;
+    Json::Value root;
+    if (parseReply(link.exchange("{ \"write\": \"\" }"), &root) && root.isObject() && root.isMember("success"))
+        return 0;
+    return 1;
 }
 
 int ConfigFile::sendMessage(std::string message) {

@@ -22,6 +22,7 @@ public:
     // Stores the sections of a reply to the sections request (readConfig's
     // second one) into the emptied maps; 0, or 3 as readConfig.
     int takeSections(const std::string& reply);
+    // 0 when the service answered the "write" with "success", else 1.
     int writeConfig();
     int sendMessage(std::string message);
 

@@ -286,9 +286,12 @@ void UDP::serve(const char* text, size_t length, const sockaddr_in& sender) {
     UdpCommand c = handleDatagram(text, length, cf, address, port, debug);
 
     if (c.writeConfig) {
-        cf->writeConfig();
-        // The telnet service re-reads the configuration at its next connection.
-        setSemaphore(reloadSem_, 1);
+        if (cf->writeConfig() == 0) {
+            // The telnet service re-reads the configuration at its next connection.
+            setSemaphore(reloadSem_, 1);
+        } else {
+            c.reply = "Config not written";
+        }
     }
     if (c.triggerRadar >= 0) toggleTrigger(radarBlock(c.triggerRadar), c.triggerRadar, c.triggerTime, debug);
     if (!c.subscription.empty())

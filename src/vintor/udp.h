@@ -26,7 +26,7 @@ struct UdpCommand {
     std::string reply;         // text behind the prefix; empty: no reply
     std::string task;          // for ring "tasks"; empty: none
     std::string subscription;  // for ring "subscriptiontasks"; empty: none
-    bool writeConfig = false;  // save the configuration at the service
+    bool writeConfig = false;  // save the configuration at the service; reply as saved
     int triggerRadar = -1;     // 0..2: toggle that radar's start trigger
     std::string triggerTime;   // the time text handed over with the trigger
 };

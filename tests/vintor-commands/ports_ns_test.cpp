@@ -3,6 +3,7 @@
 // service stand-in. The test plays the radar and the stages: it fills the
 // rings and the status block and stores radar0's trigger semaphore.
 #include <sys/sem.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -172,6 +173,26 @@ TEST_F(Ports, DatagramsAreAnsweredQueuedOrFiledAndNoneEndsTheListener) {
     peer_.send("KillAll", kUdpPort);
     ASSERT_TRUE(vintor_->wait(milliseconds(10000)));
     EXPECT_EQ(vintor_->exitCode(), 0);
+}
+
+TEST_F(Ports, WriteconfigSaysConfigWrittenOnlyWhenTheServiceSavedIt) {
+    const int reload = semget(KEYRELOADCONFIGSUBSCRIPTIONS, 1, 0);
+    ASSERT_GE(reload, 0);
+    setSemaphore(reload, 0);
+    // The stand-in writes beside its file first: a directory there, which its
+    // clean-up cannot remove, makes it answer with an error.
+    const std::string blocker = dir_.file("config.json.tmp");
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    writeFile(blocker + "/keep", "");
+    EXPECT_EQ(exchange("writeconfig"), "Config not written");
+    EXPECT_EQ(exchange("id=w;WriteConfig"), "id=w;Config not written");
+    EXPECT_EQ(getSemaphoreValue(reload), 0) << "nothing to re-read";
+    ASSERT_EQ(unlink((blocker + "/keep").c_str()), 0);
+    ASSERT_EQ(rmdir(blocker.c_str()), 0);
+    EXPECT_EQ(exchange("writeconfig"), "Config written");
+    EXPECT_EQ(getSemaphoreValue(reload), 1);
+    std::vector<std::string> requests = readRequestLog(dir_.file("requests.log"));
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "{ \"write\": \"\" }"), 3);
 }
 
 TEST_F(Ports, StartTriggerOfARunningRadarRaisesCancelsAndRaisesAgain) {

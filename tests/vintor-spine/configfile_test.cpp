@@ -50,6 +50,27 @@ std::string stringEntry(const ConfigFile& cf, const std::string& key) {
 
 }  // namespace
 
+TEST(ConfigFile, WriteConfigSucceedsOnlyOnAReplyWithSuccess) {
+    const struct {
+        const char* reply;  // the stand-in's test switch
+        bool configFile;
+        int result;
+    } rows[] = {
+        {"", true, 0},
+        {"nosuccess", true, 1},
+        {"nonjson", true, 1},
+        {"", false, 1},  // the stand-in's error answer: nothing to write to
+    };
+    for (const auto& r : rows) {
+        Service svc(kMapping, r.reply);
+        if (!r.configFile) svc.options.config.clear();
+        svc.start();
+        ASSERT_TRUE(svc.process);
+        ConfigFile cf(svc.options.repPort, svc.options.pubPort);
+        EXPECT_EQ(cf.writeConfig(), r.result) << r.reply << " " << r.configFile;
+    }
+}
+
 TEST(ConfigFile, SendsTheExactRequestTextsAndFlattensTheReply) {
     Service svc(kMapping, "", "radar2");
     svc.start();
