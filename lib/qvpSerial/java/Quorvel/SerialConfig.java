@@ -3,7 +3,9 @@ package Quorvel;
 /**
  * The settings of one port as the natives read them: through these nine
  * getters, and setPortNum after an open by name. The data processor ships a
- * class of this name; this one keeps the values in plain fields.
+ * class of this name; this one keeps the values in plain fields. After either
+ * open getPort gives the port's slot index + 1, which every later native
+ * called with this object takes.
  */
 public class SerialConfig {
     public int port;                       // 1 .. 128, slot index + 1
@@ -14,7 +16,6 @@ public class SerialConfig {
     public int dataBits = 3;               // index: 8 bits
     public int stopBits;                   // index: 1 stop bit
     public int handshake;
-    public int portNum;                    // last value given to setPortNum
 
     public int getPort() { return port; }
     public byte[] getPortName() { return portName; }
@@ -24,5 +25,5 @@ public class SerialConfig {
     public int getDataBits() { return dataBits; }
     public int getStopBits() { return stopBits; }
     public int getHandshake() { return handshake; }
-    public void setPortNum(int portNum) { this.portNum = portNum; }
+    public void setPortNum(int portNum) { this.port = portNum; }
 }
