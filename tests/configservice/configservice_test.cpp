@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 using namespace testsupport;
 using std::chrono::milliseconds;
@@ -315,6 +316,39 @@ TEST(ServiceStart, ToolsExplainTheirArguments)
     help.drain(milliseconds(100));
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_EQ(help.output().rfind("Use: ", 0), 0u) << help.output();
+}
+
+TEST(RequestTool, RefusesUnknownOptionsAndNumbersThatAreNoneWithItsUsage)
+{
+    // No service on the endpoint: a command line taken as a request would
+    // wait its time-out and end with 2.
+    const std::vector<std::vector<std::string>> lines = {
+        {"-Z"},
+        {"-Z", "{}"},
+        {"{}", "-x"},
+        {"-t", "abc", "{}"},
+        {"-t", "10ms", "{}"},
+        {"-t", "", "{}"},
+        {"-t", "-5", "{}"},
+        {"-t", "99999999999", "{}"},
+        {"{}", "-t"},
+        {"-e"},
+        {"{}", "{}"},
+    };
+    Process::Options merged;
+    merged.mergeStderr = true;
+    for (const auto& line : lines) {
+        std::vector<std::string> args = {"-e", "tcp://127.0.0.1:1"};
+        args.insert(args.end(), line.begin(), line.end());
+        std::string shown;
+        for (const auto& a : line)
+            shown += "'" + a + "' ";
+        Process tool(REQUEST_BIN, args, merged);
+        ASSERT_TRUE(tool.wait(milliseconds(20000))) << shown;
+        tool.drain(milliseconds(100));
+        EXPECT_EQ(tool.exitCode(), 1) << shown << tool.output();
+        EXPECT_NE(tool.output().find("Use: "), std::string::npos) << shown << tool.output();
+    }
 }
 
 TEST(ConfigRequest, RepliesTimeOutsAndEndpointsThatCannotBe)

@@ -1,10 +1,11 @@
 // Sends one request to the configuration service and prints the reply: for the
 // demo and for a person checking what the service serves.
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cmdline.h"
 #include "configrequest.h"
 
 namespace {
@@ -29,7 +30,13 @@ int main(int argc, char** argv)
         } else if (strcmp(argv[i], "-e") == 0 && i + 1 < argc) {
             endpoint = argv[++i];
         } else if (strcmp(argv[i], "-t") == 0 && i + 1 < argc) {
-            timeoutMs = strtol(argv[++i], nullptr, 10);
+            if (!numberOption('t', argv[++i], 0, INT_MAX, &timeoutMs))
+                return usage(argv[0], stderr, 1);
+        } else if (argv[i][0] == '-') {
+            // No request starts with '-': an option this tool does not know,
+            // or one without its value.
+            fprintf(stderr, "Unknown option or missing value: %s\n", argv[i]);
+            return usage(argv[0], stderr, 1);
         } else if (!haveText) {
             text = argv[i];
             haveText = true;
