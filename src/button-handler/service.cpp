@@ -1,12 +1,17 @@
 #include "service.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include <zmq.hpp>
 
+#include "childtree.h"
 #include "configclient.h"
 #include "gpio.h"
 #include "zhelpers.h"
@@ -134,9 +139,30 @@ private:
             printf("%s:\n%s\n", title, command.c_str());
             fflush(stdout);
         }
-        // The configured commands are shell commands by design.
-        if (!command.empty() && system(command.c_str()) == -1)
+        if (!command.empty() && shell(command) == -1)
             perror("system");
+    }
+
+    // As system(), but the command and what it starts end with the handler,
+    // however the handler ends. The configured commands are shell commands by
+    // design.
+    static int shell(const std::string& command)
+    {
+        fflush(stdout);
+        fflush(stderr);
+        const pid_t runner = childtree::forkTied();
+        if (runner < 0)
+            return -1;
+        if (runner == 0) {
+            const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+            const int status = childtree::runGroup(argv);
+            _exit(status == -1 ? 127 : childtree::shellStatus(status));
+        }
+        int status = 0;
+        while (waitpid(runner, &status, 0) < 0)
+            if (errno != EINTR)
+                return -1;
+        return status;
     }
 
     // One poll; -1 to go on, else the exit status.
@@ -216,8 +242,20 @@ private:
 
 } // namespace
 
+namespace {
+
+// A stop by the service manager is a normal end; a running command ends with
+// the handler through its tie to it.
+void endOnTerm(int)
+{
+    _exit(0);
+}
+
+} // namespace
+
 int runButtonHandler(const Settings& settings)
 {
+    signal(SIGTERM, endOnTerm);
     Service service(settings);
     return service.run();
 }
