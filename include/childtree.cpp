@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace childtree {
 
@@ -66,6 +67,25 @@ int runGroup(const char* const argv[])
         kill(-command, SIGKILL);
     group = 0;
     return r == command ? status : -1;
+}
+
+int system(const char* command)
+{
+    fflush(stdout);
+    fflush(stderr);
+    const pid_t runner = forkTied();
+    if (runner < 0)
+        return -1;
+    if (runner == 0) {
+        const char* argv[] = {"/bin/sh", "-c", command, nullptr};
+        const int status = runGroup(argv);
+        _exit(status == -1 ? 127 : shellStatus(status));
+    }
+    int status = 0;
+    while (waitpid(runner, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return status;
 }
 
 int shellStatus(int waitStatus)

@@ -20,6 +20,12 @@ pid_t forkTied(int sig = SIGTERM);
 // it. The command's wait status; -1 when it could not be started.
 int runGroup(const char* const argv[]);
 
+// As system(command), but the shell and what it starts end with the caller,
+// however the caller ends. The wait status of a process that ends as the shell
+// did (a signal that ended the shell reads as exit code 128 + the signal); -1
+// when no process could be started.
+int system(const char* command);
+
 // The status a shell reports for a wait status: the exit code, 128 + the
 // signal for a command a signal ended.
 int shellStatus(int waitStatus);

@@ -1,6 +1,5 @@
 #include "service.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,30 +138,10 @@ private:
             printf("%s:\n%s\n", title, command.c_str());
             fflush(stdout);
         }
-        if (!command.empty() && shell(command) == -1)
+        // The configured commands are shell commands by design; they end with
+        // the handler.
+        if (!command.empty() && childtree::system(command.c_str()) == -1)
             perror("system");
-    }
-
-    // As system(), but the command and what it starts end with the handler,
-    // however the handler ends. The configured commands are shell commands by
-    // design.
-    static int shell(const std::string& command)
-    {
-        fflush(stdout);
-        fflush(stderr);
-        const pid_t runner = childtree::forkTied();
-        if (runner < 0)
-            return -1;
-        if (runner == 0) {
-            const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-            const int status = childtree::runGroup(argv);
-            _exit(status == -1 ? 127 : childtree::shellStatus(status));
-        }
-        int status = 0;
-        while (waitpid(runner, &status, 0) < 0)
-            if (errno != EINTR)
-                return -1;
-        return status;
     }
 
     // One poll; -1 to go on, else the exit status.
