@@ -193,6 +193,7 @@ TEST(ProcessTrees, EndWithTheirProgramHoweverItEndsAndStartAgainAtOnce)
         {"unit-relay", UNIT_RELAY_BIN, {"-q"}, false, 3, 6101, "", nullptr, ""},
         {"drift-mean", DRIFT_MEAN_BIN, {"-q"}, false, 2, 6702, "", nullptr, ""},
         {"tarnix-pic32", TARNIX_BIN, {"-d"}, true, 1, 5020, "", nullptr, ""},
+        {"tarnix-pic32", TARNIX_BIN, {"-q"}, false, 1, 5020, "", nullptr, ""},
         {"script-launcher", SCRIPT_LAUNCHER_BIN, {"-q"}, false, 3, 0, "sleep",
          [] { writeFile(LAUNCHER_DIR + "/hold.sh", "sleep 600\n"); }, LAUNCHER_DIR + "/hold.sh"},
         {"button-handler", BUTTON_HANDLER_BIN, {"-q"}, false, 2, 0, "sleep",
