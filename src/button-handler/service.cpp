@@ -1,12 +1,16 @@
 #include "service.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include <zmq.hpp>
 
+#include "childtree.h"
 #include "configclient.h"
 #include "gpio.h"
 #include "zhelpers.h"
@@ -134,8 +138,9 @@ private:
             printf("%s:\n%s\n", title, command.c_str());
             fflush(stdout);
         }
-        // The configured commands are shell commands by design.
-        if (!command.empty() && system(command.c_str()) == -1)
+        // The configured commands are shell commands by design; they end with
+        // the handler.
+        if (!command.empty() && childtree::system(command.c_str()) == -1)
             perror("system");
     }
 
@@ -216,8 +221,20 @@ private:
 
 } // namespace
 
+namespace {
+
+// A stop by the service manager is a normal end; a running command ends with
+// the handler through its tie to it.
+void endOnTerm(int)
+{
+    _exit(0);
+}
+
+} // namespace
+
 int runButtonHandler(const Settings& settings)
 {
+    signal(SIGTERM, endOnTerm);
     Service service(settings);
     return service.run();
 }

@@ -32,7 +32,11 @@ int pidlist_st::processStart()
         headingSocket.set(zmq::sockopt::ipv6, 1);
         headingSocket.set(zmq::sockopt::linger, 0);
         headingSocket.set(zmq::sockopt::rcvtimeo, timing.receiveTimeoutMs);
-        headingSocket.bind(headingURL);
+        try {
+            headingSocket.bind(headingURL);
+        } catch (const zmq::error_t& e) {
+            throw relay::BindError(headingURL, e.num());
+        }
         if (verbose)
             trace("ZMQ binding : " + headingURL);
         nItems = 2;

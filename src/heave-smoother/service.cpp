@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include "childtree.h"
 #include "configclient.h"
 #include "configrequest.h"
 #include "signalhandler.h"
@@ -117,7 +118,12 @@ int processStart(const SmootherOptions& o)
         output.set(zmq::sockopt::ipv6, 1);
         output.set(zmq::sockopt::linger, 1000);
         std::string endpoint = "tcp://*:" + std::to_string(settings.fastport);
-        output.bind(endpoint);
+        try {
+            output.bind(endpoint);
+        } catch (const zmq::error_t& e) {
+            fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), e.what());
+            return WORKER_CANNOT_BIND;
+        }
         diagnostic("Starting publisher: %s\n", endpoint.c_str());
         zmq::socket_t input(context, zmq::socket_type::sub);
         input.set(zmq::sockopt::ipv6, 1);
@@ -151,19 +157,41 @@ int processStart(const SmootherOptions& o)
     }
 }
 
+namespace {
+
+volatile sig_atomic_t workerPid = 0;
+
+// A stop by the service manager ends the worker with the program, as a change
+// notice does, and the program with 0; the worker is waited for, so that a
+// program started right after finds its port free.
+void endOnTerm(int)
+{
+    if (workerPid > 0) {
+        kill(static_cast<pid_t>(workerPid), SIGTERM);
+        while (waitpid(static_cast<pid_t>(workerPid), nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    _exit(0);
+}
+
+} // namespace
+
 int runSmoother(const SmootherOptions& o)
 {
     quietOutput = o.quiet;
     stop = 0;
     signal(SIGINT, signalHandler);
     fflush(stdout);
-    pid_t pid = fork();
+    // The worker ends with its supervisor however that ends (SIGKILL, a crash).
+    pid_t pid = childtree::forkTied();
     if (pid < 0) {
         printf("ERROR on fork\n");
         return 10;
     }
     if (pid == 0)
         exit(processStart(o));
+    workerPid = pid;
+    signal(SIGTERM, endOnTerm);
 
     std::vector<pidlist_st> workers = {{pid, "process"}};
     zmq::context_t context(1, 1023);
@@ -175,8 +203,12 @@ int runSmoother(const SmootherOptions& o)
         if (notice != nullptr) {
             diagnostic("Configurator received:%s\n", notice);
             free(notice);
+            // Waited for, so that a program started right after finds the port free.
             for (const pidlist_st& w : workers)
                 kill(w.pid, SIGTERM);
+            for (const pidlist_st& w : workers)
+                while (waitpid(w.pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
             return 0;
         }
         for (auto it = workers.begin(); it != workers.end(); ++it) {
@@ -187,7 +219,10 @@ int runSmoother(const SmootherOptions& o)
             if (ended == it->pid) {
                 diagnostic("\nStopped %s pid:%d ", it->name.c_str(), static_cast<int>(it->pid));
                 workers.erase(it);
-                return 0;
+                workerPid = 0;
+                // Without its publisher the program cannot do its job: a restart
+                // by the service manager may find the port free.
+                return WIFEXITED(status) && WEXITSTATUS(status) == WORKER_CANNOT_BIND ? 1 : 0;
             }
         }
         uSleep(static_cast<int64_t>(o.watchPeriodMs) * 1000);

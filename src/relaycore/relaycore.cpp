@@ -1,5 +1,6 @@
 #include "relaycore.h"
 
+#include "childtree.h"
 #include "signalhandler.h"
 
 #include <fcntl.h>
@@ -173,12 +174,21 @@ void ConfigSession::close()
     context.close();
 }
 
+BindError::BindError(const std::string& endpoint, int error)
+    : zmq::error_t(error), text("cannot bind " + endpoint + ": " + zmq_strerror(num()))
+{
+}
+
 zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint)
 {
     zmq::socket_t s(context, zmq::socket_type::pub);
     s.set(zmq::sockopt::ipv6, 1);
     s.set(zmq::sockopt::linger, 0);
-    s.bind(endpoint);
+    try {
+        s.bind(endpoint);
+    } catch (const zmq::error_t& e) {
+        throw BindError(endpoint, e.num());
+    }
     return s;
 }
 
@@ -237,8 +247,8 @@ int fork_process(Worker* worker, bool exitWithResult)
 {
     fflush(stdout);
     fflush(stderr);
-    pid_t parent = getpid();
-    pid_t pid = fork();
+    // A worker never outlives its supervisor, however that ends.
+    pid_t pid = childtree::forkTied();
     if (pid < 0) {
         puts("ERROR on fork");
         fflush(stdout);
@@ -249,10 +259,10 @@ int fork_process(Worker* worker, bool exitWithResult)
         worker->pid = pid;
         return 0;
     }
-    // A worker never outlives its supervisor, however that ends.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent)
-        _exit(0);
+    // SIGTERM ends a worker at once; a SIGINT that its supervisor outlived is
+    // not the new worker's.
+    signal(SIGTERM, SIG_DFL);
+    stop = 0;
     int result = 0;
     try {
         worker->printStart();
@@ -273,6 +283,12 @@ namespace {
 
 Supervisor* active = nullptr;
 pid_t activeOwner = 0;
+volatile sig_atomic_t terminated = 0;
+
+void onTerm(int)
+{
+    terminated = 1;
+}
 
 void endWorkersAtExit()
 {
@@ -360,11 +376,18 @@ void Supervisor::endAll()
 
 int Supervisor::run(int noticeFd)
 {
+    // No SA_RESTART: SIGTERM cuts the cycle's wait short.
+    struct sigaction sa = {};
+    sa.sa_handler = onTerm;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
     for (auto& w : pid_list)
         fork_process(w.get(), !restart);
     int lastStatus = 0;
     while (!pid_list.empty()) {
-        if (stop) {
+        // A restarting supervisor outlives a SIGINT: its workers end their loops
+        // and are started again, one per cycle.
+        if (terminated || (stop && !restart)) {
             endAll();
             return 0;
         }
@@ -432,8 +455,7 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
         return -1;
     fflush(stdout);
     fflush(stderr);
-    const pid_t parent = getpid();
-    *watcher = fork();
+    *watcher = childtree::forkTied();
     if (*watcher < 0) {
         close(fds[0]);
         close(fds[1]);
@@ -458,11 +480,9 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
         *watcher = -1;
         return -1;
     }
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent)
-        _exit(0);
     // SIGINT is the supervisor's to handle; it ends the watcher when it ends.
     signal(SIGINT, SIG_IGN);
+    signal(SIGTERM, SIG_DFL);
     // Named apart from the supervisor and its workers, which users count.
     prctl(PR_SET_NAME, "relay-alerts");
     close(fds[0]);

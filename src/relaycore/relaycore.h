@@ -82,7 +82,18 @@ private:
     bool traces;
 };
 
-// Sockets of a worker, with the system's conventions (ZMQ_IPV6 1).
+// A bind that failed, its message naming the endpoint.
+class BindError : public zmq::error_t {
+public:
+    BindError(const std::string& endpoint, int error);
+    const char* what() const noexcept override { return text.c_str(); }
+
+private:
+    std::string text;
+};
+
+// Sockets of a worker, with the system's conventions (ZMQ_IPV6 1). A failed
+// bind throws BindError.
 zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint);
 // Connected and subscribed to everything, giving up after timeoutMs of silence.
 zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs);
@@ -118,11 +129,11 @@ struct FeedWorker : Worker {
 // Forks a process for the worker. Parent: the worker's pid, 0. Failure:
 // "ERROR on fork", the worker not running, 10. The process ends with the work's
 // result when exitWithResult, else 0 (1 when the work threw); it also ends when
-// its supervisor dies, so no worker outlives it.
+// its supervisor dies, so no worker outlives it. It starts with stop clear.
 int fork_process(Worker* worker, bool exitWithResult = false);
 
 // Starts the workers, then every cycle: ends them and returns 0 on a change
-// notice or after SIGINT; restarts the first ended one (restart) or drops the
+// notice, after SIGTERM, or after SIGINT without restart; restarts the first ended one (restart) or drops the
 // ended ones (otherwise). The workers are ended on every way out of the program
 // (exit(3) of a failed alert receive, exit(122) of a failed waitpid included).
 class Supervisor {
@@ -132,7 +143,8 @@ public:
     Supervisor(const Supervisor&) = delete;
     Supervisor& operator=(const Supervisor&) = delete;
 
-    // 0 when it ends on a notice, on SIGINT or with no worker; without restart,
+    // 0 when it ends on a notice, on SIGTERM, on SIGINT (without restart) or
+    // with no worker; without restart,
     // the last worker's exit code (1 when it died by a signal).
     // noticeFd: the read end of a notice watcher's pipe (see superviseWithAlerts),
     // or -1 for none.

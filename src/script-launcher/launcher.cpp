@@ -15,6 +15,7 @@
 #include <cstring>
 #include <thread>
 
+#include "childtree.h"
 #include "configclient.h"
 #include "zhelpers.h"
 
@@ -41,6 +42,13 @@ void reapChild(int)
     errno = saved;
 }
 
+// A stop by the service manager is a normal end; the running scripts end with
+// the launcher, through their tie to it.
+void endOnTerm(int)
+{
+    _exit(0);
+}
+
 // SIGCHLD held back while a ZeroMQ call runs: an interrupted call would end
 // the program (status 3) whenever an action ends during an exchange.
 class ChildSignalsHeld {
@@ -64,22 +72,19 @@ void line(const std::string& text)
     fflush(stdout);
 }
 
-// A child's output must not repeat what the parent had buffered.
+// A child's output must not repeat what the parent had buffered. A child (and
+// what it runs) ends with the launcher: a stopped launcher leaves nothing behind.
 pid_t forkFlushed()
 {
     fflush(stdout);
     fflush(stderr);
-    return fork();
+    return childtree::forkTied();
 }
 
 // The exit status a shell would report for a waited-for child.
 int statusOf(int waitStatus)
 {
-    if (WIFEXITED(waitStatus))
-        return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus))
-        return 128 + WTERMSIG(waitStatus);
-    return 1;
+    return childtree::shellStatus(waitStatus);
 }
 
 } // namespace
@@ -165,6 +170,9 @@ Launcher::Launcher(const Settings& settings)
     sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGCHLD, &sa, nullptr);
+    sa.sa_handler = endOnTerm;
+    sa.sa_flags = 0;
+    sigaction(SIGTERM, &sa, nullptr);
 }
 
 Launcher::~Launcher()
@@ -214,7 +222,8 @@ int Launcher::processActions()
         if (pid == 0) {
             signal(SIGCHLD, SIG_DFL);
             // Memory actions are shell commands by design.
-            int status = system(action.second.c_str());
+            const char* argv[] = {"/bin/sh", "-c", action.second.c_str(), nullptr};
+            int status = childtree::runGroup(argv);
             _exit(status == -1 ? 127 : statusOf(status));
         }
         exchange(deleteRequest(action.second));
@@ -246,18 +255,12 @@ int Launcher::runScript(const std::string& path)
         return 0;
     }
     // The child runs bash on the path as one argument (no shell reads the
-    // name), waits for it and removes the script.
+    // name), waits for it and removes the script, also when the launcher's end
+    // cut it short: a script that stops the launcher must not run at every start.
     signal(SIGCHLD, SIG_DFL);
-    int status = 127;
-    pid_t script = fork();
-    if (script == 0) {
-        const char* argv[] = {settings_.bash.c_str(), path.c_str(), nullptr};
-        execv(argv[0], const_cast<char* const*>(argv));
-        _exit(127);
-    }
-    int waitStatus = 0;
-    if (script > 0 && waitpid(script, &waitStatus, 0) == script)
-        status = statusOf(waitStatus);
+    const char* argv[] = {settings_.bash.c_str(), path.c_str(), nullptr};
+    const int waitStatus = childtree::runGroup(argv);
+    const int status = waitStatus == -1 ? 127 : statusOf(waitStatus);
     const bool removed = unlink(path.c_str()) == 0;
     if (!settings_.quiet)
         line(removed ? path + " has been removed." : std::string("Remove operation failed"));

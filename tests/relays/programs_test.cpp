@@ -115,7 +115,7 @@ TEST(RelayPrograms, GiveUpOnASilentFeed)
         milliseconds(20000),
         [&](pid_t pid) {
             if (std::chrono::steady_clock::now() - started > milliseconds(2500))
-                kill(pid, SIGINT);
+                kill(pid, SIGTERM);
         });
     EXPECT_EQ(unit.status, 0);
     const std::string start = "tcp://127.0.0.1:" + std::to_string(ports[0]) + " tcp://*:" + std::to_string(ports[1]);

@@ -92,7 +92,7 @@ TEST(UnitRelayProgram, RelaysWholeFramesAndEndsOnANotice)
     EXPECT_TRUE(processesNamed("unit-relay").empty());
 }
 
-TEST(UnitRelayProgram, RestartsOneWorkerPerCycleFrontFirstAndEndsOnSigint)
+TEST(UnitRelayProgram, RestartsOneWorkerPerCycleFrontFirstAndOutlivesSigint)
 {
     TempDir d;
     auto cs = service(d, unitConfig, R"({"Radars":{"S1":{"ip":"127.0.0.1"}}})");
@@ -121,7 +121,22 @@ TEST(UnitRelayProgram, RestartsOneWorkerPerCycleFrontFirstAndEndsOnSigint)
     EXPECT_EQ(first, startA);
     EXPECT_EQ(second, startB);
 
+    // SIGINT to the whole group ends the workers' loops; the supervisor starts
+    // them again and goes on, until SIGTERM ends it all with 0.
+    workers = workersOf(relay, "unit-relay");
     relay.signalGroup(SIGINT);
+    ASSERT_TRUE(relay.waitForLine("tcp://", milliseconds(15000), &first));
+    ASSERT_TRUE(relay.waitForLine("tcp://", milliseconds(15000), &second));
+    EXPECT_EQ(first, startA);
+    EXPECT_EQ(second, startB);
+    EXPECT_TRUE(relay.running());
+    std::vector<pid_t> restarted;
+    for (int i = 0; i < 100 && restarted.size() < 2; i++, std::this_thread::sleep_for(milliseconds(50)))
+        restarted = workersOf(relay, "unit-relay");
+    ASSERT_EQ(restarted.size(), 2u);
+    for (pid_t w : restarted)
+        EXPECT_EQ(std::count(workers.begin(), workers.end(), w), 0) << "a worker outlived SIGINT";
+    relay.signal(SIGTERM);
     ASSERT_TRUE(relay.wait(milliseconds(15000)));
     EXPECT_EQ(relay.exitCode(), 0);
     EXPECT_TRUE(processesNamed("unit-relay").empty());
@@ -183,7 +198,7 @@ TEST(HeadingAdjustProgram, PutsTheCompassHeadingIntoTheLines)
     ASSERT_TRUE(outB.receiveAfter([&] { imuB.send("t,h,r,p,y,s,w"); }, &m, milliseconds(20000)));
     EXPECT_EQ(m, "t,h,r,p,NaN,s,w");
 
-    adjust.signalGroup(SIGINT);
+    adjust.signal(SIGTERM);
     ASSERT_TRUE(adjust.wait(milliseconds(15000)));
     EXPECT_EQ(adjust.exitCode(), 0);
     EXPECT_TRUE(processesNamed("heading-adjust").empty());
