@@ -9,19 +9,16 @@
 #include "integer_fft.h"
 #include "records.h"
 #include "sectioncache.h"
+#include "stageloop.h"
 #include "timer.h"
 
 class ConfigFile;
-
-struct radarlist_st {
-    int index;     // slot of the last record taken from the ring
-    char name[20]; // ring and configuration section
-};
+class SharedMem;
 
 // Room for the samples of one sweep: the largest serial payload.
 constexpr int FFT_WORK_SIZE = 8292;
 
-class FFTClass : public FixedFft {
+class FFTClass : public FixedFft, private ChainStage {
 public:
     ConfigFile* cf;
     radarlist_st rl;
@@ -50,6 +47,13 @@ public:
     int64_t f_pow[MAX_FFT_BUFFER_SIZE];
 
 private:
+    // One sweep record of a radar ring, in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceRead(const radarlist_st& ring, int last, int slot) override;
+    void tracePosted(int outputSem, int inputSem) override;
+    StageFeed<fft_st>* feed_ = nullptr;
+    SharedMem* sm_ = nullptr;
+
     // Sample count of sweep s and where its 16-bit words begin (host order,
     // or little-endian bytes); no words for 32-bit samples.
     int sweepWords(const radar_st& in, int s, const unsigned char** words, bool* littleEndian);

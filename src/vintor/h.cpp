@@ -383,47 +383,41 @@ void HClass::dumpRecord(SharedMem& storage) {
     std::printf("\nHPeaks: %s", peaks.c_str());
 }
 
+void HClass::traceRead(const radarlist_st&, int, int slot) {
+    if (debug > 7) std::printf("\n-----------> Check for new message! \n");
+    if (slot >= 0 && debug > 7) std::printf("\n-----------> Found new message! \n");
+}
+
+void HClass::traceIdle() {
+    if (debug > 8) std::printf("Posting for subscriptions\n");
+}
+
+void HClass::tracePosted(int outputSem, int) {
+    if (debug != 0) std::printf("\nPosting for subscriptions sem_subscriptions=%d", getSemaphoreValue(outputSem));
+}
+
+void HClass::onRecord(const void* record, int j) {
+    std::memcpy(&data_peak, record, sizeof data_peak);
+    handleRecord(j, sharedmem->status, storage_);
+    const int added = storage_->add("h", &data_heave, sizeof data_heave);
+    if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
+    // A small record: copied, but into a buffer the message takes without allocating.
+    std::memcpy(&feed_->next(), &data_heave, sizeof data_heave);
+    feed_->send();
+}
+
 int HClass::process(int keyH, int keySubscriptions) {
-    const int sem_h = getSemaphore(keyH);
-    const int sem_subscriptions = getSemaphore(keySubscriptions);
-    setSemaphore(sem_subscriptions, 0);
+    StageLoop loop({keyH, keySubscriptions, nullptr, false, "semop subscriptions+1", "semop h wait"});
     debug = cf->ValueInt("vintor", "debugh");
     tracker.debug = debug;
-    const int hdata_pub = cf->ValueInt("publishers", "h");
-
-    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
-    FeedRecord<heave_st> feed;
-    zmq::context_t context(1, 1023);
-    zmq::socket_t publisher(context, zmq::socket_type::pub);
-    const std::string endpoint = feedAddress(hdata_pub);
-    if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint.c_str());
-    bindFeed(publisher, endpoint, "h", BindFailure::EndStage);
+    StageFeed<heave_st> feed;
+    feed.bind(cf->ValueInt("publishers", "h"), "h", debug != 0);
 
     SharedMem storage(cf);
-    int index = storage.getIndex("p");
-    if (static_cast<unsigned>(index) > 50u) index = 0;
+    radarlist_st input = StageLoop::newestOf(storage, "p");
+    if (static_cast<unsigned>(input.index) > 50u) input.index = 0;
     std::memset(&data_heave, 0, sizeof data_heave);
-
-    for (;;) {
-        if (debug > 7) std::printf("\n-----------> Check for new message! \n");
-        unsigned int len = 0;
-        const int j = storage.getNext("p", index, &data_peak, &len);
-        if (j < 0) {
-            if (debug > 8) std::printf("Posting for subscriptions\n");
-            if (setSemaphore(sem_subscriptions, 1) == -1) util::error("semop subscriptions+1");
-            if (debug != 0)
-                std::printf("\nPosting for subscriptions sem_subscriptions=%d", getSemaphoreValue(sem_subscriptions));
-            std::fflush(stdout);
-            if (waitSemaphore(sem_h) == -1) util::error("semop h wait");
-            continue;
-        }
-        if (debug > 7) std::printf("\n-----------> Found new message! \n");
-        handleRecord(j, sharedmem->status, &storage);
-        const int added = storage.add("h", &data_heave, sizeof data_heave);
-        if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
-        // A small record: copied, but into a buffer the message takes without allocating.
-        std::memcpy(&feed.next(), &data_heave, sizeof data_heave);
-        feed.send(publisher);
-        index = j;
-    }
+    feed_ = &feed;
+    storage_ = &storage;
+    loop.run(storage, &input, 1, *this);
 }

@@ -12,6 +12,7 @@
 #include "defaults.h"
 #include "records.h"
 #include "sectionsettings.h"
+#include "stageloop.h"
 
 // Code added to a record's "nan" when the section's mounting height or angle
 // is no finite number: the pair gives no height.
@@ -119,7 +120,7 @@ PeakChoice SurfaceTracker::choose(const SectionSettings& s, const Peak* peaks, i
 class ConfigFile;
 class SharedMem;
 
-class HClass {
+class HClass : private ChainStage {
 public:
     ConfigFile* cf;
     SectionSettings settings;  // the section of the record being handled
@@ -143,6 +144,14 @@ public:
     int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
 
 private:
+    // One peak record of ring "p", in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceRead(const radarlist_st& ring, int last, int slot) override;
+    void traceIdle() override;
+    void tracePosted(int outputSem, int inputSem) override;
+    StageFeed<heave_st>* feed_ = nullptr;
+    SharedMem* storage_ = nullptr;
+
     SectionSettingsLoader settingsOf_;
     // Where the dynamic window of a section is centred, as its last valid
     // record left it: kept here rather than in the configuration copy, which
