@@ -2,6 +2,7 @@
 // distance and velocity of that surface, and the height records of ring "h".
 #pragma once
 
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -117,6 +118,21 @@ PeakChoice SurfaceTracker::choose(const SectionSettings& s, const Peak* peaks, i
     return hSt;
 }
 
+// What decides whether a height record is valid, beside each sweep's own pick.
+struct PairCheck {
+    int sweeps = 0;           // the peak record's count
+    int validPeaks = 0;       // sweeps whose surface peak is above the threshold
+    float distanceSum = 0;    // of those sweeps' distances, cm
+    float velocity = 0;       // Doppler velocity, cm/s (two sweeps only)
+    double velocityBound = 0; // cm/s
+    bool mountingFinite = true;
+};
+
+// The code a record adds to its "nan" beyond its sweeps' own: 1 when not every
+// sweep gave a valid pick, 15 when the velocity is beyond its bound,
+// NAN_MOUNTING when the mounting gives no height; 0 for a valid record.
+int pairFault(const PairCheck& check);
+
 class ConfigFile;
 class SharedMem;
 
@@ -167,4 +183,13 @@ private:
     void readWindowState(const std::string& section);
     void storeWindowState(const std::string& section, long long recordTime);
     void dumpRecord(SharedMem& storage);
+
+    // The steps of handleRecord: the distance of sweep i (true when its pick
+    // is valid), a valid record's average and statistics, and the record's fields.
+    bool sweepDistance(int i, const char* section, const char* timeText);
+    void acceptRecord(const std::string& section, const char* timeText, float distanceAvg, status_st& status);
+    void fillRecord(int j);
+    // printf when the debug level is above `above` (TRACE_ANY: at any level but 0).
+    static constexpr int TRACE_ANY = INT_MIN;
+    void trace(int above, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 };
