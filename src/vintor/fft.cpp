@@ -185,53 +185,35 @@ bool FFTClass::windowed(const radar_st& in)
     return henn;
 }
 
-void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
-    fft_st& out)
+void FFTClass::printSamples(const char* label, int length)
 {
-    float* row = out.data[s];
-    if (length <= 0) {
-        // Nothing measured: no energy and no spectrum, rather than a division by zero.
-        out.energy[s] = 0.0;
-        std::fill(row, row + MAX_FFT_BUFFER_SIZE, 0.0f);
-        stamp(2);
-        stamp(3);
-        stamp(4);
-        return;
-    }
-    if (debug > 4) {
-        printf("\nt=%s Org Data: ", timeText);
-        for (int i = 0; i < length; ++i)
-            printf("%d ", static_cast<int32_t>(fft_real[i]));
-    }
+    printf("\nt=%s %s: ", timeText, label);
+    for (int i = 0; i < length; ++i)
+        printf("%d ", static_cast<int32_t>(fft_real[i]));
+}
 
-    setN_WAVE(length);
+int FFTClass::transformSweep(const radar_st& in, int length, int m, const unsigned char* words16, int64_t* energyIn,
+    bool* inLanes)
+{
     const bool henn = windowed(in);
     if (henn && debug > 2)
         printf("\nwindow length=%d", length);
-    const int m = util::isPowerOfTwo(length);
-    int scale = 0;
-    bool inLanes = false;
     if (words16 != nullptr) {
         int64_t sumSquares = 0;
-        scale = transform16(words16, length, henn, 1, fft_real, fft_imag, &sumSquares, &inLanes);
-        energyIn = sumSquares / length;
-    } else {
-        if (henn) {
-            window(fft_real, length);
-            if (debug > 6) {
-                printf("\nt=%s Hanning Data: ", timeText);
-                for (int i = 0; i < length; ++i)
-                    printf("%d ", static_cast<int32_t>(fft_real[i]));
-            }
-        }
-        scale = fix_fft(fft_real, fft_imag, m, 1);
+        const int scale = transform16(words16, length, henn, 1, fft_real, fft_imag, &sumSquares, inLanes);
+        *energyIn = sumSquares / length;
+        return scale;
     }
-    stamp(2);
-    if (debug > 2)
-        printf("\nfft-Scale: %d", scale);
-    if (debug > 3)
-        printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
+    if (henn) {
+        window(fft_real, length);
+        if (debug > 6)
+            printSamples("Hanning Data", length);
+    }
+    return fix_fft(fft_real, fft_imag, m, 1);
+}
 
+void FFTClass::powerOfSweep(int length, int scale, bool inLanes, int64_t energyIn, float* row)
+{
     const int square = length * length;
     const float norm = static_cast<float>(square);
     const int bins = length / 2;
@@ -265,9 +247,38 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
         for (int i = 0; i < length; ++i)
             printf("%lld ", static_cast<long long>(f_pow[i]));
     }
+}
+
+void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
+    fft_st& out)
+{
+    float* row = out.data[s];
+    if (length <= 0) {
+        // Nothing measured: no energy and no spectrum, rather than a division by zero.
+        out.energy[s] = 0.0;
+        std::fill(row, row + MAX_FFT_BUFFER_SIZE, 0.0f);
+        stamp(2);
+        stamp(3);
+        stamp(4);
+        return;
+    }
+    if (debug > 4)
+        printSamples("Org Data", length);
+
+    setN_WAVE(length);
+    const int m = util::isPowerOfTwo(length);
+    bool inLanes = false;
+    const int scale = transformSweep(in, length, m, words16, &energyIn, &inLanes);
+    stamp(2);
+    if (debug > 2)
+        printf("\nfft-Scale: %d", scale);
+    if (debug > 3)
+        printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
+    powerOfSweep(length, scale, inLanes, energyIn, row);
 
     out.energy[s] = static_cast<double>(energyIn);
     // The rest of the row would otherwise show another record's spectrum.
+    const int bins = length / 2;
     std::fill(row + bins, row + MAX_FFT_BUFFER_SIZE, 0.0f);
     stamp(4);
     if (debug > 5) {

@@ -63,6 +63,12 @@ private:
     // straight from those 16-bit words (their energy too).
     void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
         fft_st& out);
+    // The steps of spectrumOfSweep: window and transform (the scale), then the
+    // normalised power row.
+    int transformSweep(const radar_st& in, int length, int m, const unsigned char* words16, int64_t* energyIn,
+        bool* inLanes);
+    void powerOfSweep(int length, int scale, bool inLanes, int64_t energyIn, float* row);
+    void printSamples(const char* label, int length);
     void printRaw(const radar_st& in);
     // Whether the section of the record asks for the window.
     bool windowed(const radar_st& in);
