@@ -1,6 +1,7 @@
 #include "misc.h"
 
 #include "defaults.h"
+#include "uniquefd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace util {
 
@@ -234,50 +236,35 @@ std::vector<std::string> explode(const std::string& delimiter, std::string* text
 
 namespace {
 
+struct Pipe {
+    UniqueFd readEnd, writeEnd;
+};
+
 // A close-on-exec pipe whose ends lie above the descriptors the child gets
 // (0, 1 and 3), so that placing them there never clashes with another end.
-bool childPipe(int fds[2])
+bool childPipe(Pipe* p)
 {
+    int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    for (int i = 0; i < 2; i++) {
-        if (fds[i] > 3)
+    UniqueFd ends[2] = {UniqueFd(fds[0]), UniqueFd(fds[1])};
+    for (UniqueFd& end : ends) {
+        if (end.get() > 3)
             continue;
-        int moved = fcntl(fds[i], F_DUPFD_CLOEXEC, 4);
-        close(fds[i]);
-        fds[i] = moved;
+        end = UniqueFd(fcntl(end.get(), F_DUPFD_CLOEXEC, 4));
+        if (!end)
+            return false;
     }
-    if (fds[0] >= 0 && fds[1] >= 0)
-        return true;
-    for (int i = 0; i < 2; i++)
-        if (fds[i] >= 0)
-            close(fds[i]);
-    return false;
+    p->readEnd = std::move(ends[0]);
+    p->writeEnd = std::move(ends[1]);
+    return true;
 }
 
-void closeIfOpen(int& fd)
+// Starts gpg with args, reading `in` on its standard input and `pass` on
+// descriptor 3 and writing `out` to its standard output; the child's ends are
+// closed here. -1 when it cannot start.
+pid_t spawnGpg(const std::vector<std::string>& args, Pipe& in, Pipe& out, Pipe& pass)
 {
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
-// Runs gpg with args, no shell: input on its standard input, the passphrase and a
-// line feed on descriptor 3; returns its standard output. Its standard error is
-// the caller's. Throws when the pipes or the process cannot be made.
-std::string runGpg(const std::vector<std::string>& args, const std::string& input, const std::string& passphrase)
-{
-    int in[2], out[2], pass[2];
-    if (!childPipe(in))
-        throw std::runtime_error("popen() failed!");
-    if (!childPipe(out)) {
-        close(in[0]), close(in[1]);
-        throw std::runtime_error("popen() failed!");
-    }
-    if (!childPipe(pass)) {
-        close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-        throw std::runtime_error("popen() failed!");
-    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>("gpg"));
     for (const std::string& a : args)
@@ -286,41 +273,66 @@ std::string runGpg(const std::vector<std::string>& args, const std::string& inpu
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pass[0], 3);
+    posix_spawn_file_actions_adddup2(&actions, in.readEnd.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pass.readEnd.get(), 3);
     pid_t pid = -1;
     int rc = posix_spawnp(&pid, "gpg", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(in[0]), close(out[1]), close(pass[0]);
-    if (rc != 0) {
-        close(in[1]), close(out[0]), close(pass[1]);
-        throw std::runtime_error("popen() failed!");
+    in.readEnd.reset();
+    out.writeEnd.reset();
+    pass.readEnd.reset();
+    return rc == 0 ? pid : -1;
+}
+
+// SIGPIPE held back while it lives: gpg may stop reading early, and its end of
+// a pipe closing must not kill us. One raised meanwhile is taken back at the
+// end, unless one was pending already.
+class PipeSignalHeld {
+public:
+    PipeSignalHeld()
+    {
+        sigemptyset(&pipeSignal_);
+        sigaddset(&pipeSignal_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal_, &previous_);
+        sigpending(&pendingBefore_);
     }
+    ~PipeSignalHeld()
+    {
+        if (!sigismember(&pendingBefore_, SIGPIPE)) {
+            timespec none = {0, 0};
+            sigset_t pending;
+            sigpending(&pending);
+            if (sigismember(&pending, SIGPIPE))
+                sigtimedwait(&pipeSignal_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
 
-    // gpg may stop reading early; its end of a pipe closing must not kill us.
-    sigset_t pipeSignal, previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
+private:
+    sigset_t pipeSignal_, previous_, pendingBefore_;
+};
 
-    std::string secret = passphrase + "\n";
-    struct Feed {
-        int fd;
-        const std::string* data;
-        size_t done;
-    } feeds[2] = {{in[1], &input, 0}, {pass[1], &secret, 0}};
-    int reader = out[0];
+struct Feed {
+    UniqueFd fd;
+    const std::string* data;
+    size_t done;
+};
+
+// Writes every feed's data while reading `reader` to its end, so that gpg
+// never waits on a full pipe of ours; returns what was read.
+std::string pump(Feed (&feeds)[2], UniqueFd& reader)
+{
     std::string result;
-    while (reader >= 0) {
+    while (reader) {
         pollfd items[3];
         int n = 0;
-        items[n++] = {reader, POLLIN, 0};
+        items[n++] = {reader.get(), POLLIN, 0};
         for (Feed& f : feeds)
-            if (f.fd >= 0)
-                items[n++] = {f.fd, POLLOUT, 0};
+            if (f.fd)
+                items[n++] = {f.fd.get(), POLLOUT, 0};
         if (poll(items, static_cast<nfds_t>(n), -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -330,40 +342,50 @@ std::string runGpg(const std::vector<std::string>& args, const std::string& inpu
             if (items[i].revents == 0)
                 continue;
             for (Feed& f : feeds) {
-                if (f.fd != items[i].fd)
+                if (f.fd.get() != items[i].fd)
                     continue;
                 ssize_t w = 0;
                 if ((items[i].revents & POLLOUT) && f.done < f.data->size())
-                    w = write(f.fd, f.data->data() + f.done, f.data->size() - f.done);
+                    w = write(f.fd.get(), f.data->data() + f.done, f.data->size() - f.done);
                 if (w > 0)
                     f.done += static_cast<size_t>(w);
                 if (w < 0 || f.done >= f.data->size() || !(items[i].revents & POLLOUT))
-                    closeIfOpen(f.fd);
+                    f.fd.reset();
             }
         }
         if (items[0].revents != 0) {
             char buffer[4096];
-            ssize_t r = read(reader, buffer, sizeof buffer);
+            ssize_t r = read(reader.get(), buffer, sizeof buffer);
             if (r > 0)
                 result.append(buffer, static_cast<size_t>(r));
             else if (r == 0 || errno != EINTR)
-                closeIfOpen(reader);
+                reader.reset();
         }
     }
+    return result;
+}
+
+// Runs gpg with args, no shell: input on its standard input, the passphrase and a
+// line feed on descriptor 3; returns its standard output. Its standard error is
+// the caller's. Throws when the pipes or the process cannot be made.
+std::string runGpg(const std::vector<std::string>& args, const std::string& input, const std::string& passphrase)
+{
+    Pipe in, out, pass;
+    if (!childPipe(&in) || !childPipe(&out) || !childPipe(&pass))
+        throw std::runtime_error("popen() failed!");
+    const pid_t pid = spawnGpg(args, in, out, pass);
+    if (pid < 0)
+        throw std::runtime_error("popen() failed!");
+
+    PipeSignalHeld held;
+    std::string secret = passphrase + "\n";
+    Feed feeds[2] = {{std::move(in.writeEnd), &input, 0}, {std::move(pass.writeEnd), &secret, 0}};
+    std::string result = pump(feeds, out.readEnd);
     for (Feed& f : feeds)
-        closeIfOpen(f.fd);
-    closeIfOpen(reader);
+        f.fd.reset();
+    out.readEnd.reset();
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-
-    if (!sigismember(&pendingBefore, SIGPIPE)) {
-        timespec none = {0, 0};
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE))
-            sigtimedwait(&pipeSignal, nullptr, &none);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return result;
 }
 

@@ -185,53 +185,35 @@ bool FFTClass::windowed(const radar_st& in)
     return henn;
 }
 
-void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
-    fft_st& out)
+void FFTClass::printSamples(const char* label, int length)
 {
-    float* row = out.data[s];
-    if (length <= 0) {
-        // Nothing measured: no energy and no spectrum, rather than a division by zero.
-        out.energy[s] = 0.0;
-        std::fill(row, row + MAX_FFT_BUFFER_SIZE, 0.0f);
-        stamp(2);
-        stamp(3);
-        stamp(4);
-        return;
-    }
-    if (debug > 4) {
-        printf("\nt=%s Org Data: ", timeText);
-        for (int i = 0; i < length; ++i)
-            printf("%d ", static_cast<int32_t>(fft_real[i]));
-    }
+    printf("\nt=%s %s: ", timeText, label);
+    for (int i = 0; i < length; ++i)
+        printf("%d ", static_cast<int32_t>(fft_real[i]));
+}
 
-    setN_WAVE(length);
+int FFTClass::transformSweep(const radar_st& in, int length, int m, const unsigned char* words16, int64_t* energyIn,
+    bool* inLanes)
+{
     const bool henn = windowed(in);
     if (henn && debug > 2)
         printf("\nwindow length=%d", length);
-    const int m = util::isPowerOfTwo(length);
-    int scale = 0;
-    bool inLanes = false;
     if (words16 != nullptr) {
         int64_t sumSquares = 0;
-        scale = transform16(words16, length, henn, 1, fft_real, fft_imag, &sumSquares, &inLanes);
-        energyIn = sumSquares / length;
-    } else {
-        if (henn) {
-            window(fft_real, length);
-            if (debug > 6) {
-                printf("\nt=%s Hanning Data: ", timeText);
-                for (int i = 0; i < length; ++i)
-                    printf("%d ", static_cast<int32_t>(fft_real[i]));
-            }
-        }
-        scale = fix_fft(fft_real, fft_imag, m, 1);
+        const int scale = transform16(words16, length, henn, 1, fft_real, fft_imag, &sumSquares, inLanes);
+        *energyIn = sumSquares / length;
+        return scale;
     }
-    stamp(2);
-    if (debug > 2)
-        printf("\nfft-Scale: %d", scale);
-    if (debug > 3)
-        printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
+    if (henn) {
+        window(fft_real, length);
+        if (debug > 6)
+            printSamples("Hanning Data", length);
+    }
+    return fix_fft(fft_real, fft_imag, m, 1);
+}
 
+void FFTClass::powerOfSweep(int length, int scale, bool inLanes, int64_t energyIn, float* row)
+{
     const int square = length * length;
     const float norm = static_cast<float>(square);
     const int bins = length / 2;
@@ -265,9 +247,38 @@ void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t en
         for (int i = 0; i < length; ++i)
             printf("%lld ", static_cast<long long>(f_pow[i]));
     }
+}
+
+void FFTClass::spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
+    fft_st& out)
+{
+    float* row = out.data[s];
+    if (length <= 0) {
+        // Nothing measured: no energy and no spectrum, rather than a division by zero.
+        out.energy[s] = 0.0;
+        std::fill(row, row + MAX_FFT_BUFFER_SIZE, 0.0f);
+        stamp(2);
+        stamp(3);
+        stamp(4);
+        return;
+    }
+    if (debug > 4)
+        printSamples("Org Data", length);
+
+    setN_WAVE(length);
+    const int m = util::isPowerOfTwo(length);
+    bool inLanes = false;
+    const int scale = transformSweep(in, length, m, words16, &energyIn, &inLanes);
+    stamp(2);
+    if (debug > 2)
+        printf("\nfft-Scale: %d", scale);
+    if (debug > 3)
+        printf("\nfft sweepnr=%d pow=%d abs: ", s, m);
+    powerOfSweep(length, scale, inLanes, energyIn, row);
 
     out.energy[s] = static_cast<double>(energyIn);
     // The rest of the row would otherwise show another record's spectrum.
+    const int bins = length / 2;
     std::fill(row + bins, row + MAX_FFT_BUFFER_SIZE, 0.0f);
     stamp(4);
     if (debug > 5) {
@@ -358,39 +369,20 @@ void FFTClass::buildRadarList(const char* text)
     list_it = radar_list.begin();
 }
 
-int FFTClass::generateFFT()
+namespace {
+
+// The radar manager owns the list; an empty one means a single radar0.
+void waitForRadarList(SharedMem& sm, char* text, std::size_t size)
 {
-    const int sem_peak = getSemaphore(semPeakKey);
-    const int sem_fft = getSemaphore(semFftKey);
-    if (sem_peak < 0 || sem_fft < 0)
-        util::error("semget fft");
-    if (setSemaphore(sem_peak, 0) < 0)
-        util::error("semop error peak+1");
-
-    debug = cf->ValueInt("vintor", "debugfft");
-    const int port = cf->ValueInt("publishers", "fft");
-
-    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
-    FeedRecord<fft_st> feed;
-    zmq::context_t context(1, 1023);
-    zmq::socket_t publisher(context, zmq::socket_type::pub);
-    const std::string address = feedAddress(port);
-    if (debug == 0)
-        printf("Starting fft publisher: %s\n", address.c_str());
-    bindFeed(publisher, address, "fft", BindFailure::EndStage);
-
-    SharedMem sm(cf);
-    // The radar manager owns the list; an empty one means a single radar0.
-    char text[RADARS_TEXT_SIZE + 1];
     unsigned int len = 0;
-    std::memset(text, 0, sizeof text);
+    std::memset(text, 0, size);
     sm.get("radars", text, &len, 0);
     if (text[0] == '\0') {
         char first[] = "radar0";
         sm.set("radars", first, 6);
     }
     for (;;) {
-        std::memset(text, 0, sizeof text);
+        std::memset(text, 0, size);
         len = 0;
         const int rc = sm.get("radars", text, &len, 0);
         if (text[0] != '\0' && rc == 0)
@@ -401,59 +393,66 @@ int FFTClass::generateFFT()
     }
     printf("\nstr: %s", text);
     fflush(stdout); // the start-up lines reach a log even while the stage waits
+}
+
+} // namespace
+
+void FFTClass::traceRead(const radarlist_st& ring, int last, int slot)
+{
+    if (debug > 1)
+        printf("\nFFT ->getNext %s,index=%d, j=%d", ring.name, last, slot);
+}
+
+void FFTClass::tracePosted(int outputSem, int inputSem)
+{
+    if (debug != 0) {
+        printf("\nPosting for peak sem_peak=%d\n", getSemaphoreValue(outputSem));
+        printf("\nWaiting for fft %d\n", getSemaphoreValue(inputSem));
+    }
+}
+
+void FFTClass::onRecord(const void* in, int k)
+{
+    const radar_st* record = static_cast<const radar_st*>(in);
+    char time[TIMESTRSIZE + 1];
+    std::memcpy(time, record->time, TIMESTRSIZE);
+    time[TIMESTRSIZE] = '\0';
+    if (debug > 3)
+        printf("\nfft k=%d length=%d time=%s", k, record->length, time);
+    const double start = debug != 0 ? getTime() : 0;
+    fft_st* spectrum = &feed_->next();
+    processRecord(*record, *spectrum);
+    for (int s = 0; s < spectrum->nrOfSweeps; ++s)
+        uSleep(10);
+    const int added = sm_->add("f", spectrum, sizeof(fft_st));
+    const double stored = debug != 0 ? getTime() : 0;
+    if (debug > 3)
+        printf("\nfft t=%s ret=%d added length=%d time=%s", time, added, spectrum->length, time);
+    feed_->send();
+    if (debug != 0) {
+        const double sent = getTime();
+        printf("\nfft total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - start,
+            stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
+            stored - stamps[4], sent - stored);
+    }
+    if (sharedmem != nullptr) // after 2^31 records the count wraps rather than overflowing
+        sharedmem->status.fft = static_cast<int32_t>(static_cast<uint32_t>(sharedmem->status.fft) + 1u);
+}
+
+int FFTClass::generateFFT()
+{
+    StageLoop loop({semFftKey, semPeakKey, "semget fft", true, "semop error peak+1", "semop error fft wait"});
+    debug = cf->ValueInt("vintor", "debugfft");
+    StageFeed<fft_st> feed;
+    feed.bind(cf->ValueInt("publishers", "fft"), "fft", debug == 0);
+
+    SharedMem sm(cf);
+    char text[RADARS_TEXT_SIZE + 1];
+    waitForRadarList(sm, text, sizeof text);
     buildRadarList(text);
     for (radarlist_st& r : radar_list)
         r.index = sm.getIndex(r.name);
-
-    for (;;) {
-        for (list_it = radar_list.begin(); list_it != radar_list.end(); ++list_it) {
-            for (;;) {
-                unsigned int size = 0;
-                int k = -1;
-                // Read where it lies: a copy of the whole slot cost more than the transform.
-                const radar_st* record =
-                    static_cast<const radar_st*>(sm.nextInPlace(list_it->name, list_it->index, &k, &size));
-                if (debug > 1)
-                    printf("\nFFT ->getNext %s,index=%d, j=%d", list_it->name, list_it->index, k);
-                if (record == nullptr)
-                    break;
-                list_it->index = k;
-                char time[TIMESTRSIZE + 1];
-                std::memcpy(time, record->time, TIMESTRSIZE);
-                time[TIMESTRSIZE] = '\0';
-                if (debug > 3)
-                    printf("\nfft k=%d length=%d time=%s", k, record->length, time);
-                const double start = debug != 0 ? getTime() : 0;
-                fft_st* spectrum = &feed.next();
-                processRecord(*record, *spectrum);
-                for (int s = 0; s < spectrum->nrOfSweeps; ++s)
-                    uSleep(10);
-                const int added = sm.add("f", spectrum, sizeof(fft_st));
-                const double stored = debug != 0 ? getTime() : 0;
-                if (debug > 3)
-                    printf("\nfft t=%s ret=%d added length=%d time=%s", time, added, spectrum->length, time);
-                feed.send(publisher);
-                if (debug != 0) {
-                    const double sent = getTime();
-                    printf("\nfft total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - start,
-                        stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
-                        stored - stamps[4], sent - stored);
-                }
-                if (sharedmem != nullptr) // after 2^31 records the count wraps rather than overflowing
-                    sharedmem->status.fft = static_cast<int32_t>(static_cast<uint32_t>(sharedmem->status.fft) + 1u);
-            }
-        }
-        if (setSemaphore(sem_peak, 1) < 0) {
-            perror("semop error peak+1");
-            exit(1);
-        }
-        if (debug != 0) {
-            printf("\nPosting for peak sem_peak=%d\n", getSemaphoreValue(sem_peak));
-            printf("\nWaiting for fft %d\n", getSemaphoreValue(sem_fft));
-        }
-        if (waitSemaphore(sem_fft) < 0) {
-            perror("semop error fft wait");
-            exit(1);
-        }
-    }
+    feed_ = &feed;
+    sm_ = &sm;
+    loop.run(sm, radar_list.data(), static_cast<int>(radar_list.size()), *this);
 }

@@ -9,19 +9,16 @@
 #include "integer_fft.h"
 #include "records.h"
 #include "sectioncache.h"
+#include "stageloop.h"
 #include "timer.h"
 
 class ConfigFile;
-
-struct radarlist_st {
-    int index;     // slot of the last record taken from the ring
-    char name[20]; // ring and configuration section
-};
+class SharedMem;
 
 // Room for the samples of one sweep: the largest serial payload.
 constexpr int FFT_WORK_SIZE = 8292;
 
-class FFTClass : public FixedFft {
+class FFTClass : public FixedFft, private ChainStage {
 public:
     ConfigFile* cf;
     radarlist_st rl;
@@ -50,6 +47,13 @@ public:
     int64_t f_pow[MAX_FFT_BUFFER_SIZE];
 
 private:
+    // One sweep record of a radar ring, in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceRead(const radarlist_st& ring, int last, int slot) override;
+    void tracePosted(int outputSem, int inputSem) override;
+    StageFeed<fft_st>* feed_ = nullptr;
+    SharedMem* sm_ = nullptr;
+
     // Sample count of sweep s and where its 16-bit words begin (host order,
     // or little-endian bytes); no words for 32-bit samples.
     int sweepWords(const radar_st& in, int s, const unsigned char** words, bool* littleEndian);
@@ -59,6 +63,12 @@ private:
     // straight from those 16-bit words (their energy too).
     void spectrumOfSweep(const radar_st& in, int s, int length, int64_t energyIn, const unsigned char* words16,
         fft_st& out);
+    // The steps of spectrumOfSweep: window and transform (the scale), then the
+    // normalised power row.
+    int transformSweep(const radar_st& in, int length, int m, const unsigned char* words16, int64_t* energyIn,
+        bool* inLanes);
+    void powerOfSweep(int length, int scale, bool inLanes, int64_t energyIn, float* row);
+    void printSamples(const char* label, int length);
     void printRaw(const radar_st& in);
     // Whether the section of the record asks for the window.
     bool windowed(const radar_st& in);

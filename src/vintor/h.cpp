@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdarg>
 #include <cstring>
 #include <iostream>
 #include <zmq.hpp>
@@ -225,6 +226,72 @@ void HClass::storeWindowState(const std::string& section, long long recordTime) 
     centre_->lastValidTime = static_cast<double>(recordTime);
 }
 
+int pairFault(const PairCheck& c) {
+    if (c.validPeaks == 0 || std::isnan(c.distanceSum) || c.validPeaks != c.sweeps) return 1;
+    if (c.sweeps >= 2 && (c.velocity > c.velocityBound || c.velocity < -c.velocityBound)) return 15;
+    // A mounting height or angle that is no number would put "nan" or "inf"
+    // into lines of the valid form: such a pair is invalid, with its own code.
+    if (!c.mountingFinite) return NAN_MOUNTING;
+    return 0;
+}
+
+void HClass::trace(int above, const char* format, ...) const {
+    if (above == TRACE_ANY ? debug == 0 : debug <= above) return;
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+bool HClass::sweepDistance(int i, const char* section, const char* timeText) {
+    const int n = std::max(0, std::min(data_peak.nrOfPeaks[i], MAX_NR_OF_PEAKS));
+    for (int k = 0; debug > 4 && k < n; ++k) {
+        const peak_struct& p = data_peak.data[i][k];
+        trace(4, "\n peakdata-> bin=%d Value=%f correction:%f distanceFromFlangeToAntennaBottom:%f fourierD:%f Height=%f",
+              p.bin, p.height, p.correction, settings.distanceFromFlangeToAntennaBottom, settings.fourierDistanceCm,
+              settings.fourierDistanceCm * (p.bin + p.correction));
+    }
+    const PeakChoice hSt = tracker.choose(settings, data_peak.data[i], n, i);
+    float& d = data_heave.distance[i];
+    d = settings.distanceOf(hSt.bin, hSt.correction);
+    trace(2, "\nH-> t=%s bin=%d Correction=%f fourierDistance=%f radarOffset=%f pipeCorrection=%f "
+          "distanceFromFlangeToAntennaBottom=%f Value=%f Distance=%f thresholdInv=%f",
+          timeText, hSt.bin, hSt.correction, settings.fourierDistanceCm, settings.radarOffset, settings.pipeCorrection,
+          settings.distanceFromFlangeToAntennaBottom, hSt.height, d, settings.thresholdInv);
+    trace(4, "\nH-> t=%s (heave d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", section, d, tracker.windowdown[i], d,
+          tracker.windowup[i]);
+    data_heave.Ep[i] = hSt.height;
+    if (debug > 7) std::cout << "\n thresholdInv = " << settings.thresholdInv;
+    return settings.thresholdInv < hSt.height;
+}
+
+void HClass::acceptRecord(const std::string& section, const char* timeText, float distanceAvg, status_st& status) {
+    data_heave.distanceAvg = distanceAvg;
+    if (debug > 7)
+        std::cout << "\n distanceAvg = " << data_heave.distanceAvg << " [cm]" << "\n VDoppler = " << data_heave.VDoppler
+                  << " [cm/sec]";
+    const long long t = std::strtoll(timeText, nullptr, 10);
+    tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
+    storeWindowState(section, t);
+    trace(TRACE_ANY, "\nH->%s t=%.20s windowdown0=%f windowdown1=%f windowup0=%f windowup1=%f avg=%f avg2=%f "
+          "std=%f Dis[0]=%f Dis[1]=%f",
+          section.c_str(), data_heave.time, tracker.windowdown[0], tracker.windowdown[1], tracker.windowup[0],
+          tracker.windowup[1], windowavg, windowavg2, tracker.windowstd, data_heave.distance[0],
+          data_heave.distance[1]);
+    ++status.peak;
+}
+
+void HClass::fillRecord(int j) {
+    std::memcpy(data_heave.time, data_peak.time, sizeof data_heave.time);
+    std::memcpy(data_heave.section, data_peak.section, sizeof data_heave.section);
+    data_heave.nrOfSweeps = data_peak.nrOfSweeps;
+    data_heave.radnr = data_peak.radnr;
+    data_heave.nan = data_peak.nan;
+    data_heave.peak_key = j;
+    data_heave.fft_key = data_peak.fft_key;
+    trace(3, "\nHeave: nrofsw:%d nan:%d peak:%d", data_heave.nrOfSweeps, data_heave.nan, data_heave.peak_key);
+}
+
 void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     const std::string section = fieldText(data_peak.section, sizeof data_peak.section);
     // Twenty characters do not fit a string's own buffer: keep the copy off the heap.
@@ -238,16 +305,14 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
     tracker.registerSection(section);
     tracker.load(section);
     tracker.window(settings, std::strtod(timeText, nullptr));
-    if (debug >= 7)
-        std::printf("\r\nH%s Displacement:%f, Vmax=%f, dt=%lf=%s-%lf,  Wup0=%f Wup1=%f, Wdown0=%f, Wdown1=%f, "
-                    "peaksOut=%d \n",
-                    section.c_str(), std::max(tracker.displacement, 40.0f), tracker.Vmax, tracker.dt,
-                    timeText, tracker.lastValidTime, tracker.windowup[0], tracker.windowup[1],
-                    tracker.windowdown[0], tracker.windowdown[1], tracker.peaksOutsideDynWind);
-    if (debug > 5) std::printf("\n\nH j=%d time: %s nrOfSweeps:%d", j, timeText, data_peak.nrOfSweeps);
+    trace(6, "\r\nH%s Displacement:%f, Vmax=%f, dt=%lf=%s-%lf,  Wup0=%f Wup1=%f, Wdown0=%f, Wdown1=%f, peaksOut=%d \n",
+          section.c_str(), std::max(tracker.displacement, 40.0f), tracker.Vmax, tracker.dt, timeText,
+          tracker.lastValidTime, tracker.windowup[0], tracker.windowup[1], tracker.windowdown[0],
+          tracker.windowdown[1], tracker.peaksOutsideDynWind);
+    trace(5, "\n\nH j=%d time: %s nrOfSweeps:%d", j, timeText, data_peak.nrOfSweeps);
 
-    int validPeaks = 0;
-    float avg = 0.0f;
+    PairCheck check;
+    check.sweeps = data_peak.nrOfSweeps;
     tracker.peaksOutsideDynWind = 0;
     // A corrupt count must not index past the two rows of 64 peaks.
     const int sweeps = std::max(0, std::min(data_peak.nrOfSweeps, MAX_NR_OF_SWEEPS));
@@ -256,104 +321,43 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
         if (debug > 7)
             std::cout << "\n sweep number = " << i << " [-]" << " number of peaks = " << data_peak.nrOfPeaks[i]
                       << " [-]";
-        if (debug > 4) std::printf("\nH peakdata nrof peaks=%d ", data_peak.nrOfPeaks[i]);
+        trace(4, "\nH peakdata nrof peaks=%d ", data_peak.nrOfPeaks[i]);
         if (data_peak.nrOfPeaks[i] != 0) {
-            const int n = std::max(0, std::min(data_peak.nrOfPeaks[i], MAX_NR_OF_PEAKS));
-            if (debug > 4)
-                for (int k = 0; k < n; ++k) {
-                    const peak_struct& p = data_peak.data[i][k];
-                    std::printf("\n peakdata-> bin=%d Value=%f correction:%f distanceFromFlangeToAntennaBottom:%f "
-                                "fourierD:%f Height=%f",
-                                p.bin, p.height, p.correction, settings.distanceFromFlangeToAntennaBottom,
-                                settings.fourierDistanceCm, settings.fourierDistanceCm * (p.bin + p.correction));
-                }
-            const PeakChoice hSt = tracker.choose(settings, data_peak.data[i], n, i);
-            data_heave.distance[i] = settings.distanceOf(hSt.bin, hSt.correction);
-            if (debug > 2)
-                std::printf("\nH-> t=%s bin=%d Correction=%f fourierDistance=%f radarOffset=%f pipeCorrection=%f "
-                            "distanceFromFlangeToAntennaBottom=%f Value=%f Distance=%f thresholdInv=%f",
-                            timeText, hSt.bin, hSt.correction, settings.fourierDistanceCm,
-                            settings.radarOffset, settings.pipeCorrection,
-                            settings.distanceFromFlangeToAntennaBottom, hSt.height, data_heave.distance[i],
-                            settings.thresholdInv);
-            if (debug > 4)
-                std::printf("\nH-> t=%s (heave d:%f >= windowdown=%f)&&(d=%f <= windowup=%f)", section.c_str(),
-                            data_heave.distance[i], tracker.windowdown[i], data_heave.distance[i],
-                            tracker.windowup[i]);
-            if (settings.thresholdInv < hSt.height) {
-                ++validPeaks;
-                avg += data_heave.distance[i];
+            if (sweepDistance(i, section.c_str(), timeText)) {
+                ++check.validPeaks;
+                check.distanceSum += data_heave.distance[i];
             } else {
                 data_peak.nan += 5 + i;
             }
-            data_heave.Ep[i] = hSt.height;
-            if (debug > 7) std::cout << "\n thresholdInv = " << settings.thresholdInv;
         }
         data_heave.energy[i] = static_cast<float>(data_peak.energy[i]);
     }
-    bool valid = validPeaks != 0 && !std::isnan(avg) && validPeaks == data_peak.nrOfSweeps;
-    if (debug != 0) {
-        std::printf("\nValidPeaks=%d == nrOfSweeps=%d", validPeaks, data_peak.nrOfSweeps);
-        if (!valid && storage != nullptr) dumpRecord(*storage);
+    // Velocity and mounting are not set yet: this asks only whether every sweep gave a valid pick.
+    const bool validPicks = pairFault(check) != 1;
+    trace(TRACE_ANY, "\nValidPeaks=%d == nrOfSweeps=%d", check.validPeaks, data_peak.nrOfSweeps);
+    if (debug != 0 && !validPicks && storage != nullptr) dumpRecord(*storage);
+    if (validPicks && check.sweeps >= 2) {
+        data_heave.VDoppler = (data_heave.distance[1] - data_heave.distance[0]) * 0.5f;
+        data_heave.VDoppler = data_heave.VDoppler * DEF_sweepSpeed_DEF_baseFrequency;
+        trace(1, "\nH-> (Ddown=%f - Dup=%f)/2 * %lf ", data_heave.distance[1], data_heave.distance[0],
+              static_cast<double>(DEF_sweepSpeed_DEF_baseFrequency));
+    } else if (validPicks) {
+        // One sweep gives no velocity; a stale second distance must not pose as one.
+        data_heave.VDoppler = NAN;
     }
-    if (!valid) {
+    check.velocity = data_heave.VDoppler;
+    check.velocityBound = tracker.Vmax * 1.5 * 100;
+    check.mountingFinite = std::isfinite(settings.mountingHeight) && std::isfinite(settings.mountingAngle) &&
+                           std::isfinite(settings.cosAngle);
+    const int fault = pairFault(check);
+    if (fault != 0) {
         data_peak.nrOfSweeps = 0;
         ++status.peakmiss;
-        data_peak.nan += 1;
+        data_peak.nan += fault;
     } else {
-        if (data_peak.nrOfSweeps >= 2) {
-            data_heave.VDoppler = (data_heave.distance[1] - data_heave.distance[0]) * 0.5f;
-            data_heave.VDoppler = data_heave.VDoppler * DEF_sweepSpeed_DEF_baseFrequency;
-            if (debug > 1)
-                std::printf("\nH-> (Ddown=%f - Dup=%f)/2 * %lf ", data_heave.distance[1], data_heave.distance[0],
-                            static_cast<double>(DEF_sweepSpeed_DEF_baseFrequency));
-            const double bound = tracker.Vmax * 1.5 * 100;
-            if (data_heave.VDoppler > bound || data_heave.VDoppler < -bound) {
-                data_peak.nrOfSweeps = 0;
-                ++status.peakmiss;
-                data_peak.nan += 15;
-                valid = false;
-            }
-        } else {
-            // One sweep gives no velocity; a stale second distance must not pose as one.
-            data_heave.VDoppler = NAN;
-        }
+        acceptRecord(section, timeText, check.distanceSum / static_cast<float>(check.validPeaks), status);
     }
-    // A mounting height or angle that is no number would put "nan" or "inf"
-    // into lines of the valid form: such a pair is invalid, with its own code.
-    if (valid && !(std::isfinite(settings.mountingHeight) && std::isfinite(settings.mountingAngle) &&
-                   std::isfinite(settings.cosAngle))) {
-        data_peak.nrOfSweeps = 0;
-        ++status.peakmiss;
-        data_peak.nan += NAN_MOUNTING;
-        valid = false;
-    }
-    if (valid) {
-        data_heave.distanceAvg = avg / static_cast<float>(validPeaks);
-        if (debug > 7)
-            std::cout << "\n distanceAvg = " << data_heave.distanceAvg << " [cm]" << "\n VDoppler = "
-                      << data_heave.VDoppler << " [cm/sec]";
-        const long long t = std::strtoll(timeText, nullptr, 10);
-        tracker.update(t, data_heave.distanceAvg, tracker.peaksOutsideDynWind);
-        storeWindowState(section, t);
-        if (debug != 0)
-            std::printf("\nH->%s t=%.20s windowdown0=%f windowdown1=%f windowup0=%f windowup1=%f avg=%f avg2=%f "
-                        "std=%f Dis[0]=%f Dis[1]=%f",
-                        section.c_str(), data_heave.time, tracker.windowdown[0], tracker.windowdown[1],
-                        tracker.windowup[0], tracker.windowup[1], windowavg, windowavg2, tracker.windowstd,
-                        data_heave.distance[0], data_heave.distance[1]);
-        ++status.peak;
-    }
-
-    std::memcpy(data_heave.time, data_peak.time, sizeof data_heave.time);
-    std::memcpy(data_heave.section, data_peak.section, sizeof data_heave.section);
-    data_heave.nrOfSweeps = data_peak.nrOfSweeps;
-    data_heave.radnr = data_peak.radnr;
-    data_heave.nan = data_peak.nan;
-    data_heave.peak_key = j;
-    data_heave.fft_key = data_peak.fft_key;
-    if (debug > 3)
-        std::printf("\nHeave: nrofsw:%d nan:%d peak:%d", data_heave.nrOfSweeps, data_heave.nan, data_heave.peak_key);
+    fillRecord(j);
 }
 
 void HClass::dumpRecord(SharedMem& storage) {
@@ -383,47 +387,41 @@ void HClass::dumpRecord(SharedMem& storage) {
     std::printf("\nHPeaks: %s", peaks.c_str());
 }
 
+void HClass::traceRead(const radarlist_st&, int, int slot) {
+    if (debug > 7) std::printf("\n-----------> Check for new message! \n");
+    if (slot >= 0 && debug > 7) std::printf("\n-----------> Found new message! \n");
+}
+
+void HClass::traceIdle() {
+    if (debug > 8) std::printf("Posting for subscriptions\n");
+}
+
+void HClass::tracePosted(int outputSem, int) {
+    if (debug != 0) std::printf("\nPosting for subscriptions sem_subscriptions=%d", getSemaphoreValue(outputSem));
+}
+
+void HClass::onRecord(const void* record, int j) {
+    std::memcpy(&data_peak, record, sizeof data_peak);
+    handleRecord(j, sharedmem->status, storage_);
+    const int added = storage_->add("h", &data_heave, sizeof data_heave);
+    if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
+    // A small record: copied, but into a buffer the message takes without allocating.
+    std::memcpy(&feed_->next(), &data_heave, sizeof data_heave);
+    feed_->send();
+}
+
 int HClass::process(int keyH, int keySubscriptions) {
-    const int sem_h = getSemaphore(keyH);
-    const int sem_subscriptions = getSemaphore(keySubscriptions);
-    setSemaphore(sem_subscriptions, 0);
+    StageLoop loop({keyH, keySubscriptions, nullptr, false, "semop subscriptions+1", "semop h wait"});
     debug = cf->ValueInt("vintor", "debugh");
     tracker.debug = debug;
-    const int hdata_pub = cf->ValueInt("publishers", "h");
-
-    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
-    FeedRecord<heave_st> feed;
-    zmq::context_t context(1, 1023);
-    zmq::socket_t publisher(context, zmq::socket_type::pub);
-    const std::string endpoint = feedAddress(hdata_pub);
-    if (debug != 0) std::printf("Starting h publisher: %s\n", endpoint.c_str());
-    bindFeed(publisher, endpoint, "h", BindFailure::EndStage);
+    StageFeed<heave_st> feed;
+    feed.bind(cf->ValueInt("publishers", "h"), "h", debug != 0);
 
     SharedMem storage(cf);
-    int index = storage.getIndex("p");
-    if (static_cast<unsigned>(index) > 50u) index = 0;
+    radarlist_st input = StageLoop::newestOf(storage, "p");
+    if (static_cast<unsigned>(input.index) > 50u) input.index = 0;
     std::memset(&data_heave, 0, sizeof data_heave);
-
-    for (;;) {
-        if (debug > 7) std::printf("\n-----------> Check for new message! \n");
-        unsigned int len = 0;
-        const int j = storage.getNext("p", index, &data_peak, &len);
-        if (j < 0) {
-            if (debug > 8) std::printf("Posting for subscriptions\n");
-            if (setSemaphore(sem_subscriptions, 1) == -1) util::error("semop subscriptions+1");
-            if (debug != 0)
-                std::printf("\nPosting for subscriptions sem_subscriptions=%d", getSemaphoreValue(sem_subscriptions));
-            std::fflush(stdout);
-            if (waitSemaphore(sem_h) == -1) util::error("semop h wait");
-            continue;
-        }
-        if (debug > 7) std::printf("\n-----------> Found new message! \n");
-        handleRecord(j, sharedmem->status, &storage);
-        const int added = storage.add("h", &data_heave, sizeof data_heave);
-        if (debug > 4) std::printf("\nHeave:storage Add:%d", added);
-        // A small record: copied, but into a buffer the message takes without allocating.
-        std::memcpy(&feed.next(), &data_heave, sizeof data_heave);
-        feed.send(publisher);
-        index = j;
-    }
+    feed_ = &feed;
+    storage_ = &storage;
+    loop.run(storage, &input, 1, *this);
 }

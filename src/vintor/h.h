@@ -2,6 +2,7 @@
 // distance and velocity of that surface, and the height records of ring "h".
 #pragma once
 
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "defaults.h"
 #include "records.h"
 #include "sectionsettings.h"
+#include "stageloop.h"
 
 // Code added to a record's "nan" when the section's mounting height or angle
 // is no finite number: the pair gives no height.
@@ -116,10 +118,25 @@ PeakChoice SurfaceTracker::choose(const SectionSettings& s, const Peak* peaks, i
     return hSt;
 }
 
+// What decides whether a height record is valid, beside each sweep's own pick.
+struct PairCheck {
+    int sweeps = 0;           // the peak record's count
+    int validPeaks = 0;       // sweeps whose surface peak is above the threshold
+    float distanceSum = 0;    // of those sweeps' distances, cm
+    float velocity = 0;       // Doppler velocity, cm/s (two sweeps only)
+    double velocityBound = 0; // cm/s
+    bool mountingFinite = true;
+};
+
+// The code a record adds to its "nan" beyond its sweeps' own: 1 when not every
+// sweep gave a valid pick, 15 when the velocity is beyond its bound,
+// NAN_MOUNTING when the mounting gives no height; 0 for a valid record.
+int pairFault(const PairCheck& check);
+
 class ConfigFile;
 class SharedMem;
 
-class HClass {
+class HClass : private ChainStage {
 public:
     ConfigFile* cf;
     SectionSettings settings;  // the section of the record being handled
@@ -143,6 +160,14 @@ public:
     int process(int keyH = KEYH, int keySubscriptions = KEYSUBSCRIPTIONS);
 
 private:
+    // One peak record of ring "p", in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceRead(const radarlist_st& ring, int last, int slot) override;
+    void traceIdle() override;
+    void tracePosted(int outputSem, int inputSem) override;
+    StageFeed<heave_st>* feed_ = nullptr;
+    SharedMem* storage_ = nullptr;
+
     SectionSettingsLoader settingsOf_;
     // Where the dynamic window of a section is centred, as its last valid
     // record left it: kept here rather than in the configuration copy, which
@@ -158,4 +183,13 @@ private:
     void readWindowState(const std::string& section);
     void storeWindowState(const std::string& section, long long recordTime);
     void dumpRecord(SharedMem& storage);
+
+    // The steps of handleRecord: the distance of sweep i (true when its pick
+    // is valid), a valid record's average and statistics, and the record's fields.
+    bool sweepDistance(int i, const char* section, const char* timeText);
+    void acceptRecord(const std::string& section, const char* timeText, float distanceAvg, status_st& status);
+    void fillRecord(int j);
+    // printf when the debug level is above `above` (TRACE_ANY: at any level but 0).
+    static constexpr int TRACE_ANY = INT_MIN;
+    void trace(int above, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 };

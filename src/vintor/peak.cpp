@@ -135,72 +135,53 @@ void PeakClass::processRecord(const fft_st& in, int slot, peak_st& out)
     out.nan = in.nan;
 }
 
+void PeakClass::traceRead(const radarlist_st&, int last, int slot)
+{
+    if (debug > 1)
+        printf("\nPeak ->getNext ,k=%d, j=%d", last, slot);
+}
+
+void PeakClass::tracePosted(int outputSem, int)
+{
+    if (debug != 0)
+        printf("\nPosting for h sem_h=%d", getSemaphoreValue(outputSem));
+}
+
+void PeakClass::onRecord(const void* record, int j)
+{
+    peak_st* peaks = &feed_->next();
+    processRecord(*static_cast<const fft_st*>(record), j, *peaks);
+    const double beforeStore = debug > 2 ? getTime() : 0;
+    const int rc = sm_->add("p", peaks, sizeof(peak_st));
+    if (debug > 5) {
+        char time[TIMESTRSIZE + 1];
+        std::memcpy(time, peaks->time, TIMESTRSIZE);
+        time[TIMESTRSIZE] = '\0';
+        const int last = peaks->nrOfSweeps > 0 ? peaks->nrOfPeaks[peaks->nrOfSweeps - 1] : 0;
+        printf("\npeak rc=%d nrof peaks: %d time: %s nrOfSweeps:%d\n", rc, last, time, peaks->nrOfSweeps);
+    }
+    feed_->send();
+    if (debug > 2) {
+        const double sent = getTime();
+        printf("\npeak total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - stamps[0],
+            stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
+            beforeStore - stamps[4], sent - beforeStore);
+    }
+}
+
 int PeakClass::generatePeak()
 {
-    const int sem_peak = getSemaphore(semPeakKey);
-    const int sem_h = getSemaphore(semHKey);
-    if (sem_peak < 0 || sem_h < 0)
-        util::error("semget peak");
-    if (setSemaphore(sem_h, 0) < 0)
-        util::error("semop h+1");
-
+    StageLoop loop({semPeakKey, semHKey, "semget peak", true, "semop h+1", "semop peak wait"});
     debug = cf->ValueInt("vintor", "debugpeak");
     noiseLevel = cf->ValueInt("vintor", "peaknoiselevel");
     blockSize = cf->ValueInt("vintor", "peakblocksize");
-    const int port = cf->ValueInt("publishers", "peak");
-
-    // Before the feed's context: ZeroMQ may still hold one of its buffers when that ends.
-    FeedRecord<peak_st> feed;
-    zmq::context_t context(1, 1023);
-    zmq::socket_t publisher(context, zmq::socket_type::pub);
-    const std::string address = feedAddress(port);
-    if (debug == 0)
-        printf("Starting peak publisher: %s\n", address.c_str());
-    bindFeed(publisher, address, "peak", BindFailure::EndStage);
+    StageFeed<peak_st> feed;
+    feed.bind(cf->ValueInt("publishers", "peak"), "peak", debug == 0);
 
     fflush(stdout); // the start-up line reaches a log even while the stage waits
     SharedMem sm(cf);
-    int k = sm.getIndex("f");
-    for (;;) {
-        unsigned int size = 0;
-        int j = -1;
-        // Read where it lies: a copy of the whole slot cost more than the search.
-        const fft_st* spectrum = static_cast<const fft_st*>(sm.nextInPlace("f", k, &j, &size));
-        if (debug > 1)
-            printf("\nPeak ->getNext ,k=%d, j=%d", k, j);
-        if (spectrum == nullptr) {
-            if (setSemaphore(sem_h, 1) < 0) {
-                perror("semop h+1");
-                exit(1);
-            }
-            if (debug != 0)
-                printf("\nPosting for h sem_h=%d", getSemaphoreValue(sem_h));
-            // Its lines begin with a line end: what a line-buffered stream still holds goes out before the wait.
-            fflush(stdout);
-            if (waitSemaphore(sem_peak) < 0) {
-                perror("semop peak wait");
-                exit(1);
-            }
-            continue;
-        }
-        peak_st* peaks = &feed.next();
-        processRecord(*spectrum, j, *peaks);
-        const double beforeStore = debug > 2 ? getTime() : 0;
-        const int rc = sm.add("p", peaks, sizeof(peak_st));
-        if (debug > 5) {
-            char time[TIMESTRSIZE + 1];
-            std::memcpy(time, peaks->time, TIMESTRSIZE);
-            time[TIMESTRSIZE] = '\0';
-            const int last = peaks->nrOfSweeps > 0 ? peaks->nrOfPeaks[peaks->nrOfSweeps - 1] : 0;
-            printf("\npeak rc=%d nrof peaks: %d time: %s nrOfSweeps:%d\n", rc, last, time, peaks->nrOfSweeps);
-        }
-        feed.send(publisher);
-        if (debug > 2) {
-            const double sent = getTime();
-            printf("\npeak total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf", sent - stamps[0],
-                stamps[1] - stamps[0], stamps[2] - stamps[1], stamps[3] - stamps[2], stamps[4] - stamps[3],
-                beforeStore - stamps[4], sent - beforeStore);
-        }
-        k = j;
-    }
+    radarlist_st input = StageLoop::newestOf(sm, "f");
+    feed_ = &feed;
+    sm_ = &sm;
+    loop.run(sm, &input, 1, *this);
 }

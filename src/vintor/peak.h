@@ -7,10 +7,12 @@
 #include "defaults.h"
 #include "records.h"
 #include "sectionsettings.h"
+#include "stageloop.h"
 
 class ConfigFile;
+class SharedMem;
 
-class PeakClass {
+class PeakClass : private ChainStage {
 public:
     ConfigFile* cf;
     int debug = 0;
@@ -41,6 +43,13 @@ public:
     void processRecord(const fft_st& in, int slot, peak_st& out);
 
 private:
+    // One spectrum record of ring "f", in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceRead(const radarlist_st& ring, int last, int slot) override;
+    void tracePosted(int outputSem, int inputSem) override;
+    StageFeed<peak_st>* feed_ = nullptr;
+    SharedMem* sm_ = nullptr;
+
     SectionSettingsLoader settingsOf;
     std::vector<peak_struct> plist;
     // Time stamps of the last record for the debug timing line.

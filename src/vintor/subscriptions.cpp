@@ -273,10 +273,27 @@ int SubscriptionsClass::diag() {
     return 0;
 }
 
+void SubscriptionsClass::traceIdle() {
+    if (debug > 7) std::printf("Radar waiting for subscriptions timer\n");
+}
+
+void SubscriptionsClass::onRecord(const void* record, int j) {
+    std::memcpy(&data_heave, record, sizeof data_heave);
+    data_index = j;
+    setVars(data_heave.section);
+    vintor();
+    heave();
+    ++recordCount_;
+    status();
+    if (recordCount_ > 7) {
+        recordCount_ = 0;
+        diag();
+    }
+}
+
 int SubscriptionsClass::process(int keySubscriptions) {
     vintordata_pub = heavedata_pub = refldata_pub = 0;
-    const int sem = getSemaphore(keySubscriptions);
-    setSemaphore(sem, 0);
+    StageLoop loop({keySubscriptions, -1, nullptr, false, nullptr, "semop subscriptions wait"});
     storage = std::make_unique<SharedMem>(cf);
     struct Feed {
         const char* key;
@@ -297,29 +314,8 @@ int SubscriptionsClass::process(int keySubscriptions) {
     std::fflush(stdout);
     // Only records written after this start are new: a restarted stage must not
     // publish old lines again.
-    data_index = storage->getIndex("h");
-    int k = 0;
-    for (;;) {
-        unsigned int length = 0;
-        const int j = storage->getNext("h", data_index, &data_heave, &length);
-        if (j >= 0) {
-            data_index = j;
-            setVars(data_heave.section);
-            vintor();
-            heave();
-            ++k;
-            status();
-            if (k > 7) {
-                k = 0;
-                diag();
-            }
-            continue;
-        }
-        if (debug > 7) std::printf("Radar waiting for subscriptions timer\n");
-        std::fflush(stdout);
-        if (waitSemaphore(sem) == -1) {
-            std::perror("semop subscriptions wait");
-            std::exit(1);
-        }
-    }
+    radarlist_st input = StageLoop::newestOf(*storage, "h");
+    data_index = input.index;
+    recordCount_ = 0;
+    loop.run(*storage, &input, 1, *this);
 }

@@ -12,6 +12,7 @@
 #include "defaults.h"
 #include "records.h"
 #include "sectionsettings.h"
+#include "stageloop.h"
 
 constexpr std::size_t HEAVE_FRAME_SIZE = 200;
 constexpr std::size_t VINTOR_FRAME_SIZE = 400;
@@ -50,7 +51,7 @@ std::string validDataRequest(float percentage);
 class ConfigFile;
 class SharedMem;
 
-class SubscriptionsClass {
+class SubscriptionsClass : private ChainStage {
 public:
     ConfigFile* cf;
     std::unique_ptr<SharedMem> storage;
@@ -95,6 +96,11 @@ public:
     void composeHeave(char* frame) const;
 
 private:
+    // One height record of ring "h", in the stage's loop.
+    void onRecord(const void* record, int slot) override;
+    void traceIdle() override;
+    int recordCount_ = 0;  // since the last reflection line
+
     SectionSettingsLoader settingsOf_;
 
     // The valid-data share goes to the service with a time-out: a service

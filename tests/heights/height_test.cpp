@@ -368,3 +368,34 @@ TEST(HeightStage, LabelledValuesAboveDebugLevelSeven) {
         }
     }
 }
+
+TEST(HeightStage, PairFaultCodeByWhatFailsFirst) {
+    struct Row {
+        int sweeps, validPeaks;
+        float sum, velocity;
+        bool mountingFinite;
+        int code;
+    } rows[] = {
+        {2, 2, 1000, 10, true, 0},             // valid pair
+        {1, 1, 500, NAN, true, 0},             // one sweep: no velocity, no bound
+        {0, 0, 0, 0, true, 1},                 // no sweeps
+        {2, 1, 500, 0, true, 1},               // one sweep without a valid pick
+        {3, 2, 1000, 0, true, 1},              // a corrupt count never matches
+        {2, 2, NAN, 0, true, 1},               // a distance that is no number
+        {2, 2, 1000, 150.5f, true, 15},        // beyond the bound (150 cm/s)
+        {2, 2, 1000, -150.5f, false, 15},      // the velocity decides before the mounting
+        {2, 2, 1000, 150, true, 0},            // exactly the bound passes
+        {1, 1, 500, NAN, false, NAN_MOUNTING}, // mounting gives no height
+        {2, 0, 0, 0, false, 1},                // no pick decides before the mounting
+    };
+    for (const Row& r : rows) {
+        PairCheck c;
+        c.sweeps = r.sweeps;
+        c.validPeaks = r.validPeaks;
+        c.distanceSum = r.sum;
+        c.velocity = r.velocity;
+        c.velocityBound = 150;
+        c.mountingFinite = r.mountingFinite;
+        EXPECT_EQ(pairFault(c), r.code) << r.sweeps << " sweeps, " << r.validPeaks << " valid, v " << r.velocity;
+    }
+}

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -76,13 +77,15 @@ std::string verbOf(const std::string& request)
     return root.getMemberNames().front();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
+struct Options {
     std::string configPath, memoryPath, logPath, replyMode, nullSection, delayedVerb;
     int repPort = 5010, pubPort = 5011;
     long delayMs = 0;
+};
+
+// Reads the command line into *o; the exit status when it is not usable, else -1.
+int parseOptions(int argc, char** argv, Options* o)
+{
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         bool hasValue = i + 1 < argc;
@@ -92,51 +95,140 @@ int main(int argc, char** argv)
         }
         const char* v = argv[++i];
         if (a == "-c") {
-            configPath = v;
+            o->configPath = v;
         } else if (a == "-m") {
-            memoryPath = v;
+            o->memoryPath = v;
         } else if (a == "-l") {
-            logPath = v;
+            o->logPath = v;
         } else if (a == "-r" || a == "-p") {
-            if (!parsePort(v, a == "-r" ? &repPort : &pubPort)) {
+            if (!parsePort(v, a == "-r" ? &o->repPort : &o->pubPort)) {
                 fprintf(stderr, "configservice: bad port %s\n", v);
                 return 1;
             }
         } else if (a == "--reply") {
-            replyMode = v;
-            if (replyMode != "nonjson" && replyMode != "nosuccess" && replyMode != "silent" && replyMode != "deep") {
+            o->replyMode = v;
+            const std::string& m = o->replyMode;
+            if (m != "nonjson" && m != "nosuccess" && m != "silent" && m != "deep") {
                 fprintf(stderr, "configservice: --reply %s: the values are nonjson, nosuccess, silent and deep\n", v);
                 return 1;
             }
         } else if (a == "--null-section") {
-            nullSection = v;
+            o->nullSection = v;
         } else if (a == "--delay") {
             const char* colon = strrchr(v, ':');
             char* end = nullptr;
             if (colon != nullptr)
-                delayMs = strtol(colon + 1, &end, 10);
-            if (colon == nullptr || colon == v || end == colon + 1 || *end != '\0' || delayMs < 0) {
+                o->delayMs = strtol(colon + 1, &end, 10);
+            if (colon == nullptr || colon == v || end == colon + 1 || *end != '\0' || o->delayMs < 0) {
                 usage(argv[0]);
                 return 1;
             }
-            delayedVerb.assign(v, colon);
+            o->delayedVerb.assign(v, colon);
         } else {
             usage(argv[0]);
             return 1;
         }
     }
+    return -1;
+}
 
-    ConfigStore store(configPath, nullSection);
+// One request from the router: the peer's envelope and the request's bytes.
+// False when the frames held no envelope delimiter.
+bool receiveRequest(zmq::socket_t& requests, std::vector<zmq::message_t>* envelope, std::string* request)
+{
+    // Envelope: peer identity frames, an empty delimiter, then the request.
+    bool delimiterSeen = false;
+    while (true) {
+        zmq::message_t frame;
+        if (!requests.recv(frame, zmq::recv_flags::none))
+            break;
+        bool more = frame.more();
+        if (!delimiterSeen) {
+            delimiterSeen = frame.size() == 0;
+            envelope->push_back(std::move(frame));
+        } else {
+            // A multi-frame request is taken as the frames joined.
+            request->append(static_cast<const char*>(frame.data()), frame.size());
+        }
+        if (!more)
+            break;
+    }
+    return delimiterSeen;
+}
+
+// The reply the chosen mode sends instead of the store's answer.
+std::string replyOf(const std::string& mode, const std::string& answer)
+{
+    if (mode == "nonjson")
+        return "this reply is not JSON";
+    if (mode == "nosuccess")
+        return "{}";
+    if (mode == "deep")
+        return "{\"success\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+    return answer;
+}
+
+// Answers requests until a stop signal; throws the messaging library's errors.
+void serve(ConfigStore& store, const Options& o, int logFd)
+{
+    zmq::context_t context(1);
+    // A router behaves as a reply socket to every requester and, unlike one,
+    // can stay silent on purpose and still take the next request.
+    zmq::socket_t requests(context, zmq::socket_type::router);
+    zmq::socket_t notices(context, zmq::socket_type::pub);
+    for (zmq::socket_t* s : {&requests, &notices}) {
+        s->set(zmq::sockopt::ipv6, 1);
+        s->set(zmq::sockopt::linger, 0);
+    }
+    requests.bind("tcp://*:" + std::to_string(o.repPort));
+    notices.bind("tcp://*:" + std::to_string(o.pubPort));
+    printf("configservice ready\n");
+    fflush(stdout);
+
+    while (!stopRequested) {
+        zmq::pollitem_t item{static_cast<void*>(requests), 0, ZMQ_POLLIN, 0};
+        int n = zmq::poll(&item, 1, std::chrono::milliseconds(200));
+        if (n <= 0 || !(item.revents & ZMQ_POLLIN))
+            continue;
+        std::vector<zmq::message_t> envelope;
+        std::string request;
+        if (!receiveRequest(requests, &envelope, &request))
+            continue;
+        logRequest(logFd, request);
+        ConfigStore::Answer answer = store.handle(request);
+        if (o.replyMode == "silent")
+            continue;
+        if (o.delayMs > 0 && verbOf(request) == o.delayedVerb)
+            std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
+        const std::string reply = replyOf(o.replyMode, answer.reply);
+        for (auto& part : envelope)
+            requests.send(part, zmq::send_flags::sndmore);
+        requests.send(zmq::buffer(reply), zmq::send_flags::none);
+        for (const auto& name : answer.notices)
+            notices.send(zmq::buffer(name), zmq::send_flags::none);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    const int bad = parseOptions(argc, argv, &o);
+    if (bad >= 0)
+        return bad;
+
+    ConfigStore store(o.configPath, o.nullSection);
     std::string why;
-    if (!store.loadConfig(&why) || !store.loadMemory(memoryPath, &why)) {
+    if (!store.loadConfig(&why) || !store.loadMemory(o.memoryPath, &why)) {
         fprintf(stderr, "configservice: %s\n", why.c_str());
         return 2;
     }
     int logFd = -1;
-    if (!logPath.empty()) {
-        logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (!o.logPath.empty()) {
+        logFd = open(o.logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (logFd < 0) {
-            perror(logPath.c_str());
+            perror(o.logPath.c_str());
             return 2;
         }
     }
@@ -148,65 +240,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     try {
-        zmq::context_t context(1);
-        // A router behaves as a reply socket to every requester and, unlike one,
-        // can stay silent on purpose and still take the next request.
-        zmq::socket_t requests(context, zmq::socket_type::router);
-        zmq::socket_t notices(context, zmq::socket_type::pub);
-        for (zmq::socket_t* s : {&requests, &notices}) {
-            s->set(zmq::sockopt::ipv6, 1);
-            s->set(zmq::sockopt::linger, 0);
-        }
-        requests.bind("tcp://*:" + std::to_string(repPort));
-        notices.bind("tcp://*:" + std::to_string(pubPort));
-        printf("configservice ready\n");
-        fflush(stdout);
-
-        while (!stopRequested) {
-            zmq::pollitem_t item{static_cast<void*>(requests), 0, ZMQ_POLLIN, 0};
-            int n = zmq::poll(&item, 1, std::chrono::milliseconds(200));
-            if (n <= 0 || !(item.revents & ZMQ_POLLIN))
-                continue;
-            // Envelope: peer identity frames, an empty delimiter, then the request.
-            std::vector<zmq::message_t> envelope;
-            std::string request;
-            bool delimiterSeen = false;
-            while (true) {
-                zmq::message_t frame;
-                if (!requests.recv(frame, zmq::recv_flags::none))
-                    break;
-                bool more = frame.more();
-                if (!delimiterSeen) {
-                    delimiterSeen = frame.size() == 0;
-                    envelope.push_back(std::move(frame));
-                } else {
-                    // A multi-frame request is taken as the frames joined.
-                    request.append(static_cast<const char*>(frame.data()), frame.size());
-                }
-                if (!more)
-                    break;
-            }
-            if (!delimiterSeen)
-                continue;
-            logRequest(logFd, request);
-            ConfigStore::Answer answer = store.handle(request);
-            if (replyMode == "silent")
-                continue;
-            if (delayMs > 0 && verbOf(request) == delayedVerb)
-                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            std::string reply = answer.reply;
-            if (replyMode == "nonjson")
-                reply = "this reply is not JSON";
-            else if (replyMode == "nosuccess")
-                reply = "{}";
-            else if (replyMode == "deep")
-                reply = "{\"success\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
-            for (auto& part : envelope)
-                requests.send(part, zmq::send_flags::sndmore);
-            requests.send(zmq::buffer(reply), zmq::send_flags::none);
-            for (const auto& name : answer.notices)
-                notices.send(zmq::buffer(name), zmq::send_flags::none);
-        }
+        serve(store, o, logFd);
     } catch (const zmq::error_t& e) {
         if (!stopRequested) {
             fprintf(stderr, "configservice: %s\n", e.what());
