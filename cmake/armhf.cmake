@@ -11,6 +11,14 @@ if(NOT IS_DIRECTORY "${ARMHF_ROOT}")
   message(FATAL_ERROR "ARMHF_ROOT: no unpacked armhf packages at '${ARMHF_ROOT}'")
 endif()
 
+# A 32-bit time_t ends at 2038-01-19T03:14:08Z, within a station's years of
+# service, and the 32-bit file calls fail on large files and on a 64-bit
+# kernel's directory entries.
+# -Wno-psabi: every object is built by the one compiler, so its notes that an
+# older one passed some arguments differently do not apply.
+set(CMAKE_C_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
+set(CMAKE_CXX_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
+
 set(CMAKE_FIND_ROOT_PATH ${ARMHF_ROOT} /usr/arm-linux-gnueabihf)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
