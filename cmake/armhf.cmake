@@ -32,3 +32,23 @@ set(CMAKE_BUILD_RPATH ${ARMHF_ROOT}/usr/lib/arm-linux-gnueabihf ${ARMHF_ROOT}/li
 list(JOIN CMAKE_BUILD_RPATH ":" _armhf_libs)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--disable-new-dtags -Wl,-rpath-link,${_armhf_libs}")
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+
+# JNI: the headers are this machine's JDK's, the same for every processor
+# (jni_md.h takes the width of long from the compiler); the JVM that the
+# tests load is the unpacked armhf one.
+if(NOT JAVA_INCLUDE_PATH)
+  file(GLOB _jni_h /usr/lib/jvm/default-java/include/jni.h /usr/lib/jvm/*/include/jni.h)
+  if(_jni_h)
+    list(GET _jni_h 0 _jni_h)
+    get_filename_component(_jni_include ${_jni_h} DIRECTORY)
+    set(JAVA_INCLUDE_PATH ${_jni_include} CACHE PATH "JNI headers")
+    set(JAVA_INCLUDE_PATH2 ${_jni_include}/linux CACHE PATH "JNI headers of the platform")
+  endif()
+endif()
+if(NOT JAVA_JVM_LIBRARY)
+  file(GLOB _armhf_jvm ${ARMHF_ROOT}/usr/lib/jvm/*/lib/server/libjvm.so)
+  if(_armhf_jvm)
+    list(GET _armhf_jvm 0 _armhf_jvm)
+    set(JAVA_JVM_LIBRARY ${_armhf_jvm} CACHE FILEPATH "The armhf JVM")
+  endif()
+endif()
