@@ -97,8 +97,9 @@ cmake --build "$build" -j "${ARMHF_JOBS:-$(nproc)}"
 # tests that start ARM programs cannot run: that is a failure, not a skip.
 if ! unshare --user --map-root-user --mount sh -c \
   'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc' 2>/dev/null; then
-  echo "armhf: this kernel ($(uname -r)) gives no user namespace its own binfmt_misc (Linux 6.7 or later does):" \
-    "the tests that start ARM programs cannot register the emulator" >&2
+  why="this kernel ($(uname -r)) gives no user namespace its own binfmt_misc (Linux 6.7 or later does)"
+  grep -qw binfmt_misc /proc/filesystems || why="this kernel ($(uname -r)) has no binfmt_misc loaded"
+  echo "armhf: $why: the tests that start ARM programs cannot register the emulator" >&2
   exit 1
 fi
 if [ "$(id -u)" -ne 0 ]; then
