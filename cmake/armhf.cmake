@@ -11,6 +11,14 @@ if(NOT IS_DIRECTORY "${ARMHF_ROOT}")
   message(FATAL_ERROR "ARMHF_ROOT: no unpacked armhf packages at '${ARMHF_ROOT}'")
 endif()
 
+# A 32-bit time_t ends at 2038-01-19T03:14:08Z, within a station's years of
+# service, and the 32-bit file calls fail on large files and on a 64-bit
+# kernel's directory entries.
+# -Wno-psabi: every object is built by the one compiler, so its notes that an
+# older one passed some arguments differently do not apply.
+set(CMAKE_C_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
+set(CMAKE_CXX_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
+
 set(CMAKE_FIND_ROOT_PATH ${ARMHF_ROOT} /usr/arm-linux-gnueabihf)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -24,3 +32,23 @@ set(CMAKE_BUILD_RPATH ${ARMHF_ROOT}/usr/lib/arm-linux-gnueabihf ${ARMHF_ROOT}/li
 list(JOIN CMAKE_BUILD_RPATH ":" _armhf_libs)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--disable-new-dtags -Wl,-rpath-link,${_armhf_libs}")
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+
+# JNI: the headers are this machine's JDK's, the same for every processor
+# (jni_md.h takes the width of long from the compiler); the JVM that the
+# tests load is the unpacked armhf one.
+if(NOT JAVA_INCLUDE_PATH)
+  file(GLOB _jni_h /usr/lib/jvm/default-java/include/jni.h /usr/lib/jvm/*/include/jni.h)
+  if(_jni_h)
+    list(GET _jni_h 0 _jni_h)
+    get_filename_component(_jni_include ${_jni_h} DIRECTORY)
+    set(JAVA_INCLUDE_PATH ${_jni_include} CACHE PATH "JNI headers")
+    set(JAVA_INCLUDE_PATH2 ${_jni_include}/linux CACHE PATH "JNI headers of the platform")
+  endif()
+endif()
+if(NOT JAVA_JVM_LIBRARY)
+  file(GLOB _armhf_jvm ${ARMHF_ROOT}/usr/lib/jvm/*/lib/server/libjvm.so)
+  if(_armhf_jvm)
+    list(GET _armhf_jvm 0 _armhf_jvm)
+    set(JAVA_JVM_LIBRARY ${_armhf_jvm} CACHE FILEPATH "The armhf JVM")
+  endif()
+endif()

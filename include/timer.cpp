@@ -1,22 +1,58 @@
 #include "timer.h"
 
 #include <sys/select.h>
-#include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+namespace {
+
+[[noreturn]] void clockFailed(const char* call)
+{
+    perror(call);
+    fflush(nullptr);
+    // Not exit(): a forked stage must not run its parent's exit handlers.
+    _exit(1);
+}
+
+} // namespace
+
+timeval wallClock()
+{
+    timeval tv;
+    if (gettimeofday(&tv, nullptr) != 0)
+        clockFailed("gettimeofday");
+    return tv;
+}
+
+timespec readClock(clockid_t id)
+{
+    timespec ts;
+    if (clock_gettime(id, &ts) != 0)
+        clockFailed("clock_gettime");
+    return ts;
+}
+
+double epochMs(const timeval& tv)
+{
+    return tv.tv_usec / 1000.0 + tv.tv_sec * 1000.0;
+}
+
+std::string epochMsText(double ms)
+{
+    char buf[30];
+    snprintf(buf, sizeof buf, "%.0f", ms);
+    return buf;
+}
+
 double getTime()
 {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    return tv.tv_usec / 1000.0 + tv.tv_sec * 1000.0;
+    return epochMs(wallClock());
 }
 
 void getTimeToString(std::string* S)
 {
-    char buf[30];
-    snprintf(buf, sizeof buf, "%.0f", getTime());
-    *S = buf;
+    *S = epochMsText(getTime());
 }
 
 std::string getTimeToString()

@@ -1,8 +1,23 @@
 // Wall-clock time in epoch milliseconds and interruptible sleeps.
 #pragma once
 
+#include <sys/time.h>
+#include <time.h>
+
 #include <cstdint>
 #include <string>
+
+// Clock reads that cannot fail unnoticed: a clock that cannot be read (a
+// 32-bit time past 2038, a clock the kernel lacks) ends the program with a
+// message and status 1 rather than hand an unset value on as a time that
+// every record would then carry; the restart reads it again.
+timeval wallClock();
+timespec readClock(clockid_t id);
+
+// Epoch milliseconds of a wall-clock reading, and their text as
+// getTimeToString writes it.
+double epochMs(const timeval& tv);
+std::string epochMsText(double ms);
 
 // Now, in milliseconds since the Unix epoch, sub-millisecond part kept.
 double getTime();

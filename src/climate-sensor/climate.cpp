@@ -13,6 +13,7 @@
 #include <zmq.hpp>
 
 #include "configclient.h"
+#include "timer.h"
 #include "zhelpers.h"
 
 namespace climate {
@@ -62,8 +63,7 @@ void sleepUs(int64_t us)
 
 int64_t nowMs()
 {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
+    const timeval tv = wallClock();
     return int64_t(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
 }
 

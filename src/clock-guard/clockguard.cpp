@@ -1,5 +1,7 @@
 #include "clockguard.h"
 
+#include "timer.h"
+
 #include <syslog.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,8 +15,7 @@ constexpr int64_t NS_PER_S = 1'000'000'000;
 
 int64_t read(clockid_t id)
 {
-    timespec t;
-    clock_gettime(id, &t);
+    const timespec t = readClock(id);
     return static_cast<int64_t>(t.tv_sec) * NS_PER_S + t.tv_nsec;
 }
 

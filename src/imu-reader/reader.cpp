@@ -1,6 +1,7 @@
 #include "reader.h"
 
 #include "configclient.h"
+#include "timer.h"
 #include "zhelpers.h"
 
 #include <sys/time.h>
@@ -35,8 +36,7 @@ bool isRebootAction(const char* text)
 
 uint64_t nowMs()
 {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
+    const timeval tv = wallClock();
     return static_cast<uint64_t>(tv.tv_sec) * 1000 + static_cast<uint64_t>(tv.tv_usec) / 1000;
 }
 

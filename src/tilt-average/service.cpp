@@ -3,6 +3,7 @@
 #include "configclient.h"
 #include "numbers.h"
 #include "tilt.h"
+#include "timer.h"
 #include "zhelpers.h"
 
 #include <zmq.hpp>
@@ -73,7 +74,7 @@ int runTiltAverage(const TiltOptions& o)
 
         // One line at most per 5 ms pass; the window counts whole seconds.
         TiltAverage average;
-        time_t start = time(nullptr);
+        time_t start = wallClock().tv_sec;
         time_t end = 0;
         while (difftime(end, start) < window) {
             char* line = s_recv_nonblocking(feed.handle());
@@ -93,7 +94,7 @@ int runTiltAverage(const TiltOptions& o)
                            s.tiltZ, average.sumX, average.sumY, average.sumZ);
             }
             usleep(5000);
-            end = time(nullptr);
+            end = wallClock().tv_sec;
         }
 
         const float tilt = meanDegrees(average.sumTilt, average.count);

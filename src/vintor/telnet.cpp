@@ -17,6 +17,7 @@
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
+#include "timer.h"
 
 namespace {
 
@@ -330,7 +331,7 @@ int TelnetClass::processData() {
     printf("System up for %ld  seconds, %ld hours\n", seconds, seconds / 3600);
 
     char now[32] = {0};
-    time_t t = time(nullptr);
+    time_t t = wallClock().tv_sec;
     struct tm local;
     localtime_r(&t, &local);
     strftime(now, sizeof now, "%Y-%m-%d %H:%M", &local);

@@ -380,7 +380,6 @@ TEST(BoardLink, DetectionScriptGivesTheDevicePath)
         {"path with a space", "with space/f.sh", "#!/bin/sh\necho /dev/ttyACM2\n", true, 0, "/dev/ttyACM2"},
         {"exit status not looked at", "g.sh", "#!/bin/sh\necho /dev/ttyACM3\nexit 4\n", true, 0, "/dev/ttyACM3"},
         {"nothing printed", "h.sh", "#!/bin/sh\nexit 0\n", true, -4, "unchanged"},
-        {"cannot be started", "i.sh", "#!/bin/sh\necho x\n", false, -3, "unchanged"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -395,6 +394,15 @@ TEST(BoardLink, DetectionScriptGivesTheDevicePath)
     testing::internal::CaptureStdout();
     EXPECT_EQ(detectUSBDevice(d.path() + "/missing.sh", "kestrom_tarnix", device, false), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nError can't find script: " + d.path() + "/missing.sh \n");
+}
+
+TEST(BoardLink, DetectionScriptThatCannotBeStartedIsReported)
+{
+    ScriptDir d;
+    const std::string path = d.add("i.sh", "#!/bin/sh\necho x\n", false);
+    char device[DEVICE_PATH_SIZE] = "unchanged";
+    EXPECT_EQ(detectUSBDevice(path, "kestrom_tarnix", device, true), -3);
+    EXPECT_STREQ(device, "unchanged");
 }
 
 TEST(BoardLink, DetectionScriptPathIsNeverShellText)

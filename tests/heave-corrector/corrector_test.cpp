@@ -14,6 +14,7 @@ TEST(RadarLine, KeysInAnyOrderAndNothingFromAnotherLine)
 {
     struct { std::string text; uint64_t time; const char* sensor; float heave; } cases[] = {
         {"time=1700000000000;sensor=radar0;heave=200.019226cm", 1700000000000ull, "radar0", 200.019226f},
+        {"time=4102444800000;sensor=radar1;heave=1cm", 4102444800000ull, "radar1", 1.0f},  // 2100
         {"heave=12.5cm;sensor=radar2;time=42;extra=1", 42, "radar2", 12.5f},
         {"time=5;sensor=radar0;heave=NaNcm", 5, "radar0", NAN},
         {"time=5;sensor=radar0;heave=nancm", 5, "radar0", NAN},

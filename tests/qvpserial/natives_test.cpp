@@ -94,6 +94,28 @@ protected:
     }
     jbyteArray bytes(jsize n) { return env->NewByteArray(n); }
 
+    // One configuration and what the terminal then reads back.
+    struct LineRow {
+        int bitRate, parity, stopBits, handshake, code;
+        speed_t speed;
+        tcflag_t cflag, iflag;
+    };
+    void expectLine(const PtyPair& pty, const LineRow& r)
+    {
+        SCOPED_TRACE(testing::Message() << "bit rate " << r.bitRate << " parity " << r.parity);
+        setIntField(cfg, "bitRate", r.bitRate);
+        setIntField(cfg, "parity", r.parity);
+        setIntField(cfg, "stopBits", r.stopBits);
+        setIntField(cfg, "handshake", r.handshake);
+        EXPECT_EQ(callInt(port, "SerConfigure", kCfg, cfg), r.code);
+        termios t;
+        ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), r.speed);
+        EXPECT_EQ(cfgetispeed(&t), r.speed);
+        EXPECT_EQ(t.c_cflag & (CSTOPB | CMSPAR | PARODD | CRTSCTS), r.cflag);
+        EXPECT_EQ(t.c_iflag, r.iflag);
+    }
+
     jobject port = nullptr;
     jobject cfg = nullptr;
 };
@@ -241,34 +263,25 @@ TEST_F(SerialNatives, ConfigureSetsTheLine)
     // The object of the open by name names the port as it is.
     ASSERT_EQ(getPort(), slot + 1);
     // A pseudo-terminal keeps 8 data bits and drops parity enable; the rest reads back.
-    struct Row {
-        int bitRate, parity, stopBits, handshake, code;
-        speed_t speed;
-        tcflag_t cflag, iflag;
-    } rows[] = {
+    const LineRow rows[] = {
         {11, 0, 0, 0, 0, B115200, 0, IGNBRK | IGNPAR},
-        {12, 3, 1, 0x10, 0, B230400, CSTOPB | CMSPAR | PARODD | CRTSCTS, IGNBRK},
         {0, 1, 0, 0xC0, 0, B110, PARODD, IGNBRK | INPCK | IXON | IXOFF},
         {13, 0, 0, 0, 5001, B110, PARODD, IGNBRK | INPCK | IXON | IXOFF},
     };
-    const tcflag_t watched = CSTOPB | CMSPAR | PARODD | CRTSCTS;
-    for (const Row& r : rows) {
-        SCOPED_TRACE(testing::Message() << "bit rate " << r.bitRate << " parity " << r.parity);
-        setIntField(cfg, "bitRate", r.bitRate);
-        setIntField(cfg, "parity", r.parity);
-        setIntField(cfg, "stopBits", r.stopBits);
-        setIntField(cfg, "handshake", r.handshake);
-        EXPECT_EQ(callInt(port, "SerConfigure", kCfg, cfg), r.code);
-        termios t;
-        ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
-        EXPECT_EQ(cfgetospeed(&t), r.speed);
-        EXPECT_EQ(cfgetispeed(&t), r.speed);
-        EXPECT_EQ(t.c_cflag & watched, r.cflag);
-        EXPECT_EQ(t.c_iflag, r.iflag);
-    }
+    for (const LineRow& r : rows)
+        expectLine(pty, r);
     setIntField(cfg, "bitRate", 7);
     setIntField(cfg, "port", 100);
     EXPECT_EQ(callInt(port, "SerConfigure", kCfg, cfg), 5003);
+}
+
+TEST_F(SerialNatives, MarkParitySetsStickParity)
+{
+    PtyPair pty;
+    const int slot = openPty(pty);
+    ASSERT_GE(slot, 0) << takeException();
+    setIntField(cfg, "port", slot + 1);
+    expectLine(pty, {12, 3, 1, 0x10, 0, B230400, CSTOPB | CMSPAR | PARODD | CRTSCTS, IGNBRK});
 }
 
 TEST_F(SerialNatives, ModemLinesReportATerminalWithoutThem)

@@ -102,6 +102,7 @@ TEST(MinuteMeans, TakeOnlyNumbersAsSamples)
         long long time;
     } cases[] = {
         {frame(61000, "2.5"), 1, 61000},
+        {frame(4102444800000, "2.5"), 1, 4102444800000},                         // 2100
         {frame(62000, "nan"), 0, 62000},                                         // the radar's printf of NaN
         {frame(63000, "-inf"), 0, 63000},
         {frame(64000, "1.5x"), 0, 64000},

@@ -6,7 +6,9 @@
 #include <sys/time.h>
 
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
+#include <cstdlib>
 
 TEST(Timer, TimeIsEpochMillisecondsAndItsTextHas13Digits)
 {
@@ -21,6 +23,38 @@ TEST(Timer, TimeIsEpochMillisecondsAndItsTextHas13Digits)
     std::string viaPointer;
     getTimeToString(&viaPointer);
     EXPECT_EQ(viaPointer.size(), 13u);
+}
+
+// The station runs past 2038-01-19T03:14:08Z, where a 32-bit time_t ends.
+TEST(Timer, TimesPast2038KeepTheirValueThroughEveryTimeText)
+{
+    static_assert(sizeof(time_t) == 8, "the wall clock needs 64 bits");
+    static_assert(sizeof(timeval::tv_sec) == 8 && sizeof(timespec::tv_sec) == 8, "clock reads need 64 bits");
+    static_assert(sizeof(off_t) == 8, "file offsets need 64 bits");
+
+    struct { time_t sec; suseconds_t usec; const char* text; } cases[] = {
+        {INT32_MAX, 999000, "2147483647999"},
+        {static_cast<time_t>(INT32_MAX) + 1, 0, "2147483648000"},
+        {static_cast<time_t>(UINT32_MAX) + 1, 250000, "4294967296250"},
+        {4102444800, 499, "4102444800000"}, // 2100-01-01, a sub-millisecond part rounded off
+    };
+    for (const auto& c : cases) {
+        const timeval tv{c.sec, c.usec};
+        const double ms = epochMs(tv);
+        EXPECT_EQ(epochMsText(ms), c.text) << c.sec;
+        // Read back as the stages read a record's time field, and written as its "%lld" text.
+        const long long back = std::strtoll(c.text, nullptr, 10);
+        EXPECT_EQ(back, static_cast<long long>(c.sec) * 1000 + c.usec / 1000) << c.text;
+        char lld[24];
+        snprintf(lld, sizeof lld, "%lld", back);
+        EXPECT_STREQ(lld, c.text);
+    }
+
+    // And now: the checked clock reads agree with the C++ clock.
+    const auto sys = std::chrono::system_clock::now().time_since_epoch();
+    const double sysMs = std::chrono::duration<double, std::milli>(sys).count();
+    EXPECT_NEAR(epochMs(wallClock()), sysMs, 1000.0);
+    EXPECT_NEAR(static_cast<double>(readClock(CLOCK_REALTIME).tv_sec) * 1000.0, sysMs, 2000.0);
 }
 
 TEST(Timer, SleepsBothForms)
