@@ -484,8 +484,10 @@ void TelnetClass::process() {
         }
         fflush(stdout);
         fflush(stderr);
+        const pid_t service = getpid();
         pid_t pid = fork();
         if (pid == 0) {
+            endWithParent(service);
             close(fd);
             setProcessTitle("vintorTelConn");
             serveConnection(conn);

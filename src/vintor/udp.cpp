@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "children.h"
 #include "configfile.h"
 #include "misc.h"
 #include "sharedmem.h"
@@ -225,9 +226,11 @@ void UDP::die(const char* mess) {
 
 int UDP::startListen() {
     fflush(stdout);
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) util::error("ERROR on fork");
     if (pid == 0) {
+        endWithParent(parent);
         printf("\nStarting udp listner");
         listen();
     }
