@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "feedbind.h"
 #include "misc.h"
 
 ReadUdpClass::ReadUdpClass(ConfigFile* cfp, std::string Sec, double timeout)
@@ -47,7 +48,7 @@ int ReadUdpClass::openRadar() {
     int one = 1;
     setsockopt(sockfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bind(sockfd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0)
-        util::error("ERROR on binding");
+        listenerBindFailed("network replay", server, "ERROR on binding");
     listen(sockfd, 50);
     clilen = sizeof cli_addr;
     newsockfd = accept(sockfd, reinterpret_cast<sockaddr*>(&cli_addr), &clilen);

@@ -14,6 +14,7 @@
 
 #include "children.h"
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -244,7 +245,8 @@ void UDP::listen() {
     if (fd < 0) util::error("socket");
     sockaddr_in address = ipv4("0.0.0.0", cf->ValueInt("vintor", "portnumber"));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) util::error("bind");
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
+        listenerBindFailed("UDP command listener", address, "bind");
     storage_.reset(new SharedMem(cf));
     reloadSem_ = getSemaphore(reloadKey);
 

@@ -1,5 +1,6 @@
 // The real program on its fixed ports, files and watchdog path, inside the
 // private namespace of tests/ns-run, against the configuration service stand-in.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -406,4 +407,58 @@ TEST(VintorProgram, EndingTheSupervisorEndsTheTreeAndARestartRuns) {
         ASSERT_TRUE(again.wait(milliseconds(3000)));
         for (int i = 0; i < 60 && !liveTreeProcesses().empty(); ++i) std::this_thread::sleep_for(milliseconds(50));
     }
+}
+
+namespace {
+
+// A socket bound where a stage of the station wants to listen.
+int holdPort(int type, const char* host, int port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host, &a.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || (type == SOCK_STREAM && listen(fd, 1) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+// A stage that cannot bind the socket it listens on says which one and why,
+// ends with status 1 and is started again; the program runs on.
+TEST(VintorProgram, AListenerThatCannotBindNamesItsAddress) {
+    TempDir dir;
+    std::string station = readFile(sourcePath(kStationProgram));
+    const std::string brand = "\"brand\": \"readfile\"";
+    station.replace(station.find(brand), brand.size(), "\"brand\": \"readudp\"");
+    auto service = startConfigServiceWith(dir, station);
+    ASSERT_TRUE(service);
+    const struct {
+        int type;
+        const char* host;
+        int port;
+        const char* line;
+    } rows[] = {
+        {SOCK_DGRAM, "0.0.0.0", 3001, "UDP command listener 0.0.0.0:3001: Address already in use\n"},
+        {SOCK_STREAM, "0.0.0.0", 3002, "telnet status service 0.0.0.0:3002: Address already in use\n"},
+        {SOCK_STREAM, "127.0.0.1", 3010, "network replay 127.0.0.1:3010: Address already in use\n"},
+    };
+    std::vector<int> held;
+    for (const auto& row : rows) {
+        held.push_back(holdPort(row.type, row.host, row.port));
+        ASSERT_GE(held.back(), 0) << row.port;
+    }
+    Process::Options po;
+    po.mergeStderr = true;
+    po.workingDirectory = sourcePath("");
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    for (const auto& row : rows) {
+        // Each is said again at every restart of its stage.
+        EXPECT_TRUE(waitForText(vintor, std::string(row.line), milliseconds(20000))) << vintor.output();
+    }
+    EXPECT_TRUE(vintor.running());
+    for (int fd : held) close(fd);
 }
