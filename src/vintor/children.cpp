@@ -1,6 +1,7 @@
 #include "children.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,12 +30,21 @@ void setProcessTitle(const std::string& title) {
     if (programName != nullptr) std::strncpy(programName, title.c_str(), programRoom);
 }
 
+void endWithParent(pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(0);
+}
+
 pid_t ChildList::start(const char* name, const char* title) {
     // Unflushed output would otherwise be written by both processes.
     std::fflush(stdout);
     std::fflush(stderr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+        // No stage or radar runs on without its supervisor: a restarted tree
+        // would find a second writer on every ring, port and device.
+        endWithParent(parent);
         setProcessTitle(title);
         return 0;
     }

@@ -16,12 +16,18 @@ void initProcessTitle(char* argv0);
 // Writes `title` over the program name, cut to that room and padded with NULs.
 void setProcessTitle(const std::string& title);
 
+// In a child just forked: ends it (SIGKILL) when `parent`, the pid of the
+// process that forked it, ends, however that ends; and ends it at once (status
+// 0) when that parent has ended already, before the request could be made.
+void endWithParent(pid_t parent);
+
 class ChildList {
 public:
     using Entries = std::vector<pidlist_st>;
 
-    // Forks a child under `title`. The child gets 0 (as from fork); the parent
-    // gets the pid and lists it as `name`; -1 when the fork fails.
+    // Forks a child under `title`, bound to end with its parent. The child
+    // gets 0 (as from fork); the parent gets the pid and lists it as `name`;
+    // -1 when the fork fails.
     pid_t start(const char* name, const char* title);
     bool has(const std::string& name) const;
     // SIGKILL and a blocking wait; removes the entry and returns the next one.

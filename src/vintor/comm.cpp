@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -165,7 +166,10 @@ int CommClass::sendCommand(char radId, char command, const char* data, int lengt
     rs485Mode(1);
     uint8_t frame[FRAME_BUFFER_SIZE];
     const int n = buildFrame(uint8_t(radId), uint8_t(command), data, length, frame);
-    if (write(connection, frame, size_t(n)) != ssize_t(n)) errorcount += 2;
+    if (write(connection, frame, size_t(n)) != ssize_t(n)) {
+        if (deviceGone(errno)) serialLineLost(devicename, errno);
+        errorcount += 2;
+    }
     if (debug > 4) {
         printf("\nsendCommand:");
         for (int i = 0; i < n; ++i) printf("%x,", frame[i]);
@@ -183,6 +187,7 @@ int CommClass::eatEcho(const char* sent, int length) {
         char echo[FRAME_BUFFER_SIZE];
         while (getTime() < deadline && got < length) {
             const ssize_t n = read(connection, echo, size_t(std::min(length - got, int(sizeof echo))));
+            if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
             if (n <= 0) {
                 readable(timing_.echoGapMs);
                 continue;
@@ -206,9 +211,11 @@ int CommClass::eatEcho(char c) {
         const double deadline = getTime() + Timeout;
         while (getTime() < deadline) {
             char b;
-            if (read(connection, &b, 1) == 1) {
+            const ssize_t n = read(connection, &b, 1);
+            if (n == 1) {
                 if (b == c) return 0;
             } else {
+                if (readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
                 readable(timing_.echoByteMs);
             }
         }
@@ -238,6 +245,7 @@ int CommClass::receiveData(char* buffer, int capacity, int* length, double) {
         for (int p = 0; available == 0 && p < timing_.pollCount; ++p) {
             pause(timing_.settleMs);
             if (ioctl(connection, FIONREAD, &available) < 0) {
+                if (deviceGone(errno)) serialLineLost(devicename, errno);
                 printf("\r\nIoCTL error %d, exit\r\n", 1);
                 fflush(stdout);
                 exit(1);
@@ -248,6 +256,7 @@ int CommClass::receiveData(char* buffer, int capacity, int* length, double) {
         if (!readable(timing_.cycleReadableMs)) continue;
         if (debug > 6) printf("\nBefore read");
         const ssize_t n = read(connection, chunk, size_t(available));
+        if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
         if (n <= 0) continue;
         setRadarConnection(2);
         for (ssize_t i = 0; i < n; ++i) {

@@ -1,6 +1,8 @@
 // How a stage binds the publisher of its feed, and what happens when it cannot.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -20,6 +22,12 @@ enum class BindFailure {
 // <address>: <reason>" on standard error and does what `onFailure` says;
 // true when bound.
 bool bindFeed(zmq::socket_t& publisher, const std::string& address, const char* label, BindFailure onFailure);
+
+// A socket a stage listens on cannot be bound (errno says why): prints
+// "<label> <address>:<port>: <reason>" on standard error, then `text` as
+// perror writes it, and ends the process with status 1 (the supervisor, or
+// for a radar the radar manager, starts it again).
+[[noreturn]] void listenerBindFailed(const char* label, const sockaddr_in& address, const char* text);
 
 // The record a stage stores in its ring and publishes, built once in a buffer
 // the feed's message then takes without a copy or an allocation: with nobody

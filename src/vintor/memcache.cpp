@@ -318,9 +318,18 @@ int Memcache::add(const char* name, void* data, unsigned int length) {
     int index = 0;
     int r = getIndexItem(name, &index);
     int slot;
-    if (r == MEMCACHE_MISSING) slot = 0;  // a new ring
-    else if (r != MEMCACHE_OK) return 1;  // index unknown: storing would overwrite at random
-    else slot = nextSlot(index);
+    if (r == MEMCACHE_OK) {
+        slot = nextSlot(index);
+    } else if (r == MEMCACHE_MISSING) {
+        slot = 0;  // a new ring
+    } else if (r == MEMCACHE_TOO_LARGE || r == MEMCACHE_READ_FAILED) {
+        // An index that is there but cannot be read would hold the ring still
+        // for good: it starts again at slot 0.
+        setIndex(name, 0);
+        slot = 0;
+    } else {
+        return 1;  // no answer: the index is unknown, storing would overwrite at random
+    }
     char key[256];
     if (!recordKey(name, slot, key)) return 1;
     // The index moves only once the record is there, so that no reader takes

@@ -67,6 +67,9 @@ public:
     int get(const char* key, void* buffer, unsigned int* length, unsigned int capacity);
 
     // Ring operations (slots 0..50, index item = slot written last).
+    // add: an index item that is missing, too long or answered with a reply
+    // that makes no sense starts the ring at slot 0 (index "0"); without an
+    // answer from the server nothing is stored. Always 1.
     int add(const char* name, void* data, unsigned int length);
     // The record after slot `last` and its slot, -1 when none is newer or the
     // index cannot be read, or a negative MEMCACHE_ code from fetching it.

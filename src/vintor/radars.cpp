@@ -1,7 +1,6 @@
 #include "radars.h"
 
 #include <signal.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -40,14 +39,11 @@ int RadarsClass::addRadar(std::string section) {
             return 1;
         }
     }
-    const pid_t manager = getpid();
+    // The radar process ends with its manager (ChildList::start): a restarted
+    // manager would otherwise start a second writer on the same ring and port.
     const pid_t pid = radars_.start(section.c_str(), ("vintor" + section).c_str());
     if (pid < 0) util::error("ERROR on fork radar");
     if (pid == 0) {
-        // A radar must not outlive its manager: a restarted manager would start
-        // a second writer on the same ring and port.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != manager) _exit(0);
         if (debug >= 1) printf("\nStarting Radar communication %s", section.c_str());
         {
             RadarClass radar(cf, section, settings_.radar);

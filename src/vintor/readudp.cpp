@@ -1,13 +1,17 @@
 #include "readudp.h"
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "feedbind.h"
 #include "misc.h"
 
 ReadUdpClass::ReadUdpClass(ConfigFile* cfp, std::string Sec, double timeout)
@@ -44,7 +48,7 @@ int ReadUdpClass::openRadar() {
     int one = 1;
     setsockopt(sockfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (bind(sockfd, reinterpret_cast<sockaddr*>(&server), sizeof server) < 0)
-        util::error("ERROR on binding");
+        listenerBindFailed("network replay", server, "ERROR on binding");
     listen(sockfd, 50);
     clilen = sizeof cli_addr;
     newsockfd = accept(sockfd, reinterpret_cast<sockaddr*>(&cli_addr), &clilen);
@@ -67,6 +71,7 @@ void ReadUdpClass::adoptPeer(int fd) {
     newsockfd = fd;
     pendStart_ = pendEnd_ = 0;
     havePending_ = false;
+    owed_ = 0;
     // Another peer may replay another recording.
     upParity_ = -1;
 }
@@ -76,12 +81,38 @@ void ReadUdpClass::dropPeer() {
     adoptPeer(-1);
 }
 
-// The next line, NUL-terminated inside rx_, or nullptr when the peer is gone.
+namespace {
+
+double monotonicMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
+}
+
+}  // namespace
+
+// Whether the peer has bytes (or has gone) before the deadline (monotonic ms).
+bool ReadUdpClass::readable(double deadline) {
+    for (;;) {
+        const double left = deadline - monotonicMs();
+        if (left <= 0) return false;
+        pollfd p{newsockfd, POLLIN, 0};
+        const int r = poll(&p, 1, left >= 2e9 ? 2000000000 : int(std::ceil(left)));
+        if (r > 0) return true;
+        if (r < 0 && errno != EINTR) return true;  // the receive reports it
+    }
+}
+
+// The next line, NUL-terminated inside rx_, or nullptr when the peer is gone
+// or a bounded wait has run out (*late).
 // A line longer than REPLAY_MAX_LINE is read to its end and dropped: it comes
 // back as an empty line, which holds no sweep, so it still counts as one line.
-const char* ReadUdpClass::receiveLine() {
+const char* ReadUdpClass::receiveLine(Wait wait, bool* late) {
     static const char dropped[] = "";
     bool dropping = false;
+    *late = false;
+    const bool bounded = wait == Wait::Bounded && Timeout > 0;
+    const double deadline = bounded ? monotonicMs() + Timeout : 0;
     for (;;) {
         char* start = rx_ + pendStart_;
         const int have = pendEnd_ - pendStart_;
@@ -96,6 +127,12 @@ const char* ReadUdpClass::receiveLine() {
         if (!dropping) std::memmove(rx_, start, size_t(have));
         pendStart_ = 0;
         pendEnd_ = dropping ? 0 : have;
+        if (bounded && !readable(deadline)) {
+            // What came of the line stays for its rest; a line being dropped
+            // is dropped whole only when it ends within a wait.
+            *late = true;
+            return nullptr;
+        }
         ssize_t n;
         do {
             n = recv(newsockfd, rx_ + pendEnd_, size_t(REPLAY_MAX_LINE + 1 - pendEnd_), 0);
@@ -149,6 +186,18 @@ int ReadUdpClass::getMeasurement(radar_st* record, double) {
         if (fd < 0) util::error("ERROR on accept");
         adoptPeer(fd);
     }
+    // A line that came too late belongs to a failed pair: taken (within one
+    // more wait) and dropped, so that this answer is read from its first line.
+    while (owed_ > 0) {
+        bool late = false;
+        const char* line = receiveLine(Wait::Bounded, &late);
+        if (line == nullptr && !late) {
+            dropPeer();
+            return 1;
+        }
+        if (debug > 4 && line != nullptr) printf("\nReadUdp late:%s", line);
+        owed_ = line == nullptr ? 0 : owed_ - 1;
+    }
     // MSG_NOSIGNAL: a peer that has gone must not end the radar process with SIGPIPE.
     if (send(newsockfd, "g", 1, MSG_NOSIGNAL) != 1) {
         perror("send");
@@ -159,7 +208,15 @@ int ReadUdpClass::getMeasurement(radar_st* record, double) {
     // request starts at the next answer.
     bool paired = false;
     for (int i = 0; i < 2; ++i) {
-        const char* line = receiveLine();
+        bool late = false;
+        const char* line = receiveLine(i == 0 ? Wait::Forever : Wait::Bounded, &late);
+        if (line == nullptr && late) {
+            // The pair fails; its up sweep has nothing to wait for any more.
+            printf("\nReadUdp: no second line within %.0f ms", Timeout);
+            havePending_ = false;
+            owed_ = 1;
+            return 1;
+        }
         if (line == nullptr) {
             dropPeer();
             return 1;

@@ -30,6 +30,12 @@ public:
     // is still to come waits for it into the next answer, and a down sweep
     // without its up sweep is dropped. So a broken line costs its pair only,
     // and the pairs after it are those of a clean replay.
+    //
+    // The first line of an answer is waited for as long as the peer takes;
+    // every line after it for at most Timeout ms (none when Timeout is 0). A
+    // line that does not come in time fails the pair; if it comes later it is
+    // taken and dropped before the next request, so that the next answer is
+    // read from its first line.
     int getMeasurement(radar_st* record, double timeout) override;
     bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
@@ -38,7 +44,12 @@ public:
     bool hasPeer() const { return newsockfd >= 0; }
 
 private:
-    const char* receiveLine();
+    enum class Wait { Forever, Bounded };
+    // nullptr when the peer is gone or, with Wait::Bounded, the line did not
+    // come within Timeout ms (then *late is set and the bytes held so far are
+    // kept for the rest of the line).
+    const char* receiveLine(Wait wait, bool* late);
+    bool readable(double deadline);
     bool takeLine(const char* line, u_radar_data* data);
     void dropPeer();
 
@@ -60,4 +71,5 @@ private:
     readfile_raw_data_t pending_{};  // an up sweep waiting for its down sweep
     bool havePending_ = false;
     int upParity_ = -1;              // 0 or 1 once a whole pair has shown it
+    int owed_ = 0;                   // lines of earlier answers that did not come in time
 };

@@ -3,6 +3,13 @@
 #pragma once
 
 #include <sys/select.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 // The defaults are the radars' own; tests shorten them so that silent-radar
 // paths do not take minutes.
@@ -42,4 +49,23 @@ inline int waitReadable(int fd, int ms) {
     FD_SET(fd, &set);
     struct timeval tv = {ms / 1000, (ms % 1000) * 1000};
     return select(fd + 1, &set, nullptr, nullptr, &tv);
+}
+
+// Whether a failed call says the device itself has gone (unplugged, hung up),
+// not that it is merely busy or quiet.
+inline bool deviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
+
+// Whether a read of a port in non-blocking raw mode found the device gone: a
+// quiet line answers EAGAIN, a hung-up one the end of file or an error.
+inline bool readFoundLineGone(ssize_t n, int err) { return n == 0 || (n < 0 && deviceGone(err)); }
+
+// Ends the radar process when its serial device has gone: the radar manager
+// then starts the radars again and the new process opens the device afresh,
+// where reading on would only spin on a dead descriptor.
+[[noreturn]] inline void serialLineLost(const std::string& device, int err) {
+    std::fprintf(stderr, "\nSerial line %s lost: %s\n", device.c_str(),
+                 err != 0 ? std::strerror(err) : "end of file");
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(1);
 }

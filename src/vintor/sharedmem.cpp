@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -20,13 +19,23 @@ int sharedmemFd = -1;
 
 namespace {
 
-// Processes of a tree that has just been ended may take a moment to close
-// their descriptors: a lock is tried again for about a second before it counts
-// as held.
-bool lockExclusive(int fd) {
+// A record lock (not flock, not an open-file lock): it belongs to the process
+// that took it, is not inherited by the processes it forks and goes when that
+// process ends, however it ends. It lies on the byte behind the file's data,
+// where no ring lock of the program ever reaches. A tree that has just ended
+// may take a moment to go: the lock is tried again for about a second before
+// it counts as held.
+bool lockExclusive(int fd, size_t size) {
+    struct flock fl;
+    memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(size);
+    fl.l_len = 1;
     for (int attempt = 0;; ++attempt) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK || attempt >= 20) return false;
+        if (fcntl(fd, F_SETLK, &fl) == 0) return true;
+        if (errno == EINTR) continue;
+        if ((errno != EACCES && errno != EAGAIN) || attempt >= 20) return false;
         usleep(50000);
     }
 }
@@ -50,8 +59,8 @@ SharedFileResult createSharedFile(const std::string& path, size_t size, void** m
         errno = EINVAL;
         return fail(SharedFileResult::WriteFailed);
     }
-    if (exclusive && !lockExclusive(f))
-        return fail(errno == EWOULDBLOCK ? SharedFileResult::InUse : SharedFileResult::WriteFailed);
+    if (exclusive && !lockExclusive(f, size))
+        return fail(errno == EACCES || errno == EAGAIN ? SharedFileResult::InUse : SharedFileResult::WriteFailed);
     if (ftruncate(f, 0) != 0) return fail(SharedFileResult::WriteFailed);
     // posix_fallocate reports through its result, not errno.
     const int e = posix_fallocate(f, 0, static_cast<off_t>(size));

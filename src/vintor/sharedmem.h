@@ -31,9 +31,9 @@ enum class SharedFileResult { Ok, WriteFailed, MapFailed, InUse };
 // not a regular file is refused as a write failure), makes it `size` zero bytes
 // long with every block reserved (a full file system is a write failure here,
 // never a SIGBUS at the first touch of the mapping) and maps it shared. With
-// `exclusive` the file is first locked (flock) for as long as the descriptor
-// stays open in any process, and a file another process holds locked is left
-// untouched (InUse). On success *map and *fd are set; the descriptor stays
+// `exclusive` the file is first locked for as long as the calling process
+// lives (the processes it forks do not hold the lock), and a file another
+// process holds locked is left untouched (InUse). On success *map and *fd are set; the descriptor stays
 // open. On failure errno tells why and nothing is left open.
 SharedFileResult createSharedFile(const std::string& path, size_t size, void** map, int* fd,
                                   bool exclusive = false);

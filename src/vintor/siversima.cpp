@@ -103,7 +103,10 @@ int SiversimaClass::openComm() {
 
 int SiversimaClass::sendCommand(char, char, const char* text, int length, double) {
     if (connection == 0) return -1;
-    if (write(connection, text, size_t(length)) < 0) util::error("Siversima write error");
+    if (write(connection, text, size_t(length)) < 0) {
+        if (deviceGone(errno)) serialLineLost(devicename, errno);
+        util::error("Siversima write error");
+    }
     if (debug > 2) printf("\nSendCommand: %.*s,%d", length, text, length);
     return 0;
 }
@@ -122,6 +125,7 @@ int SiversimaClass::receiveData(char* line, int capacity, int* length, double) {
     while (!whole && getTime() < deadline) {
         char chunk[16];
         const ssize_t n = read(connection, chunk, sizeof chunk);
+        if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
         if (n <= 0) {
             readable(timing_.lineReadableMs);
             continue;
@@ -234,6 +238,7 @@ int SiversimaClass::getMeasurement(int32_t* values, int* count, double) {
         while (!trace.complete() && getTime() < deadline) {
             char chunk[16];
             const ssize_t n = read(connection, chunk, sizeof chunk);
+            if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
             last = int(n);
             if (n <= 0) {
                 last = readable(timing_.lineReadableMs);

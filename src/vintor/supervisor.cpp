@@ -80,6 +80,17 @@ void signal_handler(int) {
     _exit(0);
 }
 
+// A service manager's stop (SIGTERM) ends the tree as a change notice does:
+// every process of the group, this one included, ends with status 0. Before
+// the supervisor leads a group of its own it has forked nothing, and simply ends.
+void term_handler(int) {
+    if (ownGroup) {
+        kill(0, SIGUSR1);
+        // The signal ends this process too; should it be held back, end anyway.
+    }
+    _exit(0);
+}
+
 // A stage that returned ends as through error(), without exit()'s run through
 // every library's destructors: the housekeeping stage returns at once and is
 // forked again every other second, and that run cost more than the fork.
@@ -214,8 +225,9 @@ void* Supervisor::createFile(const std::string& name, size_t size, const std::st
 
 void Supervisor::createFiles() {
     // Locked before anything is truncated: a second vintor must not zero the
-    // rings under a running one. Every stage inherits the descriptor, so the
-    // lock lasts as long as any process of the tree.
+    // rings under a running one. The lock is the supervisor's own: no stage
+    // inherits it, so it ends with the supervisor however that ends, and the
+    // stages end with it.
     sharedmem = static_cast<sharedmem_st*>(
         createFile("sharedmem", SHAREDMEM_FILE_SIZE, "sharedmem", &sharedmemFd, true));
     mapRadarFiles();
@@ -247,9 +259,12 @@ void Supervisor::startNoticeWatcher() {
     if (pipe2(ready, O_CLOEXEC) != 0) fatalError("pipe");
     fflush(stdout);
     fflush(stderr);
+    const pid_t supervisor = getpid();
     watcher_ = fork();
     if (watcher_ < 0) fatalError("ERROR on fork");
     if (watcher_ == 0) {
+        endWithParent(supervisor);
+        signal(SIGTERM, SIG_DFL);
         close(ready[0]);
         watchNotices(subscriptionport_, debug_, ready[1]);
     }
@@ -359,8 +374,10 @@ void Supervisor::startStage(const StageRow& row) {
     const pid_t pid = children_.start(row.key, row.title);
     if (pid < 0) fatalError("ERROR on fork");
     if (pid == 0) {
-        // A crashing stage ends alone; only the supervisor's crash ends the tree.
+        // A crashing or stopped stage ends alone (and is restarted); only the
+        // supervisor's crash or stop ends the tree.
         signal(SIGSEGV, handler);
+        signal(SIGTERM, SIG_DFL);
         if (debug_) printf("%s", row.startLine);
         if (row.entry != nullptr) {
             row.entry(&cf_);
@@ -481,6 +498,7 @@ int supervisorMain(int argc, char** argv, const StageTable& stages, const Superv
     initProcessTitle(argv[0]);
     setProcessTitle("vintorMain");
     signal(SIGSEGV, supervisorSegv);
+    signal(SIGTERM, term_handler);
     // An ignored SIGCHLD survives exec: then no ended stage could be waited for
     // (exit 122) and every touch of the watchdog would fail (exit 1).
     signal(SIGCHLD, SIG_DFL);
@@ -491,6 +509,7 @@ int supervisorMain(int argc, char** argv, const StageTable& stages, const Superv
     sigemptyset(&handled);
     sigaddset(&handled, SIGUSR1);
     sigaddset(&handled, SIGSEGV);
+    sigaddset(&handled, SIGTERM);
     sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 
     int configport = 0, subscriptionport = 0;

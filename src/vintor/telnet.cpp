@@ -15,6 +15,7 @@
 
 #include "children.h"
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -460,7 +461,8 @@ void TelnetClass::process() {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     address.sin_port = htons(static_cast<uint16_t>(portnr));
     if (debug != 0) printf("\nTelnet bind");
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) util::error("bind");
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
+        listenerBindFailed("telnet status service", address, "bind");
     if (debug != 0) printf("\nTelnet listen");
     if (::listen(fd, 1024) < 0) util::error("listen");
     fflush(stdout);
@@ -485,8 +487,10 @@ void TelnetClass::process() {
         }
         fflush(stdout);
         fflush(stderr);
+        const pid_t service = getpid();
         pid_t pid = fork();
         if (pid == 0) {
+            endWithParent(service);
             close(fd);
             setProcessTitle("vintorTelConn");
             serveConnection(conn);

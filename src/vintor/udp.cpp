@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "children.h"
 #include "configfile.h"
+#include "feedbind.h"
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
@@ -244,9 +246,11 @@ void UDP::die(const char* mess) {
 
 int UDP::startListen() {
     fflush(stdout);
+    const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) util::error("ERROR on fork");
     if (pid == 0) {
+        endWithParent(parent);
         printf("\nStarting udp listner");
         listen();
     }
@@ -260,7 +264,8 @@ void UDP::listen() {
     if (fd < 0) util::error("socket");
     sockaddr_in address = ipv4("0.0.0.0", cf->ValueInt("vintor", "portnumber"));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) util::error("bind");
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
+        listenerBindFailed("UDP command listener", address, "bind");
     storage_.reset(new SharedMem(cf));
     reloadSem_ = getSemaphore(reloadKey);
 

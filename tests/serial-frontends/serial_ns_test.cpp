@@ -206,4 +206,51 @@ TEST(SiversStation, SweepsRecordsAndHeights) {
     });
 }
 
+// A device that vanishes (the simulator hangs its terminal up, as an unplugged
+// USB adapter does) ends the radar process with a line naming the port: no
+// front-end reads on from the dead descriptor. The radars stage then starts
+// again and opens the device afresh. One row per front-end, each in a private
+// namespace of its own (see CMakeLists.txt).
+struct GoneRow {
+    const char* bin;
+    const char* name;
+    std::vector<std::string> simArgs;
+    const char* brand;
+    const char* sweepsize;
+    const char* timeout;
+};
+
+class SerialLineGone : public ::testing::TestWithParam<GoneRow> {};
+
+TEST_P(SerialLineGone, EndsTheRadarProcessWithALineNamingThePort) {
+    const GoneRow& row = GetParam();
+    TempDir dir;
+    Simulator sim(dir, row.bin, row.name, row.simArgs);
+    ASSERT_TRUE(sim.ready);
+    const std::string tty = sim.tty();
+    Station station(dir, stationWith(row.brand, tty, row.sweepsize, row.timeout));
+    ASSERT_TRUE(station.service && station.shm && station.radar0);
+    int at = 0;
+    radar_st r;
+    ASSERT_TRUE(station.nextRecord(&at, &r, valid, 60)) << station.vintor->output() << sim.proc->output();
+
+    sim.control("hangup");
+    const std::string lost = "Serial line " + tty + " lost";
+    bool said = false;
+    for (int i = 0; i < 400 && !said; ++i) {
+        station.vintor->drain(milliseconds(50));
+        said = station.vintor->output().find(lost) != std::string::npos;
+    }
+    EXPECT_TRUE(said) << station.vintor->output();
+    // The radars stage comes back and finds the device missing, and the supervisor runs on.
+    EXPECT_TRUE(station.vintor->waitForLine(tty + ": No such file or directory", milliseconds(20000)))
+        << station.vintor->output();
+    EXPECT_TRUE(station.vintor->running());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FrontEnds, SerialLineGone,
+    ::testing::Values(GoneRow{SERIAL_RADAR_SIM_BIN, "serial-radar-sim", {"-P", "64"}, "enraf", "256", "200"},
+                      GoneRow{SIVERS_SIM_BIN, "sivers-sim", {}, "siversima", "1024", "2000"}));
+
 }  // namespace

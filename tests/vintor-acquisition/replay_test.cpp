@@ -31,6 +31,10 @@ using acq::expectEntry;
 using acq::parseIndependently;
 using acq::recordingLines;
 
+// The wait for the later lines of an answer ("timeout" of section "vintor",
+// ms): far longer than any gap these peers leave inside an answer.
+constexpr double kLineWaitMs = 1000.0;
+
 ConfigFile* replayConfig(int port = 0) {
     auto* cf = new ConfigFile();
     cf->setValue("radar0", "sweepsize", std::string("256"));
@@ -188,7 +192,7 @@ std::string pairLine(int n) {
 TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArriveAndABrokenLineCostsItsPairOnly) {
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
-    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    ReadUdpClass fe(cf.get(), "radar0", kLineWaitMs);
     // Sweep numbers as the peer sends them: up sweeps odd, each down sweep one more.
     ThreadPeer peer(port, [](int fd, int r) {
         switch (r) {
@@ -252,7 +256,7 @@ TEST(ReadUdpClass, ReadsPairsFromAPeerHoweverTheLinesArriveAndABrokenLineCostsIt
 TEST(ReadUdpClass, AClosedPeerFailsOneMeasurementAndANewPeerIsAccepted) {
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
-    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    ReadUdpClass fe(cf.get(), "radar0", kLineWaitMs);
     auto data = std::make_unique<radar_st>();
     {
         ThreadPeer first(port, [](int fd, int r) {
@@ -292,7 +296,7 @@ TEST(ReadUdpClassDeathTest, APortInUseEndsTheProcessWithStatusOne) {
     testing::GTEST_FLAG(death_test_style) = "threadsafe";
     EXPECT_EXIT(
         {
-            ReadUdpClass fe(cf.get(), "radar0", 1.0);
+            ReadUdpClass fe(cf.get(), "radar0", kLineWaitMs);
             fe.openRadar();
         },
         testing::ExitedWithCode(1), "ERROR on binding");
@@ -304,7 +308,7 @@ TEST(ReadUdpClass, ReplayPeerToolServesTheRecordingLoopingAndReconnecting) {
     const size_t pairs = lines.size() / 2;
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
-    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    ReadUdpClass fe(cf.get(), "radar0", kLineWaitMs);
     auto peer = std::make_unique<Process>(REPLAY_PEER_BIN,
                                           std::vector<std::string>{"-p", std::to_string(port), "-l", "-g", "0",
                                                                    sourcePath("data/recording.txt")});
@@ -335,7 +339,7 @@ TEST(ReadUdpClass, ReplayPeerToolLoopsARecordingOfAnOddNumberOfLines) {
     writeFile(dir.file("odd.txt"), pairLine(0) + pairLine(1) + pairLine(2));
     int port = freePort();
     std::unique_ptr<ConfigFile> cf(replayConfig(port));
-    ReadUdpClass fe(cf.get(), "radar0", 1.0);
+    ReadUdpClass fe(cf.get(), "radar0", kLineWaitMs);
     Process peer(REPLAY_PEER_BIN, {"-p", std::to_string(port), "-l", "-g", "0", dir.file("odd.txt")});
     ASSERT_EQ(fe.openRadar(), 0);
     auto data = std::make_unique<radar_st>();
@@ -348,4 +352,47 @@ TEST(ReadUdpClass, ReplayPeerToolLoopsARecordingOfAnOddNumberOfLines) {
             EXPECT_STREQ(data->data.rf[1].time, "1001");
         }
     }
+}
+
+// A peer that answers with one line, or sends the second one late, costs that
+// pair only: the wait for the second line ends at the configured time-out and
+// the answers after it are read in step. The front-end runs in a child of its
+// own, so that a wait that never ends fails the test instead of holding it.
+TEST(ReadUdpClass, ASecondLineThatDoesNotComeInTimeFailsItsPairOnly) {
+    constexpr int waitMs = 1000;
+    int port = freePort();
+    std::unique_ptr<ConfigFile> cf(replayConfig(port));
+    ThreadPeer peer(port, [](int fd, int r) {
+        switch (r) {
+        case 0: sendText(fd, pairLine(1)); break;  // one line, and none after it
+        case 1: sendText(fd, pairLine(3) + pairLine(4)); break;
+        case 2: sendText(fd, pairLine(5)); usleep(1500 * 1000); sendText(fd, pairLine(6)); break;  // late
+        case 3: sendText(fd, pairLine(7) + pairLine(8)); break;
+        case 4: sendText(fd, pairLine(9)); break;
+        case 5: sendText(fd, pairLine(11) + pairLine(12)); break;
+        case 6: sendText(fd, pairLine(13) + pairLine(14)); break;
+        default: return false;
+        }
+        return true;
+    });
+    acq::Child frontEnd([&] {
+        ReadUdpClass fe(cf.get(), "radar0", waitMs);
+        if (fe.openRadar() != 0) return 100;
+        auto data = std::make_unique<radar_st>();
+        const char* ups[] = {nullptr, "1003", nullptr, "1007", nullptr, "1011", "1013"};
+        int wrong = 0;
+        for (const char* up : ups) {
+            data->length = 256;
+            const int r = fe.getMeasurement(data.get(), waitMs);
+            const bool ok = up ? r == 0 && data->length == 256 && std::strcmp(data->data.rf[0].time, up) == 0
+                               : r == 1 && data->length == 0;
+            if (!ok) {
+                printf("\nSTEP want %s: result %d length %d up %s\n", up ? up : "a failed pair", r, data->length,
+                       data->data.rf[0].time);
+                ++wrong;
+            }
+        }
+        return wrong;
+    });
+    EXPECT_EQ(frontEnd.wait(milliseconds(30000)), 0) << frontEnd.output();
 }

@@ -267,6 +267,61 @@ TEST(Ring, ASilentOrClosingServerFailsEachCallAndTheNextCallConnectsAgain) {
     }
 }
 
+namespace {
+
+// Stores an item over a connection of its own, past the client's own limits.
+bool storeDirectly(int port, const std::string& key, const std::string& value) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return false;
+    }
+    const std::string request = "set " + key + " 0 0 " + std::to_string(value.size()) + "\r\n" + value + "\r\n";
+    bool sent = send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+    std::string reply;
+    char buf[64];
+    ssize_t n;
+    while (sent && reply.find("\r\n") == std::string::npos && (n = recv(fd, buf, sizeof buf, 0)) > 0)
+        reply.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return reply == "STORED\r\n";
+}
+
+}  // namespace
+
+// An index item that is there but cannot be read must not hold the ring still
+// for good: the next add stores "0" as the index and the record in slot 0.
+TEST(Ring, AnIndexItemThatCannotBeReadStartsTheRingAgainAtSlotZero) {
+    const struct {
+        const char* what;
+        std::string index;
+    } rows[] = {
+        {"too long for the index", std::string(24, '7')},
+        {"longer than a whole reply takes", std::string(MEMCACHE_BUFFER_SIZE + 100, '7')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Served s(true);
+        Memcache& m = s.client;
+        ASSERT_TRUE(storeDirectly(s.server->port, "tasks", row.index));
+        EXPECT_EQ(m.add("tasks", const_cast<char*>("first"), 5), 1);
+        EXPECT_EQ(item(m, "tasks"), "0");
+        EXPECT_EQ(item(m, "tasks0"), "first");
+        m.add("tasks", const_cast<char*>("second"), 6);
+        EXPECT_EQ(item(m, "tasks"), "1");
+        EXPECT_EQ(item(m, "tasks1"), "second");
+    }
+    // A reply that makes no sense, where only a scripted server sends one: the
+    // index "0" and the record are both sent.
+    StandIn server(StandIn::Mode::Answer, "VALUE tasks 0 3\r\nabcdEND\r\n\r\n");
+    Memcache m(300ms);
+    m.serverAdd("127.0.0.1", server.port);
+    EXPECT_EQ(m.add("tasks", const_cast<char*>("first"), 5), 1);
+    for (int i = 0; i < 250 && server.sets < 2; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(server.sets, 2);
+}
+
 TEST(Ring, RepliesArrivingInPiecesAreAssembled) {
     fft_st f = spectrum(4);
     std::string big = "VALUE f4 0 17248\r\n" + std::string(reinterpret_cast<char*>(&f), sizeof f) + "\r\nEND\r\n";

@@ -1,6 +1,8 @@
 // The real program on its fixed ports, files and watchdog path, inside the
 // private namespace of tests/ns-run, against the configuration service stand-in.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -332,4 +334,131 @@ TEST(VintorProgram, AFullFileSystemIsAFileThatCannotBeCreated) {
     vintor.drain(milliseconds(100));
     EXPECT_EQ(vintor.exitCode(), 1) << "not killed by a signal: " << vintor.output();
     EXPECT_NE(vintor.output().find("sharedmem: No space left on device"), std::string::npos) << vintor.output();
+}
+
+namespace {
+
+// Live processes of the program (every process of its tree runs its binary,
+// whatever title it shows), the reaped and the not yet reaped left out.
+std::vector<std::string> liveTreeProcesses() {
+    std::vector<std::string> found;
+    DIR* d = opendir("/proc");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        const std::string stat = readFile(std::string("/proc/") + e->d_name + "/stat");
+        const size_t open = stat.find(" ("), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size()) continue;
+        if (stat.compare(open + 2, close - open - 2, "vintor") != 0 || stat[close + 2] == 'Z') continue;
+        const std::string cmdline = readFile(std::string("/proc/") + e->d_name + "/cmdline");
+        found.push_back(std::string(e->d_name) + ":" + cmdline.substr(0, cmdline.find('\0')));
+    }
+    if (d) closedir(d);
+    return found;
+}
+
+// The station's own set-up, every stage on, its radar replaying the bundled
+// recording (relative to the source tree, the program's working directory).
+const char* kStationProgram = "config/station.json";
+
+}  // namespace
+
+// However a service manager ends the supervisor (a stop, an out-of-memory
+// kill), the whole tree goes with it and a start one second later runs.
+TEST(VintorProgram, EndingTheSupervisorEndsTheTreeAndARestartRuns) {
+    TempDir dir;
+    auto service = startConfigServiceWith(dir, readFile(sourcePath(kStationProgram)));
+    ASSERT_TRUE(service);
+    Process::Options po;
+    po.mergeStderr = true;
+    po.workingDirectory = sourcePath("");
+    // Running: the radar's spectra on feed "fft", and every stage forked (one
+    // a pass): supervisor, notice watcher, seven stages that stay (housekeeping
+    // ends at once) and the radar process.
+    auto runs = [&](Process& vintor) {
+        Subscriber fft("tcp://127.0.0.1:5030");
+        std::string message;
+        const bool fed = fft.receive(&message, milliseconds(20000));
+        for (int i = 0; i < 400 && liveTreeProcesses().size() < 10; ++i) vintor.drain(milliseconds(50));
+        vintor.drain(milliseconds(100));
+        return fed && message.size() == sizeof(fft_st) && liveTreeProcesses().size() >= 10;
+    };
+    const struct {
+        int signal;
+        int status;  // -1: ended by the signal
+    } rows[] = {{SIGTERM, 0}, {SIGKILL, -1}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(strsignal(row.signal));
+        std::vector<std::string> tree;
+        {
+            Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+            ASSERT_TRUE(runs(vintor)) << vintor.output();
+            vintor.signal(row.signal);
+            ASSERT_TRUE(vintor.wait(milliseconds(3000))) << vintor.output();
+            EXPECT_EQ(vintor.exitCode(), row.status) << vintor.output();
+            for (int i = 0; i < 60 && !(tree = liveTreeProcesses()).empty(); ++i)
+                std::this_thread::sleep_for(milliseconds(50));
+            EXPECT_TRUE(tree.empty()) << "left after 3 s: " << ::testing::PrintToString(tree);
+        }
+        if (!tree.empty()) return;  // the harness has ended the group; the rest would only repeat it
+        std::this_thread::sleep_for(milliseconds(1000));
+        Process again(VINTOR_BIN, {"5010", "5011"}, po);
+        EXPECT_TRUE(runs(again)) << again.output();
+        EXPECT_EQ(again.output().find("already running"), std::string::npos) << again.output();
+        again.signal(SIGTERM);
+        ASSERT_TRUE(again.wait(milliseconds(3000)));
+        for (int i = 0; i < 60 && !liveTreeProcesses().empty(); ++i) std::this_thread::sleep_for(milliseconds(50));
+    }
+}
+
+namespace {
+
+// A socket bound where a stage of the station wants to listen.
+int holdPort(int type, const char* host, int port) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, host, &a.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || (type == SOCK_STREAM && listen(fd, 1) != 0)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+// A stage that cannot bind the socket it listens on says which one and why,
+// ends with status 1 and is started again; the program runs on.
+TEST(VintorProgram, AListenerThatCannotBindNamesItsAddress) {
+    TempDir dir;
+    std::string station = readFile(sourcePath(kStationProgram));
+    const std::string brand = "\"brand\": \"readfile\"";
+    station.replace(station.find(brand), brand.size(), "\"brand\": \"readudp\"");
+    auto service = startConfigServiceWith(dir, station);
+    ASSERT_TRUE(service);
+    const struct {
+        int type;
+        const char* host;
+        int port;
+        const char* line;
+    } rows[] = {
+        {SOCK_DGRAM, "0.0.0.0", 3001, "UDP command listener 0.0.0.0:3001: Address already in use\n"},
+        {SOCK_STREAM, "0.0.0.0", 3002, "telnet status service 0.0.0.0:3002: Address already in use\n"},
+        {SOCK_STREAM, "127.0.0.1", 3010, "network replay 127.0.0.1:3010: Address already in use\n"},
+    };
+    std::vector<int> held;
+    for (const auto& row : rows) {
+        held.push_back(holdPort(row.type, row.host, row.port));
+        ASSERT_GE(held.back(), 0) << row.port;
+    }
+    Process::Options po;
+    po.mergeStderr = true;
+    po.workingDirectory = sourcePath("");
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    for (const auto& row : rows) {
+        // Each is said again at every restart of its stage.
+        EXPECT_TRUE(waitForText(vintor, std::string(row.line), milliseconds(20000))) << vintor.output();
+    }
+    EXPECT_TRUE(vintor.running());
+    for (int fd : held) close(fd);
 }
