@@ -86,12 +86,25 @@ zmq::socket_t feedPublisher(zmq::context_t& context, const std::string& port)
     return socket;
 }
 
+// The service manager starts the program again, which opens the device afresh:
+// an IMU plugged back in gets its set-up.
+void reportLost(const ImuLink& link)
+{
+    fprintf(stderr, "IMU on %s is gone: %s\n", link.devicePath.c_str(), link.lostReason.c_str());
+}
+
 } // namespace
 
 int runImuReader(const ReaderOptions& o)
 {
     ConfigClient* config = new ConfigClient(o.confPort, o.noticePort, 0);
     ImuLink* link = new ImuLink(config, o.verbose, o.saveEnabled, o.waits);
+    if (link->lost()) {
+        reportLost(*link);
+        delete link;
+        delete config;
+        return 1;
+    }
 
     const std::string sections[] = {"imu", "motion-sentinel", "read-only"};
     config->requestSections(sections, 3);
@@ -117,14 +130,19 @@ int runImuReader(const ReaderOptions& o)
     notices.connect("tcp://127.0.0.1:" + std::to_string(o.noticePort));
     notices.set(zmq::sockopt::subscribe, o.progname);
 
-    writeIfChanged(o.identityPath, identityRecord(*link), o.verbose);
-    if (link->startStream() != 0)
+    // A device that went during the queries has not told its identity.
+    const std::string identity = identityRecord(*link);
+    if (!link->lost())
+        writeIfChanged(o.identityPath, identity, o.verbose);
+    if (!link->lost() && link->startStream() != 0)
         printf("Failed to start stream\n");
 
     FeedTexts texts;
-    while (true) {
+    while (!link->lost()) {
         ImuSample sample;
         if (!link->readSample(&sample)) {
+            if (link->lost())
+                break;
             if (link->startStream() != 0 && o.verbose)
                 printf("Failed to start stream\n");
         } else {
@@ -151,6 +169,9 @@ int runImuReader(const ReaderOptions& o)
             break;
         }
     }
+    const int status = link->lost() ? 1 : 0;
+    if (status != 0)
+        reportLost(*link);
     link->closeLink();
     delete config;
     delete link;
@@ -161,5 +182,5 @@ int runImuReader(const ReaderOptions& o)
     actions.close();
     notices.close();
     context.close();
-    return 0;
+    return status;
 }
