@@ -1,6 +1,7 @@
 #include "reader.h"
 
 #include "configclient.h"
+#include "publisherbind.h"
 #include "zhelpers.h"
 
 #include <sys/time.h>
@@ -78,12 +79,14 @@ void writeIfChanged(const std::string& path, const std::string& text, bool verbo
 
 namespace {
 
-zmq::socket_t feedPublisher(zmq::context_t& context, const std::string& port)
+// False, after a message naming the endpoint, when the feed cannot be bound.
+bool feedPublisher(zmq::context_t& context, const std::string& port, const char* label, zmq::socket_t* socket)
 {
-    zmq::socket_t socket(context, zmq::socket_type::pub);
-    socket.set(zmq::sockopt::ipv6, 1);
-    socket.bind("tcp://*:" + port);
-    return socket;
+    *socket = zmq::socket_t(context, zmq::socket_type::pub);
+    socket->set(zmq::sockopt::ipv6, 1);
+    // However the program ends, it does not wait for subscribers.
+    socket->set(zmq::sockopt::linger, 0);
+    return bindFeed(*socket, "tcp://*:" + port, label, BindFailure::KeepGoing);
 }
 
 // The service manager starts the program again, which opens the device afresh:
@@ -117,8 +120,14 @@ int runImuReader(const ReaderOptions& o)
     const int64_t timeshift = static_cast<int64_t>(std::max<long>(INT_MIN / 1000, std::min<long>(INT_MAX / 1000, shiftMs))) * 1000;
 
     zmq::context_t context(1, 1023);
-    zmq::socket_t feeds[4] = {feedPublisher(context, imuPort), feedPublisher(context, heavePort),
-                              feedPublisher(context, attitudePort), feedPublisher(context, statusPort)};
+    zmq::socket_t feeds[4];
+    if (!feedPublisher(context, imuPort, "imu", &feeds[0]) || !feedPublisher(context, heavePort, "heave", &feeds[1]) ||
+        !feedPublisher(context, attitudePort, "attitude", &feeds[2]) ||
+        !feedPublisher(context, statusPort, "status", &feeds[3])) {
+        delete link;
+        delete config;
+        return 1;
+    }
     zmq::socket_t& imuFeed = feeds[0];
     zmq::socket_t& heaveFeed = feeds[1];
     zmq::socket_t& attitudeFeed = feeds[2];

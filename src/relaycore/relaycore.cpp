@@ -1,5 +1,6 @@
 #include "relaycore.h"
 
+#include "publisherbind.h"
 #include "signalhandler.h"
 
 #include <fcntl.h>
@@ -173,13 +174,15 @@ void ConfigSession::close()
     context.close();
 }
 
-zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint)
+bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::socket_t* publisher)
 {
     zmq::socket_t s(context, zmq::socket_type::pub);
     s.set(zmq::sockopt::ipv6, 1);
     s.set(zmq::sockopt::linger, 0);
-    s.bind(endpoint);
-    return s;
+    if (!bindFeed(s, endpoint, program_invocation_short_name, BindFailure::KeepGoing))
+        return false;
+    *publisher = std::move(s);
+    return true;
 }
 
 zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs)

@@ -83,7 +83,9 @@ private:
 };
 
 // Sockets of a worker, with the system's conventions (ZMQ_IPV6 1).
-zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint);
+// The publisher bound to endpoint into *publisher; false, after "<program>
+// publisher <endpoint>: <reason>" on standard error, when it cannot be bound.
+bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::socket_t* publisher);
 // Connected and subscribed to everything, giving up after timeoutMs of silence.
 zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs);
 
