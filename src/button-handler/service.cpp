@@ -8,6 +8,7 @@
 #include <zmq.hpp>
 
 #include "configclient.h"
+#include "configrequest.h"
 #include "gpio.h"
 #include "zhelpers.h"
 
@@ -72,13 +73,12 @@ class Service {
 public:
     explicit Service(const Settings& s)
         : settings_(s), gpio_(s.gpioBase, s.directionWaitMs), context_(1, 1023),
-          requests_(context_, zmq::socket_type::req), notices_(context_, zmq::socket_type::sub)
+          requests_(context_, s.requestEndpoint, untilAnswered()), notices_(context_, zmq::socket_type::sub)
     {
     }
 
     int run()
     {
-        requests_.connect(settings_.requestEndpoint);
         notices_.connect(settings_.noticeEndpoint);
         notices_.set(zmq::sockopt::subscribe, "button");
 
@@ -121,10 +121,10 @@ private:
     {
         if (!settings_.quiet)
             line("Sending request " + request + "..");
-        s_send(requests_.handle(), request.c_str());
-        char* raw = s_recv(requests_.handle());
-        std::string reply(raw);
-        free(raw);
+        std::string reply;
+        // A failed exchange ends the program as a failed s_send or s_recv does.
+        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
+            exit(3);
         return reply;
     }
 
@@ -206,7 +206,7 @@ private:
     Settings settings_;
     SysfsGpio gpio_;
     zmq::context_t context_;
-    zmq::socket_t requests_;
+    ConfigRequest requests_;
     zmq::socket_t notices_;
     ButtonConfig config_;
     std::string startReply_;

@@ -155,7 +155,7 @@ std::string deleteRequest(const std::string& command)
 }
 
 Launcher::Launcher(const Settings& settings)
-    : settings_(settings), context_(1, 1023), requests_(context_, zmq::socket_type::req),
+    : settings_(settings), context_(1, 1023), requests_(context_, settings.requestEndpoint, untilAnswered()),
       notices_(context_, zmq::socket_type::sub)
 {
     if (endedPipe[0] < 0 && pipe2(endedPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -180,10 +180,9 @@ std::string Launcher::exchange(const std::string& request)
     std::string reply;
     {
         ChildSignalsHeld held;
-        s_send(requests_.handle(), request.c_str());
-        char* raw = s_recv(requests_.handle());
-        reply = raw;
-        free(raw);
+        // A failed exchange ends the program as a failed s_send or s_recv does.
+        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
+            exit(3);
     }
     if (!settings_.quiet)
         line("Received: " + reply);
@@ -324,7 +323,6 @@ void Launcher::start()
 {
     notices_.connect(settings_.noticeEndpoint);
     notices_.set(zmq::sockopt::subscribe, "actions");
-    requests_.connect(settings_.requestEndpoint);
     if (!settings_.quiet)
         line("\nStarting Script launcher program");
     processActions();

@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include "configclient.h"
+#include "configrequest.h"
 #include "numbers.h"
 #include "tilt.h"
 #include "zhelpers.h"
@@ -15,14 +16,14 @@
 
 namespace {
 
-std::string ask(zmq::socket_t& socket, const std::string& request, bool quiet)
+std::string ask(ConfigRequest& requests, const std::string& request, bool quiet)
 {
     if (!quiet)
         printf("Sending request %s..\n", request.c_str());
-    s_send(socket.handle(), request.c_str());
-    char* raw = s_recv(socket.handle());
-    std::string reply(raw);
-    free(raw);
+    std::string reply;
+    // A failed exchange ends the program as a failed s_send or s_recv does.
+    if (requests.exchange(request, &reply) != ConfigRequest::Ok)
+        exit(3);
     if (!quiet)
         printf("Received: %s\n", reply.c_str());
     return reply;
@@ -34,8 +35,7 @@ int runTiltAverage(const TiltOptions& o)
 {
     try {
         zmq::context_t context(1, 1023);
-        zmq::socket_t config(context, zmq::socket_type::req);
-        config.connect("tcp://" + o.configHost + ":" + std::to_string(o.port));
+        ConfigRequest config(context, "tcp://" + o.configHost + ":" + std::to_string(o.port), untilAnswered());
         TiltSettings settings;
         switch (readTiltSettings(ask(config, tiltSettingsRequest(o.name), o.quiet), o.name, o.defaultFile,
                                  &settings)) {
