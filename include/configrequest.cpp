@@ -1,6 +1,8 @@
 #include "configrequest.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -119,6 +121,15 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
         socket_.reset();
         return failed;
     }
+}
+
+std::string exchangeOrEnd(ConfigRequest& request, const std::string& text) {
+    std::string reply;
+    if (request.exchange(text, &reply) != ConfigRequest::Ok) {
+        fprintf(stderr, "configuration service %s: %s\n", request.endpoint().c_str(), request.reason());
+        exit(3);
+    }
+    return reply;
 }
 
 std::string localEndpoint(int port) { return "tcp://localhost:" + std::to_string(port); }

@@ -42,6 +42,7 @@ public:
     // errno of the last failure, and its text.
     int error() const { return error_; }
     const char* reason() const;
+    const std::string& endpoint() const { return endpoint_; }
 
 private:
     Result connect();
@@ -67,6 +68,11 @@ inline ConfigRequest::Options untilAnswered() {
     o.resendAfterDrop = true;
     return o;
 }
+
+// The reply to text. A failed exchange (no time-out: the endpoint is not one, or
+// the context is ending) ends the program with 3, as a failed s_send or s_recv
+// does, after a line on standard error naming the endpoint and the reason.
+std::string exchangeOrEnd(ConfigRequest& request, const std::string& text);
 
 // The request endpoint of a service on this host.
 std::string localEndpoint(int port);

@@ -121,11 +121,7 @@ private:
     {
         if (!settings_.quiet)
             line("Sending request " + request + "..");
-        std::string reply;
-        // A failed exchange ends the program as a failed s_send or s_recv does.
-        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
-            exit(3);
-        return reply;
+        return exchangeOrEnd(requests_, request);
     }
 
     void runCommand(const char* title, const std::string& command)

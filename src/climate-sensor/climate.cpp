@@ -233,10 +233,7 @@ private:
         if (o_.verbose)
             printf("Sending request %s..\n", request.c_str());
         fflush(stdout);
-        std::string reply;
-        // A failed exchange ends the program as a failed s_send or s_recv does.
-        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
-            exit(3);
+        const std::string reply = exchangeOrEnd(requests_, request);
         if (o_.verbose && showReply)
             printf("Received: %s\n", reply.c_str());
         return reply;
@@ -268,9 +265,7 @@ private:
         if (o_.verbose)
             printf("Sending data to config mem %s\n", request.c_str());
         fflush(stdout);
-        std::string reply;
-        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
-            exit(3);
+        exchangeOrEnd(requests_, request);
         return 0;
     }
 

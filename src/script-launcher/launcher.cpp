@@ -180,9 +180,7 @@ std::string Launcher::exchange(const std::string& request)
     std::string reply;
     {
         ChildSignalsHeld held;
-        // A failed exchange ends the program as a failed s_send or s_recv does.
-        if (requests_.exchange(request, &reply) != ConfigRequest::Ok)
-            exit(3);
+        reply = exchangeOrEnd(requests_, request);
     }
     if (!settings_.quiet)
         line("Received: " + reply);

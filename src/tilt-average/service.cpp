@@ -20,10 +20,7 @@ std::string ask(ConfigRequest& requests, const std::string& request, bool quiet)
 {
     if (!quiet)
         printf("Sending request %s..\n", request.c_str());
-    std::string reply;
-    // A failed exchange ends the program as a failed s_send or s_recv does.
-    if (requests.exchange(request, &reply) != ConfigRequest::Ok)
-        exit(3);
+    const std::string reply = exchangeOrEnd(requests, request);
     if (!quiet)
         printf("Received: %s\n", reply.c_str());
     return reply;
