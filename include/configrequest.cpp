@@ -125,9 +125,10 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
 
 std::string exchangeOrEnd(ConfigRequest& request, const std::string& text) {
     std::string reply;
-    if (request.exchange(text, &reply) != ConfigRequest::Ok) {
+    const ConfigRequest::Result r = request.exchange(text, &reply);
+    if (r != ConfigRequest::Ok) {
         fprintf(stderr, "configuration service %s: %s\n", request.endpoint().c_str(), request.reason());
-        exit(3);
+        exit(r == ConfigRequest::ConnectFailed ? 1 : 3);
     }
     return reply;
 }

@@ -69,9 +69,10 @@ inline ConfigRequest::Options untilAnswered() {
     return o;
 }
 
-// The reply to text. A failed exchange (no time-out: the endpoint is not one, or
-// the context is ending) ends the program with 3, as a failed s_send or s_recv
-// does, after a line on standard error naming the endpoint and the reason.
+// The reply to text. A failed exchange ends the program after a line on standard
+// error naming the endpoint and the reason: with 1 when the endpoint is not
+// one (a set-up failure), with 3 when sending or receiving failed, as a failed
+// s_send or s_recv does.
 std::string exchangeOrEnd(ConfigRequest& request, const std::string& text);
 
 // The request endpoint of a service on this host.
