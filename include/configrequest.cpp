@@ -98,6 +98,13 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
     };
     Result failed = SendFailed;
     try {
+        if (monitor_) {
+            // A drop while no request was out is over: the socket has connected
+            // again by itself, and the request goes out on it.
+            zmq::message_t stale;
+            while (monitor_->recv(stale, zmq::recv_flags::dontwait)) {
+            }
+        }
         if (!uninterrupted([&] { return socket_->send(zmq::buffer(text), zmq::send_flags::none); })) {
             error_ = EAGAIN;
             socket_.reset();
