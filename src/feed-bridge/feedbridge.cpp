@@ -41,8 +41,15 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
     zmq::socket_t publisher;
     if (!relay::openPublisher(context, endpoint, &publisher))
         return 1;
-    zmq::socket_t subscriber =
-        relay::openSubscriber(context, "tcp://" + settings.subscriberURI, timing.receiveTimeoutMs);
+    const std::string input = "tcp://" + settings.subscriberURI;
+    zmq::socket_t subscriber;
+    try {
+        subscriber = relay::openSubscriber(context, input, timing.receiveTimeoutMs);
+    } catch (const zmq::error_t& e) {
+        // A configured endpoint that is none (empty, no port) must not abort.
+        fprintf(stderr, "feed-bridge subscriber %s: %s\n", input.c_str(), e.what());
+        return 1;
+    }
     if (!settings.quiet)
         relay::trace("ZMQ Connecting subscriber: tcp://" + settings.subscriberURI);
     while (!stop)

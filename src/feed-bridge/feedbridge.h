@@ -22,7 +22,7 @@ void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSet
 
 // Relays until SIGINT (0) or until the input is silent or fails (3); 1 and 30
 // for a configuration that is missing or not JSON; 1 when the publisher cannot
-// be bound.
+// be bound or the subscriber not connected.
 int processStart(BridgeSettings settings, const std::string& own, const relay::Timing& timing = {});
 
 // The whole program; own is its configuration section (its process name).

@@ -237,5 +237,18 @@ TEST(FeedBridgeProgram, WithoutItsSectionRelaysFrom5050To5051)
     EXPECT_EQ(bridge.exitCode(), 0);
 }
 
+TEST(FeedBridgeProgram, AnInputEndpointThatIsNoneEndsItWithOneNotAnAbort)
+{
+    Process::Options o;
+    o.mergeStderr = true;
+    Process bridge(FEED_BRIDGE_BIN, {"-d", "-s", "nohost", "-p", "6999", "-q"}, o);
+    ASSERT_TRUE(bridge.wait(milliseconds(10000)));
+    EXPECT_EQ(bridge.exitCode(), 1);
+    bridge.drain(milliseconds(100));
+    EXPECT_NE(bridge.output().find("feed-bridge subscriber tcp://nohost: Invalid argument"), std::string::npos)
+        << bridge.output();
+}
+
 } // namespace
+
 
