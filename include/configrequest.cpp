@@ -1,6 +1,8 @@
 #include "configrequest.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -12,11 +14,15 @@ ConfigRequest::ConfigRequest(zmq::context_t& context, std::string endpoint, cons
 ConfigRequest::ConfigRequest(std::string endpoint, const Options& options)
     : own_(new zmq::context_t(1, 1023)), context_(*own_), endpoint_(std::move(endpoint)), options_(options) {}
 
-ConfigRequest::~ConfigRequest() { socket_.reset(); }
+ConfigRequest::~ConfigRequest() {
+    monitor_.reset();
+    socket_.reset();
+}
 
 const char* ConfigRequest::reason() const { return zmq_strerror(error_); }
 
 ConfigRequest::Result ConfigRequest::connect() {
+    monitor_.reset();
     try {
         socket_.reset(new zmq::socket_t(context_, zmq::socket_type::req));
         // A reply that will never come must not hold the program at its end.
@@ -27,11 +33,51 @@ ConfigRequest::Result ConfigRequest::connect() {
             socket_->set(zmq::sockopt::sndtimeo, options_.timeoutMs);
         }
         socket_->connect(endpoint_);
+        if (options_.resendAfterDrop && options_.timeoutMs < 0) {
+            static unsigned monitors = 0;
+            const std::string name = "inproc://configrequest-" + std::to_string(++monitors);
+            if (zmq_socket_monitor(socket_->handle(), name.c_str(), ZMQ_EVENT_DISCONNECTED) != 0)
+                throw zmq::error_t();
+            monitor_.reset(new zmq::socket_t(context_, zmq::socket_type::pair));
+            monitor_->set(zmq::sockopt::linger, 0);
+            monitor_->connect(name);
+        }
         return Ok;
     } catch (const zmq::error_t& e) {
         error_ = e.num();
+        monitor_.reset();
         socket_.reset();
         return ConnectFailed;
+    }
+}
+
+ConfigRequest::Result ConfigRequest::awaitReply(const std::string& text, zmq::message_t* msg) {
+    for (;;) {
+        zmq::pollitem_t items[] = {{socket_->handle(), 0, ZMQ_POLLIN, 0}, {monitor_->handle(), 0, ZMQ_POLLIN, 0}};
+        if (zmq_poll(items, 2, -1) < 0) {
+            if (zmq_errno() == EINTR) continue;
+            throw zmq::error_t();
+        }
+        if (items[0].revents & ZMQ_POLLIN) {
+            if (!socket_->recv(*msg, zmq::recv_flags::dontwait)) continue;
+            return Ok;
+        }
+        if (!(items[1].revents & ZMQ_POLLIN)) continue;
+        // An event is two frames: its number and value, then the endpoint.
+        zmq::message_t event, where;
+        if (!monitor_->recv(event, zmq::recv_flags::dontwait)) continue;
+        if (event.more()) (void)monitor_->recv(where, zmq::recv_flags::dontwait);
+        uint16_t number = 0;
+        if (event.size() >= sizeof number) memcpy(&number, event.data(), sizeof number);
+        if (number != ZMQ_EVENT_DISCONNECTED) continue;
+        const Result r = connect();
+        if (r != Ok) return r;
+        // Queued on the fresh socket until the service is back.
+        if (!socket_->send(zmq::buffer(text), zmq::send_flags::none)) {
+            error_ = EAGAIN;
+            socket_.reset();
+            return TimedOut;
+        }
     }
 }
 
@@ -52,6 +98,13 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
     };
     Result failed = SendFailed;
     try {
+        if (monitor_) {
+            // A drop while no request was out is over: the socket has connected
+            // again by itself, and the request goes out on it.
+            zmq::message_t stale;
+            while (monitor_->recv(stale, zmq::recv_flags::dontwait)) {
+            }
+        }
         if (!uninterrupted([&] { return socket_->send(zmq::buffer(text), zmq::send_flags::none); })) {
             error_ = EAGAIN;
             socket_.reset();
@@ -59,7 +112,10 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
         }
         failed = ReceiveFailed;
         zmq::message_t msg;
-        if (!uninterrupted([&] { return socket_->recv(msg, zmq::recv_flags::none); })) {
+        if (monitor_) {
+            const Result r = awaitReply(text, &msg);
+            if (r != Ok) return r;
+        } else if (!uninterrupted([&] { return socket_->recv(msg, zmq::recv_flags::none); })) {
             error_ = EAGAIN;
             socket_.reset();
             return TimedOut;
@@ -72,6 +128,16 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
         socket_.reset();
         return failed;
     }
+}
+
+std::string exchangeOrEnd(ConfigRequest& request, const std::string& text) {
+    std::string reply;
+    const ConfigRequest::Result r = request.exchange(text, &reply);
+    if (r != ConfigRequest::Ok) {
+        fprintf(stderr, "configuration service %s: %s\n", request.endpoint().c_str(), request.reason());
+        exit(r == ConfigRequest::ConnectFailed ? 1 : 3);
+    }
+    return reply;
 }
 
 std::string localEndpoint(int port) { return "tcp://localhost:" + std::to_string(port); }

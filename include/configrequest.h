@@ -17,6 +17,12 @@ public:
         int timeoutMs = -1;      // for sending and for the reply; -1: no limit
         bool ipv6 = false;       // ZMQ_IPV6 on the socket
         bool textReply = false;  // the reply ends at its first NUL, as a C text
+        // Without a time-out: when the connection drops before the reply came
+        // (the service stopped), the request goes out again on a fresh socket,
+        // to be answered once the service is back. A request socket takes its
+        // reply only from the connection its request left on, so it would
+        // otherwise wait for ever, even with the service back.
+        bool resendAfterDrop = false;
     };
     enum Result { Ok, ConnectFailed, SendFailed, ReceiveFailed, TimedOut };
 
@@ -36,17 +42,38 @@ public:
     // errno of the last failure, and its text.
     int error() const { return error_; }
     const char* reason() const;
+    const std::string& endpoint() const { return endpoint_; }
 
 private:
     Result connect();
+    // Waits for the reply on socket_ (resendAfterDrop): Ok with *msg, or the
+    // failure.
+    Result awaitReply(const std::string& text, zmq::message_t* msg);
 
     std::unique_ptr<zmq::context_t> own_;
     zmq::context_t& context_;
     std::string endpoint_;
     Options options_;
     std::unique_ptr<zmq::socket_t> socket_;
+    std::unique_ptr<zmq::socket_t> monitor_;  // socket_'s dropped connections
     int error_ = 0;
 };
+
+// No time-out, the reply read as a C text (as s_recv reads it), the request
+// sent again after the service went away: the requests of the services that
+// ask while they run.
+inline ConfigRequest::Options untilAnswered() {
+    ConfigRequest::Options o;
+    o.textReply = true;
+    o.resendAfterDrop = true;
+    return o;
+}
+
+// The reply to text. A failed exchange ends the program after a line on standard
+// error naming the endpoint and the reason: with 1 when the endpoint is not
+// one (a set-up failure), with 3 when sending or receiving failed, as a failed
+// s_send or s_recv does.
+std::string exchangeOrEnd(ConfigRequest& request, const std::string& text);
 
 // The request endpoint of a service on this host.
 std::string localEndpoint(int port);

@@ -12,6 +12,7 @@
 
 #include "childtree.h"
 #include "configclient.h"
+#include "configrequest.h"
 #include "gpio.h"
 #include "zhelpers.h"
 
@@ -76,13 +77,12 @@ class Service {
 public:
     explicit Service(const Settings& s)
         : settings_(s), gpio_(s.gpioBase, s.directionWaitMs), context_(1, 1023),
-          requests_(context_, zmq::socket_type::req), notices_(context_, zmq::socket_type::sub)
+          requests_(context_, s.requestEndpoint, untilAnswered()), notices_(context_, zmq::socket_type::sub)
     {
     }
 
     int run()
     {
-        requests_.connect(settings_.requestEndpoint);
         notices_.connect(settings_.noticeEndpoint);
         notices_.set(zmq::sockopt::subscribe, "button");
 
@@ -125,11 +125,7 @@ private:
     {
         if (!settings_.quiet)
             line("Sending request " + request + "..");
-        s_send(requests_.handle(), request.c_str());
-        char* raw = s_recv(requests_.handle());
-        std::string reply(raw);
-        free(raw);
-        return reply;
+        return exchangeOrEnd(requests_, request);
     }
 
     void runCommand(const char* title, const std::string& command)
@@ -211,7 +207,7 @@ private:
     Settings settings_;
     SysfsGpio gpio_;
     zmq::context_t context_;
-    zmq::socket_t requests_;
+    ConfigRequest requests_;
     zmq::socket_t notices_;
     ButtonConfig config_;
     std::string startReply_;

@@ -14,6 +14,7 @@
 
 #include "configclient.h"
 #include "timer.h"
+#include "configrequest.h"
 #include "zhelpers.h"
 
 namespace climate {
@@ -185,14 +186,13 @@ int measure(I2cBus& bus, int fd, uint8_t command, uint8_t bytes[3])
 class Service {
 public:
     Service(const Options& o, I2cBus& bus)
-        : o_(o), bus_(bus), context_(1, 1023), requests_(context_, zmq::socket_type::req),
+        : o_(o), bus_(bus), context_(1, 1023), requests_(context_, o.endpoint, untilAnswered()),
           notices_(context_, zmq::socket_type::sub), publisher_(context_, zmq::socket_type::pub)
     {
     }
 
     int run()
     {
-        requests_.connect(o_.endpoint);
         notices_.connect(o_.noticeEndpoint);
         notices_.set(zmq::sockopt::subscribe, o_.name.substr(0, 6));
         const std::string request =
@@ -233,10 +233,7 @@ private:
         if (o_.verbose)
             printf("Sending request %s..\n", request.c_str());
         fflush(stdout);
-        s_send(requests_.handle(), request.c_str());
-        char* raw = s_recv(requests_.handle());
-        std::string reply(raw);
-        free(raw);
+        const std::string reply = exchangeOrEnd(requests_, request);
         if (o_.verbose && showReply)
             printf("Received: %s\n", reply.c_str());
         return reply;
@@ -268,15 +265,14 @@ private:
         if (o_.verbose)
             printf("Sending data to config mem %s\n", request.c_str());
         fflush(stdout);
-        s_send(requests_.handle(), request.c_str());
-        free(s_recv(requests_.handle()));
+        exchangeOrEnd(requests_, request);
         return 0;
     }
 
     Options o_;
     I2cBus& bus_;
     zmq::context_t context_;
-    zmq::socket_t requests_;
+    ConfigRequest requests_;
     zmq::socket_t notices_;
     zmq::socket_t publisher_;
 };

@@ -42,7 +42,9 @@ int processStart(const Json::Value& config, const std::string& own, bool quiet, 
         printf("Starting publisher: %s\n", endpoint.c_str());
         fflush(stdout);
     }
-    zmq::socket_t publisher = relay::openPublisher(context, endpoint);
+    zmq::socket_t publisher;
+    if (!relay::openPublisher(context, endpoint, &publisher))
+        return 1;
 
     MinuteMeans means;
     LineReading seen;

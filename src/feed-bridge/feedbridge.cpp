@@ -9,10 +9,12 @@ using relay::text;
 
 void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSettings* settings)
 {
-    if (settings->publisherPort == 0 && relay::isObject(reply, {"success", own, "publishers"}))
+    // Without the section, or without the group, the defaults hold as for a
+    // missing key: a port 0 or an empty endpoint would only fail later.
+    if (settings->publisherPort == 0)
         settings->publisherPort =
             static_cast<int>(strtol(text(reply, {"success", own, "publishers", "proxyto"}, "5051").c_str(), nullptr, 10));
-    if (settings->subscriberURI.empty() && relay::isObject(reply, {"success", own, "subscribers"}))
+    if (settings->subscriberURI.empty())
         settings->subscriberURI = text(reply, {"success", own, "subscribers", "proxyfrom"}, "127.0.0.1:5050");
 }
 
@@ -36,9 +38,18 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
         printf("Starting publisher: %s\n", endpoint.c_str());
         fflush(stdout);
     }
-    zmq::socket_t publisher = relay::openPublisher(context, endpoint);
-    zmq::socket_t subscriber =
-        relay::openSubscriber(context, "tcp://" + settings.subscriberURI, timing.receiveTimeoutMs);
+    zmq::socket_t publisher;
+    if (!relay::openPublisher(context, endpoint, &publisher))
+        return 1;
+    const std::string input = "tcp://" + settings.subscriberURI;
+    zmq::socket_t subscriber;
+    try {
+        subscriber = relay::openSubscriber(context, input, timing.receiveTimeoutMs);
+    } catch (const zmq::error_t& e) {
+        // A configured endpoint that is none (empty, no port) must not abort.
+        fprintf(stderr, "feed-bridge subscriber %s: %s\n", input.c_str(), e.what());
+        return 1;
+    }
     if (!settings.quiet)
         relay::trace("ZMQ Connecting subscriber: tcp://" + settings.subscriberURI);
     while (!stop)

@@ -17,11 +17,12 @@ struct BridgeSettings {
 
 // Fills what the command line left open from the own section of the reply:
 // publishers.proxyto ("5051") and subscribers.proxyfrom ("127.0.0.1:5050"),
-// each only where the section and its group are objects.
+// the default also when the section or its group is missing.
 void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSettings* settings);
 
 // Relays until SIGINT (0) or until the input is silent or fails (3); 1 and 30
-// for a configuration that is missing or not JSON.
+// for a configuration that is missing or not JSON; 1 when the publisher cannot
+// be bound or the subscriber not connected.
 int processStart(BridgeSettings settings, const std::string& own, const relay::Timing& timing = {});
 
 // The whole program; own is its configuration section (its process name).

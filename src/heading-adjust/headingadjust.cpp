@@ -1,6 +1,7 @@
 #include "headingadjust.h"
 
 #include "heading.h"
+#include "publisherbind.h"
 #include "signalhandler.h"
 
 #include <cerrno>
@@ -21,7 +22,9 @@ int pidlist_st::processStart()
     zmq::context_t context(1, 1023);
     if (verbose)
         trace("Starting publisher: " + publisherURL);
-    zmq::socket_t publisher = relay::openPublisher(context, publisherURL);
+    zmq::socket_t publisher;
+    if (!relay::openPublisher(context, publisherURL, &publisher))
+        return 1;
     zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs);
     if (verbose)
         trace("ZMQ Connecting : " + subscriberURL);
@@ -32,11 +35,8 @@ int pidlist_st::processStart()
         headingSocket.set(zmq::sockopt::ipv6, 1);
         headingSocket.set(zmq::sockopt::linger, 0);
         headingSocket.set(zmq::sockopt::rcvtimeo, timing.receiveTimeoutMs);
-        try {
-            headingSocket.bind(headingURL);
-        } catch (const zmq::error_t& e) {
-            throw relay::BindError(headingURL, e.num());
-        }
+        if (!bindSocket(headingSocket, headingURL, "heading input"))
+            return 1;
         if (verbose)
             trace("ZMQ binding : " + headingURL);
         nItems = 2;

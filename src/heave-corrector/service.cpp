@@ -2,6 +2,7 @@
 
 #include "configclient.h"
 #include "corrector.h"
+#include "publisherbind.h"
 #include "zhelpers.h"
 
 #include <zmq.hpp>
@@ -66,7 +67,8 @@ int runCorrector(const CorrectorOptions& o)
         imu.set(zmq::sockopt::subscribe, "");
         zmq::socket_t output(context, zmq::socket_type::pub);
         output.set(zmq::sockopt::ipv6, 1);
-        output.bind("tcp://*:" + s.outputPort);
+        if (!bindFeed(output, "tcp://*:" + s.outputPort, "corrected-heave", BindFailure::KeepGoing))
+            return 1;
         zmq::socket_t notices(context, zmq::socket_type::sub);
         notices.connect(o.noticeEndpoint);
         notices.set(zmq::sockopt::subscribe, "vintor");

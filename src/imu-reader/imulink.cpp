@@ -137,8 +137,10 @@ ImuLink::~ImuLink()
 void ImuLink::openLine(int parityFlags)
 {
     serialFd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (serialFd < 0)
+    if (serialFd < 0) {
+        markLost(strerror(errno));
         printf("Error 5");
+    }
     configureLine(serialFd, speedCode(baudrate), parityFlags, stopbits == 2 ? CSTOPB : 0);
     setBlocking(serialFd, true);
     fflush(stdout);
@@ -215,38 +217,81 @@ void ImuLink::logAndPrint(const std::string& text) const
     log(LOG_INFO, text);
 }
 
+void ImuLink::markLost(const std::string& why)
+{
+    if (lostReason.empty())
+        lostReason = why.empty() ? "gone" : why;
+}
+
+namespace {
+bool passing(int err) { return err == EINTR || err == EAGAIN || err == EWOULDBLOCK; }
+} // namespace
+
+ImuLink::Read ImuLink::readByte(char* byte, int timeoutMs)
+{
+    pollfd p{serialFd, POLLIN, 0};
+    int ready = poll(&p, 1, std::max(0, timeoutMs));
+    if (ready == 0)
+        return Read::TimedOut;
+    if (ready < 0)
+        return Read::WaitError;
+    // An unplugged device (or a terminal whose other side closed) is hung up:
+    // it reads as ready for ever and never gives a byte again.
+    if (p.revents & POLLNVAL) {
+        markLost("not open");
+        return Read::Gone;
+    }
+    if (p.revents & (POLLERR | POLLHUP)) {
+        markLost("hung up");
+        return Read::Gone;
+    }
+    ssize_t got = read(serialFd, byte, 1);
+    if (got == 1)
+        return Read::Byte;
+    if (got == 0) {
+        markLost("end of file");
+        return Read::Gone;
+    }
+    if (passing(errno))
+        return Read::ReadError;
+    markLost(strerror(errno));
+    return Read::Gone;
+}
+
 int ImuLink::sendCommand(const std::string& command, std::string* reply)
 {
     reply->clear();
-    // A line that never opened has nothing to wait on.
-    if (serialFd < 0)
+    // A line that never opened, or whose device is gone, has nothing to wait on.
+    if (serialFd < 0 || lost())
         return -1;
     const int written = static_cast<int>(write(serialFd, command.data(), command.size()));
+    if (written < 0 && !passing(errno)) {
+        markLost(strerror(errno));
+        return -1;
+    }
     char bytes[100];
     size_t n = 0;
     const auto deadline = std::chrono::steady_clock::now() + waits.replyBudget;
     while (n < 99) {
         auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd p{serialFd, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(std::max<long long>(0, left)));
-        if (ready < 0) {
+        const Read got = readByte(&bytes[n], static_cast<int>(std::max<long long>(0, left)));
+        if (got == Read::Gone)
+            return -1;
+        if (got == Read::WaitError) {
             if (verbose)
                 printf("Error from select: %s\n", strerror(errno));
             return -1;
         }
-        if (ready == 0) {
+        if (got == Read::TimedOut) {
             if (verbose)
                 printf("Timeout waiting for data\n");
             return 0;
         }
-        ssize_t got = read(serialFd, &bytes[n], 1);
-        if (got < 0) {
+        if (got == Read::ReadError) {
             if (verbose)
                 printf("Error from read: %s\n", strerror(errno));
             return 0;
         }
-        if (got == 0)
-            break;
         n++;
         if (n >= 2 && bytes[n - 2] == '\r' && bytes[n - 1] == '\n')
             break;
@@ -278,6 +323,8 @@ int ImuLink::stopStream()
     const std::string command = "set,output,stop\r\n";
     std::string reply;
     int count = sendCommand(command, &reply);
+    if (lost())
+        return 1;
     int result = 1;
     if (reply.find("OK") != std::string::npos) {
         result = 0;
@@ -292,6 +339,8 @@ int ImuLink::stopStream()
     ssize_t got = -1;
     if (setReadMode(serialFd, 0, waits.drainTenths))
         got = read(serialFd, drained, 500);
+    if (got < 0 && !passing(errno))
+        markLost(strerror(errno));
     setReadMode(serialFd, 1, 10);
     drained[got > 0 ? got : 0] = '\0';
     if (verbose)
@@ -468,34 +517,29 @@ int ImuLink::readFineAngles(float* pitch, float* roll, float* yaw)
 
 bool ImuLink::readSample(ImuSample* sample)
 {
+    if (serialFd < 0 || lost())
+        return false;
     char line[200] = {0};
     size_t n = 0;
     while (n < 199) {
-        pollfd p{serialFd, POLLIN, 0};
         // A silent IMU must not hold the loop for ever: the caller restarts the stream.
-        int ready = serialFd < 0 ? -1 : poll(&p, 1, static_cast<int>(waits.sampleSilence.count()));
-        if (ready == 0) {
+        const Read got = readByte(&line[n], static_cast<int>(waits.sampleSilence.count()));
+        if (got == Read::TimedOut) {
             if (verbose)
                 printf("Timeout waiting for data\n");
             return false;
         }
-        ssize_t got = ready < 0 ? -1 : read(serialFd, &line[n], 1);
-        if (got < 0) {
+        if (got != Read::Byte) {
             if (verbose)
-                printf("Error from read: %s\n", strerror(errno));
-            // A vanished device fails at once: do not spin on it.
-            pause(waits.readErrorBackoff);
+                printf("Error from read: %s\n", got == Read::Gone ? lostReason.c_str() : strerror(errno));
+            // A passing error must not turn into a busy loop either.
+            if (got != Read::Gone)
+                pause(waits.readErrorBackoff);
             return false;
         }
-        if (got == 0)
-            break;
         n++;
         if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n')
             break;
-    }
-    if (n == 0) {
-        pause(waits.readErrorBackoff);
-        return false;
     }
     if (outputId.empty())
         return false;

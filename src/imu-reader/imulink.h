@@ -59,7 +59,8 @@ bool listOf(const std::string& reply, int n, float* values);
 class ImuLink {
 public:
     // Set-up from the configuration: reads "imu" and "read-only", opens the line,
-    // waits for the IMU and configures it; returns only when it is done.
+    // waits for the IMU and configures it; returns when it is done, or when the
+    // device is gone (lost()).
     ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, const LinkWaits& waits = LinkWaits(),
             LogSink log = syslogSink);
     // Opens and configures the line to a device (raw 8 bits, no parity).
@@ -99,6 +100,12 @@ public:
     // least 10 fields; false for any other line, a silent IMU or a read error.
     bool readSample(ImuSample* sample);
 
+    // Why the device is gone (it never opened, hung up, hit end of file or failed
+    // a read or write); empty while it is there. A lost link stays lost: every
+    // exchange then fails at once, and the set-up gives up.
+    bool lost() const { return !lostReason.empty(); }
+    std::string lostReason;
+
     int settingsChanged = 0;
     int serialFd = -1;
     std::string outputId;
@@ -112,6 +119,10 @@ public:
 
 private:
     void openLine(int parityFlags);
+    enum class Read { Byte, TimedOut, WaitError, ReadError, Gone };
+    // One byte within timeoutMs; Gone marks the link lost.
+    Read readByte(char* byte, int timeoutMs);
+    void markLost(const std::string& why);
     bool setReadMode(int fd, int minCount, int tenths);
     int fixedCommand(const std::string& command);
     int checkList(const std::string& query, const std::string& setPrefix, const double* want, int n, bool integers);

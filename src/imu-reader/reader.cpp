@@ -2,6 +2,7 @@
 
 #include "configclient.h"
 #include "timer.h"
+#include "publisherbind.h"
 #include "zhelpers.h"
 
 #include <sys/time.h>
@@ -78,12 +79,21 @@ void writeIfChanged(const std::string& path, const std::string& text, bool verbo
 
 namespace {
 
-zmq::socket_t feedPublisher(zmq::context_t& context, const std::string& port)
+// False, after a message naming the endpoint, when the feed cannot be bound.
+bool feedPublisher(zmq::context_t& context, const std::string& port, const char* label, zmq::socket_t* socket)
 {
-    zmq::socket_t socket(context, zmq::socket_type::pub);
-    socket.set(zmq::sockopt::ipv6, 1);
-    socket.bind("tcp://*:" + port);
-    return socket;
+    *socket = zmq::socket_t(context, zmq::socket_type::pub);
+    socket->set(zmq::sockopt::ipv6, 1);
+    // However the program ends, it does not wait for subscribers.
+    socket->set(zmq::sockopt::linger, 0);
+    return bindFeed(*socket, "tcp://*:" + port, label, BindFailure::KeepGoing);
+}
+
+// The service manager starts the program again, which opens the device afresh:
+// an IMU plugged back in gets its set-up.
+void reportLost(const ImuLink& link)
+{
+    fprintf(stderr, "IMU on %s is gone: %s\n", link.devicePath.c_str(), link.lostReason.c_str());
 }
 
 } // namespace
@@ -92,6 +102,12 @@ int runImuReader(const ReaderOptions& o)
 {
     ConfigClient* config = new ConfigClient(o.confPort, o.noticePort, 0);
     ImuLink* link = new ImuLink(config, o.verbose, o.saveEnabled, o.waits);
+    if (link->lost()) {
+        reportLost(*link);
+        delete link;
+        delete config;
+        return 1;
+    }
 
     const std::string sections[] = {"imu", "motion-sentinel", "read-only"};
     config->requestSections(sections, 3);
@@ -104,8 +120,14 @@ int runImuReader(const ReaderOptions& o)
     const int64_t timeshift = static_cast<int64_t>(std::max<long>(INT_MIN / 1000, std::min<long>(INT_MAX / 1000, shiftMs))) * 1000;
 
     zmq::context_t context(1, 1023);
-    zmq::socket_t feeds[4] = {feedPublisher(context, imuPort), feedPublisher(context, heavePort),
-                              feedPublisher(context, attitudePort), feedPublisher(context, statusPort)};
+    zmq::socket_t feeds[4];
+    if (!feedPublisher(context, imuPort, "imu", &feeds[0]) || !feedPublisher(context, heavePort, "heave", &feeds[1]) ||
+        !feedPublisher(context, attitudePort, "attitude", &feeds[2]) ||
+        !feedPublisher(context, statusPort, "status", &feeds[3])) {
+        delete link;
+        delete config;
+        return 1;
+    }
     zmq::socket_t& imuFeed = feeds[0];
     zmq::socket_t& heaveFeed = feeds[1];
     zmq::socket_t& attitudeFeed = feeds[2];
@@ -117,14 +139,19 @@ int runImuReader(const ReaderOptions& o)
     notices.connect("tcp://127.0.0.1:" + std::to_string(o.noticePort));
     notices.set(zmq::sockopt::subscribe, o.progname);
 
-    writeIfChanged(o.identityPath, identityRecord(*link), o.verbose);
-    if (link->startStream() != 0)
+    // A device that went during the queries has not told its identity.
+    const std::string identity = identityRecord(*link);
+    if (!link->lost())
+        writeIfChanged(o.identityPath, identity, o.verbose);
+    if (!link->lost() && link->startStream() != 0)
         printf("Failed to start stream\n");
 
     FeedTexts texts;
-    while (true) {
+    while (!link->lost()) {
         ImuSample sample;
         if (!link->readSample(&sample)) {
+            if (link->lost())
+                break;
             if (link->startStream() != 0 && o.verbose)
                 printf("Failed to start stream\n");
         } else {
@@ -151,6 +178,9 @@ int runImuReader(const ReaderOptions& o)
             break;
         }
     }
+    const int status = link->lost() ? 1 : 0;
+    if (status != 0)
+        reportLost(*link);
     link->closeLink();
     delete config;
     delete link;
@@ -161,5 +191,5 @@ int runImuReader(const ReaderOptions& o)
     actions.close();
     notices.close();
     context.close();
-    return 0;
+    return status;
 }

@@ -18,6 +18,9 @@ struct ReaderOptions {
 };
 
 // Runs until a change notice for progname arrives: 0. A failed feed send: 3.
+// The IMU's device gone (never opened, hung up, a read or write error): 1, with
+// a message naming the port. A feed that cannot be bound: 1, with a message
+// naming the endpoint.
 int runImuReader(const ReaderOptions& options);
 
 // The four messages of one data line at time t (µs), in publishing order:

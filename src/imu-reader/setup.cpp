@@ -1,5 +1,5 @@
 // The set-up constructor: brings the IMU into the state the configuration
-// describes, and never gives up.
+// describes, and gives up only when the device is gone.
 #include "imulink.h"
 
 #include "configclient.h"
@@ -79,8 +79,13 @@ ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, con
     const std::string format = cc.lookup("imu", "output", "format");
     const std::string protocol = cc.lookup("imu", "output", "protocol");
 
-    while (probeImu() != 0)
+    // A device that is gone never answers: the caller ends the program, and the
+    // service manager's restart opens the device afresh.
+    while (probeImu() != 0) {
+        if (lost())
+            return;
         pause(waits.probeRetry);
+    }
 
     const struct {
         std::function<int()> check;
@@ -100,8 +105,11 @@ ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, con
     };
     const size_t stepCount = sizeof steps / sizeof steps[0];
     while (true) {
-        while (stopStream() != 0)
+        while (stopStream() != 0) {
+            if (lost())
+                return;
             printf("Failed to stop stream\n");
+        }
         pause(waits.beforePass);
         bool failed = false;
         for (size_t s = 0; s < stepCount; s++) {
@@ -112,10 +120,14 @@ ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, con
             if (s >= 1 && s + 1 < stepCount)
                 pause(waits.betweenSteps);
         }
+        if (lost())
+            return;
         if (failed)
             continue;
         pause(waits.betweenSteps);
         while (saveSettings() != 0) {
+            if (lost())
+                return;
             if (verbose)
                 printf("Save settings error\n");
             log(LOG_INFO, "Error: save Settings");

@@ -1,6 +1,7 @@
 #include "sentinel.h"
 
 #include "configclient.h"
+#include "publisherbind.h"
 #include "statuswatcher.h"
 #include "zhelpers.h"
 
@@ -13,12 +14,12 @@
 
 namespace {
 
-zmq::socket_t publisher(zmq::context_t& context, const std::string& port)
+// False, after a message naming the endpoint, when the feed cannot be bound.
+bool publisher(zmq::context_t& context, const std::string& port, const char* label, zmq::socket_t* socket)
 {
-    zmq::socket_t socket(context, zmq::socket_type::pub);
-    socket.set(zmq::sockopt::ipv6, 1);
-    socket.bind("tcp://*:" + port);
-    return socket;
+    *socket = zmq::socket_t(context, zmq::socket_type::pub);
+    socket->set(zmq::sockopt::ipv6, 1);
+    return bindFeed(*socket, "tcp://*:" + port, label, BindFailure::KeepGoing);
 }
 
 void logCritical(const std::string& warning)
@@ -43,8 +44,11 @@ int runSentinel(const SentinelOptions& o)
     zmq::socket_t status(context, zmq::socket_type::sub);
     status.set(zmq::sockopt::subscribe, "");
     status.connect("tcp://127.0.0.1:" + statusPort);
-    zmq::socket_t alert = publisher(context, alertPort);
-    zmq::socket_t action = publisher(context, actionPort);
+    zmq::socket_t alert, action;
+    if (!publisher(context, alertPort, "alert", &alert) || !publisher(context, actionPort, "action", &action)) {
+        delete config;
+        return 1;
+    }
 
     std::map<int, bitrule_st> rules;
     for (int i = 0; i < 32; i++) {

@@ -1,6 +1,7 @@
 #include "relaycore.h"
 
 #include "childtree.h"
+#include "publisherbind.h"
 #include "signalhandler.h"
 
 #include <fcntl.h>
@@ -174,22 +175,15 @@ void ConfigSession::close()
     context.close();
 }
 
-BindError::BindError(const std::string& endpoint, int error)
-    : zmq::error_t(error), text("cannot bind " + endpoint + ": " + zmq_strerror(num()))
-{
-}
-
-zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint)
+bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::socket_t* publisher)
 {
     zmq::socket_t s(context, zmq::socket_type::pub);
     s.set(zmq::sockopt::ipv6, 1);
     s.set(zmq::sockopt::linger, 0);
-    try {
-        s.bind(endpoint);
-    } catch (const zmq::error_t& e) {
-        throw BindError(endpoint, e.num());
-    }
-    return s;
+    if (!bindFeed(s, endpoint, program_invocation_short_name, BindFailure::KeepGoing))
+        return false;
+    *publisher = std::move(s);
+    return true;
 }
 
 zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs)

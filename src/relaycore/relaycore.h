@@ -82,19 +82,10 @@ private:
     bool traces;
 };
 
-// A bind that failed, its message naming the endpoint.
-class BindError : public zmq::error_t {
-public:
-    BindError(const std::string& endpoint, int error);
-    const char* what() const noexcept override { return text.c_str(); }
-
-private:
-    std::string text;
-};
-
-// Sockets of a worker, with the system's conventions (ZMQ_IPV6 1). A failed
-// bind throws BindError.
-zmq::socket_t openPublisher(zmq::context_t& context, const std::string& endpoint);
+// Sockets of a worker, with the system's conventions (ZMQ_IPV6 1).
+// The publisher bound to endpoint into *publisher; false, after "<program>
+// publisher <endpoint>: <reason>" on standard error, when it cannot be bound.
+bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::socket_t* publisher);
 // Connected and subscribed to everything, giving up after timeoutMs of silence.
 zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs);
 

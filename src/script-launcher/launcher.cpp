@@ -160,7 +160,7 @@ std::string deleteRequest(const std::string& command)
 }
 
 Launcher::Launcher(const Settings& settings)
-    : settings_(settings), context_(1, 1023), requests_(context_, zmq::socket_type::req),
+    : settings_(settings), context_(1, 1023), requests_(context_, settings.requestEndpoint, untilAnswered()),
       notices_(context_, zmq::socket_type::sub)
 {
     if (endedPipe[0] < 0 && pipe2(endedPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -188,10 +188,7 @@ std::string Launcher::exchange(const std::string& request)
     std::string reply;
     {
         ChildSignalsHeld held;
-        s_send(requests_.handle(), request.c_str());
-        char* raw = s_recv(requests_.handle());
-        reply = raw;
-        free(raw);
+        reply = exchangeOrEnd(requests_, request);
     }
     if (!settings_.quiet)
         line("Received: " + reply);
@@ -327,7 +324,6 @@ void Launcher::start()
 {
     notices_.connect(settings_.noticeEndpoint);
     notices_.set(zmq::sockopt::subscribe, "actions");
-    requests_.connect(settings_.requestEndpoint);
     if (!settings_.quiet)
         line("\nStarting Script launcher program");
     processActions();

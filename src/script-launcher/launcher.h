@@ -12,6 +12,8 @@
 
 #include <zmq.hpp>
 
+#include "configrequest.h"
+
 namespace launcher {
 
 struct Settings {
@@ -72,7 +74,7 @@ private:
 
     Settings settings_;
     zmq::context_t context_;
-    zmq::socket_t requests_;
+    ConfigRequest requests_;
     zmq::socket_t notices_;
     int inotify_ = -1;
     std::map<int, std::string> watches_;  // watch descriptor -> directory

@@ -172,6 +172,15 @@ private:
             return 0;
         case SWEEP_FRAME:
             return takeFrame();
+        case SWEEP_FAILED:
+            // Unplugged or hung up: the port gives nothing ever again, so it is
+            // not read once more; the next pass finds the board again, or ends
+            // the program when it is not there.
+            printf("\nBoard port %s lost: reopening\n", device);
+            fflush(stdout);
+            closePort();
+            errors = 0;
+            return 0;
         case SWEEP_SILENT:
             if (!opt.quiet) printf("There is no data coming from the pic. Reinitializing!\n");
             reinitialise();

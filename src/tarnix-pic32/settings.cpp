@@ -53,7 +53,8 @@ TarnixSettings readSettings(const Json::Value& reply)
     s.speed = general.isObject() ? toInt(s.speedText) : 0;
     s.offset = radar.isObject() ? toLong(text(radar, "timeoffset", "0")) : 0;
     s.sweepsize = radar.isObject() ? toInt(text(radar, "sweepsize", "256")) : 0;
-    s.rawdata_pub = (own.isObject() && publishers.isObject()) ? toInt(text(publishers, "rawdata-pub", "5020")) : 0;
+    // Without the section or its group the default port holds, as for a missing key.
+    s.rawdata_pub = toInt(text(publishers, "rawdata-pub", "5020"));
     s.script = text(own, "detectUSBDevice", "");
     return s;
 }

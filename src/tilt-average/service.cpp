@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include "configclient.h"
+#include "configrequest.h"
 #include "numbers.h"
 #include "tilt.h"
 #include "timer.h"
@@ -16,14 +17,11 @@
 
 namespace {
 
-std::string ask(zmq::socket_t& socket, const std::string& request, bool quiet)
+std::string ask(ConfigRequest& requests, const std::string& request, bool quiet)
 {
     if (!quiet)
         printf("Sending request %s..\n", request.c_str());
-    s_send(socket.handle(), request.c_str());
-    char* raw = s_recv(socket.handle());
-    std::string reply(raw);
-    free(raw);
+    const std::string reply = exchangeOrEnd(requests, request);
     if (!quiet)
         printf("Received: %s\n", reply.c_str());
     return reply;
@@ -35,8 +33,7 @@ int runTiltAverage(const TiltOptions& o)
 {
     try {
         zmq::context_t context(1, 1023);
-        zmq::socket_t config(context, zmq::socket_type::req);
-        config.connect("tcp://" + o.configHost + ":" + std::to_string(o.port));
+        ConfigRequest config(context, "tcp://" + o.configHost + ":" + std::to_string(o.port), untilAnswered());
         TiltSettings settings;
         switch (readTiltSettings(ask(config, tiltSettingsRequest(o.name), o.quiet), o.name, o.defaultFile,
                                  &settings)) {

@@ -20,7 +20,9 @@ int UnitFeed::processStart()
     zmq::context_t context(1, 1023);
     if (!quiet)
         trace("Starting publisher: " + publisherURL);
-    zmq::socket_t publisher = relay::openPublisher(context, publisherURL);
+    zmq::socket_t publisher;
+    if (!relay::openPublisher(context, publisherURL, &publisher))
+        return 1;
     zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs);
     if (!quiet)
         trace("ZMQ Connecting : " + subscriberURL);

@@ -130,14 +130,14 @@ TEST(ReaderSettings, ReadFromTheReplyWithTheirDefaults)
          1000, 250, 512, 5021, "/opt/find-usb-dev.sh"},
         {"keys missing in present sections", R"({"success":{"general":{},"radar":{},"tarnix-pic32":{"publishers":{}}}})", 0, 0, 256,
          5020, ""},
-        {"sections missing", R"({"success":{}})", 0, 0, 0, 0, ""},
-        {"publishers not an object", R"({"success":{"tarnix-pic32":{"publishers":"5020"}}})", 0, 0, 0, 0, ""},
-        {"speed not a number", R"({"success":{"general":{"speed":"abc"}}})", 0, 0, 0, 0, ""},
+        {"sections missing", R"({"success":{}})", 0, 0, 0, 5020, ""},
+        {"publishers not an object", R"({"success":{"tarnix-pic32":{"publishers":"5021"}}})", 0, 0, 0, 5020, ""},
+        {"speed not a number", R"({"success":{"general":{"speed":"abc"}}})", 0, 0, 0, 5020, ""},
         {"numbers instead of texts", R"({"success":{"general":{"speed":200},"radar":{"timeoffset":-5,"sweepsize":1024}}})", 200, -5,
-         1024, 0, ""},
+         1024, 5020, ""},
         {"odd types read as nothing", R"({"success":{"general":{"speed":{"x":1}},"radar":[1,2],"tarnix-pic32":{"detectUSBDevice":[]}}})",
-         0, 0, 0, 0, ""},
-        {"no success object", R"(["success"])", 0, 0, 0, 0, ""},
+         0, 0, 0, 5020, ""},
+        {"no success object", R"(["success"])", 0, 0, 0, 5020, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -144,6 +144,35 @@ TEST(BoardReaderProgram, UnpluggedBoardEndsTheReader)
     EXPECT_NE(reader.output().find("\nError opening serial port -1"), std::string::npos) << reader.output();
 }
 
+// A board unplugged and plugged back in (its new tty published for the
+// detection script before the old one hangs up): the reader leaves the dead
+// port at once, opens the new one and publishes again.
+TEST(BoardReaderProgram, ABoardPluggedBackInIsReadAgain)
+{
+    Bench b;
+    ASSERT_TRUE(b.ready());
+    Process reader(TARNIX_BIN, {"-q"});
+    tarnix_st r{};
+    ASSERT_TRUE(receiveRecord(*b.feed, &r));
+    TempDir other;
+    Sim again(other, {"-p", "200", "-s", "2"});
+    ASSERT_TRUE(again.ready);
+    testsupport::writeFile(LINK, testsupport::readFile(again.linkFile));
+    b.sim->control("hangup");
+    ASSERT_TRUE(again.proc->waitForLine("cmd start", milliseconds(20000)));
+    const double reopened = getTime();
+    do ASSERT_TRUE(receiveRecord(*b.feed, &r)) << reader.output();
+    while (double(r.time) < reopened);
+    expectRealPair(r);
+    EXPECT_TRUE(reader.running());
+    reader.drain(milliseconds(100));
+    const std::string& out = reader.output();
+    size_t reads = 0;
+    for (size_t at = out.find("Error from read"); at != std::string::npos; at = out.find("Error from read", at + 1)) reads++;
+    EXPECT_EQ(reads, 1u) << "the dead port was read again:\n" << out;
+    EXPECT_NE(out.find("Board port /dev/pts/"), std::string::npos) << out;
+}
+
 TEST(BoardReaderProgram, BadSettingsAreReported)
 {
     struct Case {

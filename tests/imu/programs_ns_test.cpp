@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -128,6 +129,72 @@ TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusB
     ASSERT_TRUE(reader.wait(milliseconds(10000))) << reader.output();
     EXPECT_EQ(reader.exitCode(), 0);
     close(ctl);
+}
+
+// An unplugged IMU, wherever the reader was: the reader ends with a message
+// naming the port and status 1, so the service manager starts it again; the
+// restarted reader sets up the IMU plugged back in and publishes.
+TEST(ImuPrograms, ReaderEndsWhenItsImuIsGoneAndARestartTakesTheNewOne)
+{
+    TempDir d;
+    auto service = startConfigServiceWith(d, imutest::stationConfig({{"imu/serial/comport", "/tmp/imu0"},
+                                                                     {"imu/output/datarate", "20"}}));
+    ASSERT_TRUE(service);
+    Subscriber imu(feed(5090));
+    Process::Options fast;
+    fast.environment = {"IMU_READER_WAIT_SCALE=0.1"};
+    fast.mergeStderr = true;
+    const std::string control = d.file("sim.ctl");
+    mkfifo(control.c_str(), 0600);
+
+    const struct {
+        const char* when;
+        const char* simControl; // before the reader starts; null: no simulator
+        bool publishing;        // unplugged once the first line is out
+        const char* reason;
+    } rows[] = {
+        {"while publishing", "resume", true, "hung up"},
+        {"while it waits for an answer", "silence", false, "hung up"},
+        // The unplugged device's name is left dangling.
+        {"before it opened", nullptr, false, "No such file or directory"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.when);
+        std::unique_ptr<Process> sim;
+        int ctl = -1;
+        if (r.simControl) {
+            sim.reset(new Process(IMU_SIM_BIN, {"-l", "/tmp/imu0", "-c", control}));
+            ASSERT_TRUE(sim->waitForLine("imu-sim ready", milliseconds(5000)));
+            ctl = open(control.c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(ctl, 0);
+            const std::string line = std::string(r.simControl) + "\n";
+            ASSERT_EQ(write(ctl, line.data(), line.size()), ssize_t(line.size()));
+        }
+        Process reader(IMU_READER_BIN, {}, fast);
+        std::string m;
+        if (r.publishing) {
+            ASSERT_TRUE(imu.receive(&m, milliseconds(30000))) << (reader.drain(milliseconds(100)), reader.output());
+        } else if (sim) {
+            ASSERT_TRUE(sim->waitForLine("cmd ", milliseconds(10000)));
+        }
+        if (sim) {
+            ASSERT_EQ(write(ctl, "hangup\n", 7), 7);
+            close(ctl);
+            ASSERT_TRUE(sim->wait(milliseconds(5000)));
+        }
+        ASSERT_TRUE(reader.wait(milliseconds(15000))) << "still running on a dead port:\n" << reader.output();
+        EXPECT_EQ(reader.exitCode(), 1);
+        reader.drain(milliseconds(100));
+        EXPECT_NE(reader.output().find(std::string("IMU on /tmp/imu0 is gone: ") + r.reason), std::string::npos)
+            << reader.output();
+    }
+
+    Process sim(IMU_SIM_BIN, {"-l", "/tmp/imu0"});
+    ASSERT_TRUE(sim.waitForLine("imu-sim ready", milliseconds(5000)));
+    Process reader(IMU_READER_BIN, {}, fast);
+    std::string m;
+    ASSERT_TRUE(imu.receive(&m, milliseconds(30000))) << (reader.drain(milliseconds(100)), reader.output());
+    EXPECT_TRUE(sim.waitForLine("cmd set,output,stop", milliseconds(5000))) << "configured from scratch";
 }
 
 TEST(ImuPrograms, ReaderRefusesUnknownOptions)

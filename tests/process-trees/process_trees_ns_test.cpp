@@ -297,8 +297,8 @@ TEST(ProcessTrees, APublisherPortThatIsTakenIsNamed)
         int code; // -1: keeps running
     } cases[] = {
         {HEAVE_SMOOTHER_BIN, {"-q"}, 5051, "Cannot bind publisher tcp://*:5051: Address already in use", 1},
-        {DRIFT_MEAN_BIN, {"-q"}, 6702, "cannot bind tcp://*:6702: Address already in use", 1},
-        {HEADING_ADJUST_BIN, {}, 6301, "cannot bind tcp://*:6301: Address already in use", -1},
+        {DRIFT_MEAN_BIN, {"-q"}, 6702, "drift-mean publisher tcp://*:6702: Address already in use", 1},
+        {HEADING_ADJUST_BIN, {}, 6301, "heading-adjust publisher tcp://*:6301: Address already in use", -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.program);

@@ -176,7 +176,8 @@ TEST(BridgeSettings, CommandLineWinsOverTheSection)
         {R"({"publishers":{"proxyto":"5999"},"subscribers":{"proxyfrom":"h:1"}})", "", 6000, "h:1", 6000},
         {R"({"publishers":{"proxyto":"5999"},"subscribers":{"proxyfrom":"h:1"}})", "x:2", 0, "x:2", 5999},
         {R"({"publishers":{},"subscribers":{}})", "", 0, "127.0.0.1:5050", 5051},
-        {R"({})", "", 0, "", 0},
+        {R"({})", "", 0, "127.0.0.1:5050", 5051},
+        {R"("")", "", 0, "127.0.0.1:5050", 5051},
     };
     for (const auto& c : cases) {
         BridgeSettings b;

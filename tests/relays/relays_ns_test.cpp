@@ -230,4 +230,40 @@ TEST(FeedBridgeProgram, RelaysFromTheCommandLineOrTheConfiguration)
     }
 }
 
+// Without a "feed-bridge" section the defaults hold: from 127.0.0.1:5050 to 5051.
+TEST(FeedBridgeProgram, WithoutItsSectionRelaysFrom5050To5051)
+{
+    TempDir d;
+    auto cs = service(d, R"({"configurator":{"version":"1"}})");
+    ASSERT_TRUE(cs);
+    Peer feed(zmq::socket_type::pub, "tcp://*:5050", true);
+    Subscriber out("tcp://127.0.0.1:5051");
+    Process::Options o;
+    o.mergeStderr = true;
+    Process bridge(FEED_BRIDGE_BIN, {}, o);
+    std::string m;
+    const std::string record = binaryFrame(1624);
+    ASSERT_TRUE(out.receiveAfter([&] { feed.send(record); }, &m, milliseconds(20000)))
+        << (bridge.drain(milliseconds(100)), bridge.output());
+    EXPECT_EQ(m, record);
+    EXPECT_TRUE(bridge.waitForLine("Starting publisher: tcp://*:5051", milliseconds(1000)));
+    bridge.signal(SIGINT);
+    ASSERT_TRUE(bridge.wait(milliseconds(10000)));
+    EXPECT_EQ(bridge.exitCode(), 0);
+}
+
+TEST(FeedBridgeProgram, AnInputEndpointThatIsNoneEndsItWithOneNotAnAbort)
+{
+    Process::Options o;
+    o.mergeStderr = true;
+    Process bridge(FEED_BRIDGE_BIN, {"-d", "-s", "nohost", "-p", "6999", "-q"}, o);
+    ASSERT_TRUE(bridge.wait(milliseconds(10000)));
+    EXPECT_EQ(bridge.exitCode(), 1);
+    bridge.drain(milliseconds(100));
+    EXPECT_NE(bridge.output().find("feed-bridge subscriber tcp://nohost: Invalid argument"), std::string::npos)
+        << bridge.output();
+}
+
 } // namespace
+
+
