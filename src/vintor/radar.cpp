@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "configfile.h"
+#include "frontends.h"
 #include "misc.h"
 #include "pid.h"
 #include "sharedmem.h"
