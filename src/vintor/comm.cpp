@@ -476,8 +476,11 @@ int CommClass::getSweepInitString06(int size, char* buffer, int* length) {
 
 namespace {
 
-// Answer byte as the unsigned value the float decoding expects.
-int byteAt(const char* answer, int i) { return uint8_t(answer[i]); }
+// The float of an answer at byte `at`: its bytes are stored swapped in pairs.
+float answerFloat(const char* answer, int at) {
+    auto b = [answer](int i) { return int(uint8_t(answer[i])); };
+    return util::bytes2float(b(at + 1), b(at), b(at + 3), b(at + 2));
+}
 
 }  // namespace
 
@@ -488,11 +491,10 @@ int CommClass::configRadar(double timeout) {
     return result;
 }
 
-int CommClass::setUp(double timeout) {
-    // Zero-filled, so parameter bytes an answer lacks read as 0.
+int CommClass::readCanVersion(double timeout) {
+    // Zero-filled, so bytes an answer lacks read as 0.
     char answer[CAN_ANSWER_CAPACITY];
     int length = 0;
-
     int result = -1;
     for (int i = 0; i < timing_.versionTries; ++i) {
         std::memset(answer, 0, sizeof answer);
@@ -510,12 +512,16 @@ int CommClass::setUp(double timeout) {
     printf("|length=%d", length);
     const int art1a = length >= 54 && answer[53] == '6' ? 0 : 1;
     printf("\nCAN Version: %s art1a=%d (len=%d)", answer, art1a, length);
+    return art1a;
+}
 
-    pause(timing_.stepPauseMs);
+void CommClass::readAntennaOffsets(double timeout) {
+    // Zero-filled, so parameter bytes an answer lacks read as 0.
+    char answer[CAN_ANSWER_CAPACITY];
+    int length = 0;
     std::memset(answer, 0, sizeof answer);
-    result = requestAnswer(84, nullptr, 0, answer, sizeof answer, &length, timeout);
-    const float f1 = util::bytes2float(byteAt(answer, 429), byteAt(answer, 428), byteAt(answer, 431),
-                                       byteAt(answer, 430));
+    int result = requestAnswer(84, nullptr, 0, answer, sizeof answer, &length, timeout);
+    const float f1 = answerFloat(answer, 428);
     if (debug != 0) {
         printf("\nAU Params Result: %d", result);
         printf("%f, ", double(f1));
@@ -525,51 +531,47 @@ int CommClass::setUp(double timeout) {
     std::memset(answer, 0, sizeof answer);
     result = requestAnswer(92, nullptr, 0, answer, sizeof answer, &length, timeout);
     if (debug != 0) {
-        const float f2 =
-            util::bytes2float(byteAt(answer, 7), byteAt(answer, 6), byteAt(answer, 9), byteAt(answer, 8));
-        const float f3 =
-            util::bytes2float(byteAt(answer, 11), byteAt(answer, 10), byteAt(answer, 13), byteAt(answer, 12));
+        const float f2 = answerFloat(answer, 6);
+        const float f3 = answerFloat(answer, 10);
         printf("\nRA Antenna Result: %d", result);
         printf("Offset -> %f, ", double(f1 + f2));
         printf("%f, ", double(f1 + f2 + f3));
         printf("\nfinal: %f", double((f1 + f2 + f3) * 100));
     }
+}
+
+int CommClass::sweepInitString(int command, int art1a, std::string* text) {
+    cf->Value(section, command == 24 ? "init24" : "init06", text);
+    if (!text->empty()) return 0;
+    char built[48];
+    int n = 0;
+    const int result = command == 24 ? getSweepInitString24(sweepSize, art1a, built, &n)
+                                     : getSweepInitString06(sweepSize, built, &n);
+    text->assign(built, size_t(n));
+    return result;
+}
+
+int CommClass::setUp(double timeout) {
+    const int art1a = readCanVersion(timeout);
+    pause(timing_.stepPauseMs);
+    readAntennaOffsets(timeout);
 
     pause(timing_.ackPauseMs);
     const char command12[2] = {2, 0};
     if (commandAcknowledge(12, command12, 2, timeout) != 0) return 1;
     if (debug != 0) printf("\ncommandAck 12: %d", 0);
 
-    std::string first;
-    cf->Value(section, "init24", &first);
-    int built = 0;
-    if (first.empty()) {
-        char text[32];
-        int n = 0;
-        built = getSweepInitString24(sweepSize, art1a, text, &n);
-        first.assign(text, size_t(n));
+    for (const int command : {24, 6}) {
+        std::string text;
+        const int built = sweepInitString(command, art1a, &text);
+        if (debug != 0)
+            printf("\ngetSweepInitString%02d: %d length=%d %s", command, built, int(text.size()), text.c_str());
+        if (built == 1) return 1;
+        const int ack = commandAcknowledge(char(command), text.data(), int(text.size()), timeout);
+        if (debug > 2) printf("\ncommandAck %02d: %d", command, ack);
+        if (command == 6 && text.size() > 29) printf("\nRadar type: %x", unsigned(uint8_t(text[29])));
+        if (ack != 0) return 1;
     }
-    if (debug != 0) printf("\ngetSweepInitString24: %d length=%d %s", built, int(first.size()), first.c_str());
-    if (built == 1) return 1;
-    int ack = commandAcknowledge(24, first.data(), int(first.size()), timeout);
-    if (debug > 2) printf("\ncommandAck 24: %d", ack);
-    if (ack != 0) return 1;
-
-    std::string second;
-    cf->Value(section, "init06", &second);
-    built = 0;
-    if (second.empty()) {
-        char text[48];
-        int n = 0;
-        built = getSweepInitString06(sweepSize, text, &n);
-        second.assign(text, size_t(n));
-    }
-    if (debug != 0) printf("\ngetSweepInitString06: %d length=%d %s", built, int(second.size()), second.c_str());
-    if (built == 1) return 1;
-    ack = commandAcknowledge(6, second.data(), int(second.size()), timeout);
-    if (debug > 2) printf("\ncommandAck 06: %d", ack);
-    if (second.size() > 29) printf("\nRadar type: %x", unsigned(uint8_t(second[29])));
-    if (ack != 0) return 1;
 
     const int n = sweepSize * nrOfSweeps * 2;
     printf("\nnrOfBytes %d=%d * %d * 2", n, sweepSize, nrOfSweeps);

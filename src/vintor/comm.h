@@ -82,6 +82,12 @@ public:
 
 private:
     int setUp(double timeout);
+    // Set-up steps: the unit's version (answers art1a: 0 for a unit whose
+    // version has '6' at byte 53), the antenna offsets (printed only), and a
+    // sweep initialisation string (24 or 6), the section's own or the built one.
+    int readCanVersion(double timeout);
+    void readAntennaOffsets(double timeout);
+    int sweepInitString(int command, int art1a, std::string* text);
     bool readable(int ms) const { return waitReadable(connection, ms) > 0; }
     void pause(int ms) const;
 
