@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "configfile.h"
+#include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
 
@@ -39,56 +40,6 @@ speed_t baudConstant(long baudrate) {
 }
 
 }  // namespace
-
-int buildFrame(int radId, int command, const char* data, int length, uint8_t* frame) {
-    if (length < 0) length = 0;
-    if (length > FRAME_MAX_PAYLOAD) length = FRAME_MAX_PAYLOAD;
-    frame[0] = 0x01;
-    frame[1] = uint8_t(command);
-    frame[2] = uint8_t(~command);
-    frame[3] = uint8_t(radId);
-    frame[4] = uint8_t(length >> 8);
-    frame[5] = uint8_t(length);
-    if (length > 0) std::memcpy(frame + 6, data, size_t(length));
-    unsigned sum = 0;
-    for (int i = 0; i < 6 + length; ++i) sum += frame[i];
-    frame[6 + length] = uint8_t(sum);
-    return length + 7;
-}
-
-bool ReplyParser::feed(uint8_t byte) {
-    switch (state_) {
-    case 0:
-        if (byte == 0x01) {
-            header_[0] = byte;
-            state_ = 1;
-        }
-        return false;
-    case 1:
-    case 2:
-    case 4:
-        header_[state_++] = byte;
-        return false;
-    case 3:
-        // The address byte is not kept; a wrong complement means this was no start byte.
-        state_ = uint8_t(header_[0] + header_[1] + header_[2]) == 0 ? 4 : 0;
-        return false;
-    case 5:
-        header_[5] = byte;
-        length_ = header_[4] * 256 + header_[5];
-        state_ = 6;
-        return false;
-    default:
-        if (count_ < capacity_ - 1) buffer_[count_] = char(byte);
-        ++count_;
-        ++state_;
-        if (!complete_ && count_ >= length_) {
-            complete_ = true;
-            return true;
-        }
-        return false;
-    }
-}
 
 CommClass::CommClass(ConfigFile* cfp, std::string sec, double timeout, const SerialTiming& timing)
     : RadarFrontEnd(cfp, std::move(sec), timeout), timing_(timing) {
@@ -381,4 +332,254 @@ int CommClass::getMeasurement(char* buffer, int* length, double) {
 }
 int CommClass::getMeasurement(radar_st* record, double timeout) {
     return getMeasurement(record->data.com, &record->length, timeout);
+}
+
+// The set-up: CAN messages tunnelled through command-2 frames, answers
+// fetched piece by piece with command 3, and the conversation that reads the
+// radar's version and configures its sweeps.
+
+int CommClass::sendCAN(int id, int command, const char* data, int length, double timeout) {
+    const int ident = canIdentifier(command);
+    const int pieces = length > 0 ? (length + 5) / 6 : 0;
+    int replyLength = 0;
+    for (int k = 0; k <= pieces; ++k) {
+        char piece[10] = {char(ident >> 8), char(ident & 0xFF), char(k & 0xFF), char(k >> 8), 0, 0, 0, 0, 0, 0};
+        int n = 10;
+        if (length <= 0) {
+            n = 2;  // a message without data is its identifier alone
+        } else if (k == 0) {
+            piece[4] = char(pieces & 0xFF);
+            piece[5] = char(pieces >> 8);
+        } else {
+            const int from = (k - 1) * 6;
+            const int take = std::min(6, length - from);
+            std::memcpy(piece + 4, data + from, size_t(take));
+            n = 4 + take;
+        }
+        sendCommand(char(id), 2, piece, n, timeout);
+        receiveData(reply_, REPLY_CAPACITY, &replyLength, timeout);
+    }
+    return pieces + 1;
+}
+
+int CommClass::receiveCAN(char* answer, int capacity, int* length, double timeout) {
+    CanAnswer assembled(answer, capacity);
+    *length = 0;
+    int replyLength = 0;
+    auto poll = [&] {
+        sendCommand(char(radId), 3, nullptr, 0, timeout);
+        const int r = receiveData(reply_, REPLY_CAPACITY, &replyLength, timeout);
+        replyLength = std::min(replyLength, lastStored_);
+        return r;
+    };
+    if (poll() != 0) {
+        if (debug > 3) printf(" CANdata= l=%d\n", 0);
+        return 1;
+    }
+    const int pieces = canPiecesAnnounced(reply_, replyLength);
+    if (pieces == 0) {
+        if (debug > 3) printf(" CANdata= l=%d\n", 0);
+        return 0;
+    }
+    if (debug > 4) printf("CANcount: %d\n", pieces);
+    int last = 0;
+    // An answer that would not fit is cut; its remaining pieces stay with the radar.
+    for (int k = 1; k <= pieces && !assembled.full(); ++k) {
+        last = poll();
+        const int counter = canPieceCounter(reply_, replyLength);
+        if (counter < 0) continue;
+        if (debug > 5) printf("CANcounter: %d\n", counter);
+        if (counter != k) printf("CAN message sequence error: Expected number: %d, found: %d", k, counter);
+        assembled.append(reply_, replyLength);
+    }
+    *length = assembled.length;
+    if (debug > 3) {
+        printf(" CANdata=");
+        for (int i = 0; i < assembled.length; ++i) printf("%x ", uint8_t(answer[i]));
+        printf(" l=%d\n", assembled.length);
+    }
+    return last != 0 ? 1 : 0;
+}
+
+int CommClass::requestAnswer(char command, const char* data, int length, char* answer, int capacity,
+                             int* answerLength, double timeout) {
+    *answerLength = 0;
+    const int sent = sendCAN(radId, uint8_t(command), data, length, timeout);
+    if (debug > 7) printf("\nmsgCount=%d", sent);
+    const double start = getTime();
+    while (getTime() - start < timing_.answerWindowMs) {
+        if (receiveCAN(answer, capacity, answerLength, timeout) == 1) return -2;
+        if (*answerLength != 0) return 0;
+        pause(timing_.answerPollMs);
+    }
+    return -1;
+}
+
+int CommClass::commandAcknowledge(char command, const char* data, int length, double timeout) {
+    const int sent = sendCAN(radId, uint8_t(command), data, length, timeout);
+    int answerLength = 0;
+    const int result = receiveCAN(answer_, CAN_ANSWER_CAPACITY, &answerLength, timeout);
+    char hex[2 * CAN_ANSWER_CAPACITY + 1] = "";
+    if (debug > 9) util::binToHex(answer_, answerLength, hex);
+    if (result == 0) {
+        if (debug > 9) printf("Received:%s ;msgcnt=%d\n", hex, sent);
+        return 0;
+    }
+    if (debug > 9) printf("Receivedfailed:%s\n", hex);
+    pause(timing_.replyPauseMs);
+    return -1;
+}
+
+int CommClass::getSweepInitString24(int size, int art1a, char* buffer, int* length) {
+    const char* digits = nullptr;
+    switch (size) {
+    case 256: digits = "09926010182085500100550"; break;
+    case 512: digits = "09798010310085500100550"; break;
+    case 1024: digits = "09542010566085500100550"; break;
+    case 2048: digits = "09030011078085500100550"; break;
+    default: break;
+    }
+    const char* tail = art1a != 0 ? "32" : "16";
+    if (digits == nullptr) {
+        printf("\nUnsuported sweep size: %d", size);
+        std::memcpy(buffer, tail, 3);
+        *length = 2;
+        return 1;
+    }
+    std::memcpy(buffer, digits, 23);
+    std::memcpy(buffer + 23, tail, 3);
+    *length = 25;
+    return 0;
+}
+
+int CommClass::getSweepInitString06(int size, char* buffer, int* length) {
+    static const char base[] = "-4+000+000-1999201D11D----WG22FN--------";
+    std::memcpy(buffer, base, sizeof base);
+    char code = 0;
+    switch (size) {
+    case 128: code = '4'; break;
+    case 256: code = '3'; break;
+    case 512: code = '2'; break;
+    case 1024: code = '1'; break;
+    case 2048: code = '0'; break;
+    default: break;
+    }
+    if (code == 0) {
+        printf("Unsuported sweep size: %d\n", size);
+        *length = 0;
+        return 1;
+    }
+    buffer[29] = code;
+    *length = 40;
+    return 0;
+}
+
+namespace {
+
+// The float of an answer at byte `at`: its bytes are stored swapped in pairs.
+float answerFloat(const char* answer, int at) {
+    auto b = [answer](int i) { return int(uint8_t(answer[i])); };
+    return util::bytes2float(b(at + 1), b(at), b(at + 3), b(at + 2));
+}
+
+}  // namespace
+
+int CommClass::configRadar(double timeout) {
+    const int result = setUp(timeout);
+    // Acquisition goes on either way: a radar set up before a restart still measures.
+    printf("\nconfigRadar result: %d", result);
+    return result;
+}
+
+int CommClass::readCanVersion(double timeout) {
+    // Zero-filled, so bytes an answer lacks read as 0.
+    char answer[CAN_ANSWER_CAPACITY];
+    int length = 0;
+    int result = -1;
+    for (int i = 0; i < timing_.versionTries; ++i) {
+        std::memset(answer, 0, sizeof answer);
+        result = requestAnswer(4, nullptr, 0, answer, sizeof answer, &length, timeout);
+        pause(timing_.answerPollMs);
+        if (result == 0) break;
+    }
+    if (result != 0) {
+        length = 0;
+        answer[0] = 0;
+    }
+    if (debug != 0) printf("\nSendCan Result: %d", result);
+    printf("\nString:");
+    for (int i = 0; i < length; ++i) printf("%X", uint8_t(answer[i]));
+    printf("|length=%d", length);
+    const int art1a = length >= 54 && answer[53] == '6' ? 0 : 1;
+    printf("\nCAN Version: %s art1a=%d (len=%d)", answer, art1a, length);
+    return art1a;
+}
+
+void CommClass::readAntennaOffsets(double timeout) {
+    // Zero-filled, so parameter bytes an answer lacks read as 0.
+    char answer[CAN_ANSWER_CAPACITY];
+    int length = 0;
+    std::memset(answer, 0, sizeof answer);
+    int result = requestAnswer(84, nullptr, 0, answer, sizeof answer, &length, timeout);
+    const float f1 = answerFloat(answer, 428);
+    if (debug != 0) {
+        printf("\nAU Params Result: %d", result);
+        printf("%f, ", double(f1));
+    }
+
+    pause(timing_.stepPauseMs);
+    std::memset(answer, 0, sizeof answer);
+    result = requestAnswer(92, nullptr, 0, answer, sizeof answer, &length, timeout);
+    if (debug != 0) {
+        const float f2 = answerFloat(answer, 6);
+        const float f3 = answerFloat(answer, 10);
+        printf("\nRA Antenna Result: %d", result);
+        printf("Offset -> %f, ", double(f1 + f2));
+        printf("%f, ", double(f1 + f2 + f3));
+        printf("\nfinal: %f", double((f1 + f2 + f3) * 100));
+    }
+}
+
+int CommClass::sweepInitString(int command, int art1a, std::string* text) {
+    cf->Value(section, command == 24 ? "init24" : "init06", text);
+    if (!text->empty()) return 0;
+    char built[48];
+    int n = 0;
+    const int result = command == 24 ? getSweepInitString24(sweepSize, art1a, built, &n)
+                                     : getSweepInitString06(sweepSize, built, &n);
+    text->assign(built, size_t(n));
+    return result;
+}
+
+int CommClass::setUp(double timeout) {
+    const int art1a = readCanVersion(timeout);
+    pause(timing_.stepPauseMs);
+    readAntennaOffsets(timeout);
+
+    pause(timing_.ackPauseMs);
+    const char command12[2] = {2, 0};
+    if (commandAcknowledge(12, command12, 2, timeout) != 0) return 1;
+    if (debug != 0) printf("\ncommandAck 12: %d", 0);
+
+    for (const int command : {24, 6}) {
+        std::string text;
+        const int built = sweepInitString(command, art1a, &text);
+        if (debug != 0)
+            printf("\ngetSweepInitString%02d: %d length=%d %s", command, built, int(text.size()), text.c_str());
+        if (built == 1) return 1;
+        const int ack = commandAcknowledge(char(command), text.data(), int(text.size()), timeout);
+        if (debug > 2) printf("\ncommandAck %02d: %d", command, ack);
+        if (command == 6 && text.size() > 29) printf("\nRadar type: %x", unsigned(uint8_t(text[29])));
+        if (ack != 0) return 1;
+    }
+
+    const int n = sweepSize * nrOfSweeps * 2;
+    printf("\nnrOfBytes %d=%d * %d * 2", n, sweepSize, nrOfSweeps);
+    const char config[4] = {0, 0, char((n / 256) & 0xFF), char(n % 256)};
+    const int sent = sendCommand(char(radId), 1, config, 4, timeout);
+    if (debug != 0) printf("\nSendCommand SetConfig Result: %d", sent);
+    int replyLength = 0;
+    receiveData(reply_, REPLY_CAPACITY, &replyLength, timeout);
+    if (debug != 0) printf("\nReceive SetConfig: %s (len=%d)", reply_, replyLength);
+    return 0;
 }

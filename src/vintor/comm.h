@@ -9,12 +9,11 @@
 #include <cstdint>
 #include <string>
 
+#include "cananswer.h"
 #include "frontend.h"
+#include "replyparser.h"
 #include "serialline.h"
 
-// Request frames are built in a buffer of this size, so a payload has at most 193 bytes.
-constexpr int FRAME_BUFFER_SIZE = 200;
-constexpr int FRAME_MAX_PAYLOAD = FRAME_BUFFER_SIZE - 7;
 // Most bytes taken in one read of the port.
 constexpr int RECEIVE_CHUNK = 4191;
 // Room for a sweep: the record's serial payload.
@@ -22,58 +21,6 @@ constexpr int SWEEP_CAPACITY = int(sizeof(u_radar_data::com));
 // Replies the set-up reads (acknowledgements, poll replies) and answers it assembles.
 constexpr int REPLY_CAPACITY = 4096;
 constexpr int CAN_ANSWER_CAPACITY = 1024;
-
-// Writes the frame of one request into frame (FRAME_BUFFER_SIZE bytes); a
-// longer payload is cut to FRAME_MAX_PAYLOAD. Returns the frame's size.
-int buildFrame(int radId, int command, const char* data, int length, uint8_t* frame);
-
-// Takes reply frames apart byte by byte: skips to a start byte, checks the
-// command's complement, takes the announced length and stores the payload.
-// The address and checksum are not examined. Bytes that follow a whole payload
-// are stored behind it (the checksum first); nothing goes past capacity - 1,
-// so the stored bytes can always be ended with a NUL.
-class ReplyParser {
-public:
-    ReplyParser(char* buffer, int capacity) : buffer_(buffer), capacity_(capacity) {}
-    // One byte; true once the announced payload is whole.
-    bool feed(uint8_t byte);
-    int state() const { return state_; }
-    bool headerSeen() const { return state_ >= 6; }
-    int announced() const { return headerSeen() ? length_ : 0; }
-    int count() const { return count_; }
-    bool complete() const { return complete_; }
-    // Bytes in the buffer; a NUL follows them after terminate().
-    int stored() const { return count_ < capacity_ - 1 ? count_ : capacity_ - 1; }
-    void terminate() { if (capacity_ > 0) buffer_[stored()] = 0; }
-
-private:
-    char* buffer_;
-    int capacity_;
-    int state_ = 0;
-    uint8_t header_[6] = {};
-    int length_ = 0;
-    int count_ = 0;
-    bool complete_ = false;
-};
-
-// CAN identifier of a command number: bit 6 moves to bit 10.
-int canIdentifier(int command);
-// Piece counter of an answer piece (payload bytes 2-3, low first); -1 for a piece under 4 bytes.
-int canPieceCounter(const char* payload, int length);
-// Pieces announced by the first piece of an answer (bytes 4-5, low first); 0
-// when it has 4 bytes or fewer: nothing pending.
-int canPiecesAnnounced(const char* payload, int length);
-
-// An answer put together from the data of its pieces (payload bytes 4 on),
-// cut at capacity - 1 bytes and always ended by a NUL.
-struct CanAnswer {
-    char* data;
-    int capacity;
-    int length = 0;
-    CanAnswer(char* buffer, int cap) : data(buffer), capacity(cap) { if (cap > 0) data[0] = 0; }
-    void append(const char* payload, int n);
-    bool full() const { return length >= capacity - 1; }
-};
 
 class CommClass : public RadarFrontEnd {
 public:
@@ -135,6 +82,12 @@ public:
 
 private:
     int setUp(double timeout);
+    // Set-up steps: the unit's version (answers art1a: 0 for a unit whose
+    // version has '6' at byte 53), the antenna offsets (printed only), and a
+    // sweep initialisation string (24 or 6), the section's own or the built one.
+    int readCanVersion(double timeout);
+    void readAntennaOffsets(double timeout);
+    int sweepInitString(int command, int art1a, std::string* text);
     bool readable(int ms) const { return waitReadable(connection, ms) > 0; }
     void pause(int ms) const;
 

@@ -1,10 +1,9 @@
 // What every radar front-end offers the acquisition loop: one base class with
-// the common operation set, the brand codes, how a brand text picks one, and
-// the table of front-ends this program has.
+// the common operation set, the brand codes and how a brand text picks one.
 //
 // A front-end overrides what its brand does; the rest answers 0 (nothing to
 // do for that brand). A new front-end is one class and one row of the table
-// in frontend.cpp.
+// in frontends.cpp.
 #pragma once
 
 #include <string>
@@ -66,18 +65,3 @@ protected:
 // "siversima", "readfile", "readudp", "tarnix"; anything else is ENRAF and the
 // text becomes "enraf".
 int chooseBrand(std::string* brandText);
-
-// One row per front-end this program has.
-struct FrontEndRow {
-    int brand;
-    RadarFrontEnd* (*make)(ConfigFile* cf, const std::string& section, double timeout);
-};
-
-// A factory for a front-end class built as T(cf, section, timeout).
-template <class T>
-RadarFrontEnd* makeFrontEnd(ConfigFile* cf, const std::string& section, double timeout) {
-    return new T(cf, section, timeout);
-}
-
-// The front-end of a brand, or nullptr when this program has none for it.
-RadarFrontEnd* newFrontEnd(int brand, ConfigFile* cf, const std::string& section, double timeout);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "configfile.h"
+#include "frontends.h"
 #include "misc.h"
 #include "pid.h"
 #include "sharedmem.h"
@@ -72,6 +73,27 @@ void setRadarCom(int value) {
 void putSection(radar_st* r, const std::string& section) {
     std::memset(r->section, 0, sizeof r->section);
     std::snprintf(r->section, sizeof r->section, "%s", section.c_str());
+}
+
+// A semaphore of the chain by key; a radar without it cannot hand on its
+// sweeps and ends (status 0) for the radar manager to start it again.
+int semaphoreOrExit(int key, const char* name, const char* failure) {
+    const int id = getSemaphore(key);
+    if (id < 0) {
+        printf("\nError %s=%d", name, id);
+        fflush(stdout);
+        perror(failure);
+        exit(0);
+    }
+    return id;
+}
+
+// A flag that cannot be set leaves the FFT stage asleep for good.
+void wakeFft(int semFft) {
+    if (setSemaphore(semFft, 1) == -1) {
+        perror("semop fft=1");
+        exit(1);
+    }
 }
 
 void putTime(radar_st* r, long long ms) {
@@ -226,107 +248,87 @@ bool RadarClass::acquire(int64_t* measurementtime, int* result) {
 }
 
 int RadarClass::process() {
-    int64_t measurementtime = int64_t(getTime());
+    measurementtime_ = int64_t(getTime());
     previoustimer = getTime();
 
     readSettings();
-    const int brand = brand_;
-    const long scanspeed = scanspeed_;
-    const int64_t timeoffset = timeoffset_;
-
     storage_.reset(new SharedMem(cf));
     // The list of radars in use belongs to the radar manager; a radar never writes it.
-    if (fake_ != 0) fakeLoop(scanspeed);
+    if (fake_ != 0) fakeLoop(scanspeed_);
 
-    if (setUp(brand) != 0) return 1;
+    if (setUp(brand_) != 0) return 1;
 
-    sharedmemRadar_st* block = radarBlock(section);
-    if (block == nullptr) {
+    block_ = radarBlock(section);
+    if (block_ == nullptr) {
         printf("\n%s: its shared file is not mapped", section.c_str());
         return 1;
     }
-    const int semid = getSemaphore(settings_.radarKeys[radarIndex(section)]);
-    if (semid < 0) {
-        printf("\nError sharedmemRadar->semafore=%d", semid);
-        fflush(stdout);
-        perror("\nUnable to obtain radar semaphore");
-        exit(0);
-    }
-    block->semafore = semid;
-    printf("\nsharedmemRadar->semafore=%d", semid);
-    const int sem_fft = getSemaphore(settings_.fftKey);
-    if (sem_fft < 0) {
-        printf("\nError sem_fft=%d", sem_fft);
-        fflush(stdout);
-        perror("\nUnable to obtain fft semaphore");
-        exit(0);
-    }
-    printf("\nsem_fft=%d", sem_fft);
+    semid_ = semaphoreOrExit(settings_.radarKeys[radarIndex(section)], "sharedmemRadar->semafore",
+                             "\nUnable to obtain radar semaphore");
+    block_->semafore = semid_;
+    printf("\nsharedmemRadar->semafore=%d", semid_);
+    semFft_ = semaphoreOrExit(settings_.fftKey, "sem_fft", "\nUnable to obtain fft semaphore");
+    printf("\nsem_fft=%d", semFft_);
     fflush(stdout);
-    if (setSemaphore(sem_fft, 1) == -1) {
-        perror("semop fft=1");
-        exit(1);
-    }
+    wakeFft(semFft_);
 
     PID pidcontrol(1.0, 100.0, -100.0, 0.45, 0.02, 0.01);
-    Pacing pacing;
-    int errorcount = 0;
-    const bool pacedBrand = brand == ENRAF || brand == SIVERSIMA || brand == READFILE;
-    if (pacedBrand && scanspeed <= 0)
-        printf("\n%s scanspeed:%ld is not a period: sweeps are not paced", section.c_str(), scanspeed);
+    paced_ = brand_ == ENRAF || brand_ == SIVERSIMA || brand_ == READFILE;
+    if (paced_ && scanspeed_ <= 0)
+        printf("\n%s scanspeed:%ld is not a period: sweeps are not paced", section.c_str(), scanspeed_);
+    for (;;)
+        if (!cycle(&pidcontrol)) return 1;
+}
 
-    for (;;) {
-        for (double& t : stamps_) t = 0;
-        int result = 0;
-        if (!acquire(&measurementtime, &result)) {
-            storage_->add(section.c_str(), &data_radar, sizeof data_radar);
-            if (++errorcount > 60) return 1;
-        } else {
-            int slot = storage_->add(section.c_str(), &data_radar, sizeof data_radar);
-            if (debug >= 6)
-                printf("\nt=%s GetMeasurent data length: %d %s %d %d", block->timestring, data_radar.length,
-                       data_radar.time, result, slot);
-            if (debug >= 2) stamps_[4] = getTime();
-            errorcount = 0;
-        }
-
-        if (debug >= 1) {
-            stamps_[5] = getTime();
-            printf("\n%s Send=%d sem=%d", data_radar.time, 1, getSemaphoreValue(semid));
-            printf("\nPosting for fft %d", getSemaphoreValue(sem_fft));
-        }
-        if (setSemaphore(sem_fft, 1) == -1) {
-            perror("semop fft=1");
-            exit(1);
-        }
-        if (debug >= 2) {
-            // A time not taken in this cycle (t4 and t5 of a failed sweep) counts as 0.
-            const double now = getTime();
-            const double* t = stamps_;
-            printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t[0],
-                   t[1] - t[0], t[2] - t[1], t[3] - t[2], t[4] - t[3], t[5] - t[4], now - t[5]);
-        }
-
-        if (pacedBrand && scanspeed > 0) {
-            PaceStep step;
-            int64_t waittime = paceStep(measurementtime, scanspeed, timeoffset, &pacing, &pidcontrol, &step);
-            if (debug >= 1) {
-                printf("\ntime between sweeps diff:\t%lld\ttime: %lld", (long long)step.interval,
-                       (long long)measurementtime);
-                printf(" val:\t%7.3f timeoffset:\t%lld pidinc:\t%7.3f\n", step.val, (long long)timeoffset,
-                       step.inc);
-            }
-            uSleep(waittime * 1000);
-            if (debug >= 1)
-                printf("Sleeping for %lld msec -> %ld - (%s - %lld)\n", (long long)waittime, scanspeed,
-                       data_radar.time, (long long)previoustimer);
-        }
-
-        double now = getTime();
-        if (debug >= 4)
-            printf("\nLocaltime=%lf   sh=%lf  diff=%lf nancounter=%d vorige=%lf  diff=%lf", now, block->localtime,
-                   now - block->localtime, 0, vorige, now - vorige);
-        vorige = now;
-        if (debug >= 1) fflush(stdout);
+bool RadarClass::cycle(PID* pid) {
+    for (double& t : stamps_) t = 0;
+    int result = 0;
+    if (!acquire(&measurementtime_, &result)) {
+        storage_->add(section.c_str(), &data_radar, sizeof data_radar);
+        if (++errorcount_ > 60) return false;
+    } else {
+        int slot = storage_->add(section.c_str(), &data_radar, sizeof data_radar);
+        if (debug >= 6)
+            printf("\nt=%s GetMeasurent data length: %d %s %d %d", block_->timestring, data_radar.length,
+                   data_radar.time, result, slot);
+        if (debug >= 2) stamps_[4] = getTime();
+        errorcount_ = 0;
     }
+
+    if (debug >= 1) {
+        stamps_[5] = getTime();
+        printf("\n%s Send=%d sem=%d", data_radar.time, 1, getSemaphoreValue(semid_));
+        printf("\nPosting for fft %d", getSemaphoreValue(semFft_));
+    }
+    wakeFft(semFft_);
+    if (debug >= 2) {
+        // A time not taken in this cycle (t4 and t5 of a failed sweep) counts as 0.
+        const double now = getTime();
+        const double* t = stamps_;
+        printf("radar total:%.0lf t2:%.0lf t3:%.0lf t4:%.0lf t5:%.0lf t6:%.0lf t7:%.0lf\n", now - t[0],
+               t[1] - t[0], t[2] - t[1], t[3] - t[2], t[4] - t[3], t[5] - t[4], now - t[5]);
+    }
+    if (paced_ && scanspeed_ > 0) pace(pid);
+
+    double now = getTime();
+    if (debug >= 4)
+        printf("\nLocaltime=%lf   sh=%lf  diff=%lf nancounter=%d vorige=%lf  diff=%lf", now, block_->localtime,
+               now - block_->localtime, 0, vorige, now - vorige);
+    vorige = now;
+    if (debug >= 1) fflush(stdout);
+    return true;
+}
+
+void RadarClass::pace(PID* pid) {
+    PaceStep step;
+    const int64_t waittime = paceStep(measurementtime_, scanspeed_, timeoffset_, &pacing_, pid, &step);
+    if (debug >= 1) {
+        printf("\ntime between sweeps diff:\t%lld\ttime: %lld", (long long)step.interval,
+               (long long)measurementtime_);
+        printf(" val:\t%7.3f timeoffset:\t%lld pidinc:\t%7.3f\n", step.val, (long long)timeoffset_, step.inc);
+    }
+    uSleep(waittime * 1000);
+    if (debug >= 1)
+        printf("Sleeping for %lld msec -> %ld - (%s - %lld)\n", (long long)waittime, scanspeed_, data_radar.time,
+               (long long)previoustimer);
 }

@@ -82,6 +82,10 @@ private:
     void readSettings();
     int setUp(int brand);
     [[noreturn]] void fakeLoop(long scanspeed);
+    // One sweep of the loop: stored, handed to the FFT stage and paced; false
+    // when the radar gives up.
+    bool cycle(PID* pid);
+    void pace(PID* pid);
 
     ConfigFile* cf;
     std::string section;
@@ -96,6 +100,14 @@ private:
     long scanspeed_ = 0;
     int64_t timeoffset_ = 0;
     double stamps_[6] = {0, 0, 0, 0, 0, 0};  // debug timing of the last sweep
+    // The sweep loop's own state, set up by process.
+    sharedmemRadar_st* block_ = nullptr;
+    int semid_ = -1;
+    int semFft_ = -1;
+    bool paced_ = false;
+    int64_t measurementtime_ = 0;  // pacing time of the last sweep
+    Pacing pacing_;
+    int errorcount_ = 0;           // failed sweeps in a row
     double previoustimer = 0.0;
     double vorige = 0.0;
     radar_st data_radar;   // reused for every sweep

@@ -12,11 +12,11 @@
 
 #include "frontend.h"
 #include "serialline.h"
+#include "traceparser.h"
 
-// Reply lines of the commands, the line of the sweep being read, the values
-// of one sweep (the record's `siv`) and the composed version text.
+// Reply lines of the commands, the values of one sweep (the record's `siv`)
+// and the composed version text.
 constexpr int SIVERS_LINE_CAPACITY = 100;
-constexpr int SIVERS_TRACE_LINE = 4096;
 constexpr int SIVERS_MAX_VALUES = int(sizeof(u_radar_data::siv) / sizeof(int32_t));
 constexpr int SIVERS_VERSION_CAPACITY = 512;
 
@@ -29,32 +29,6 @@ bool appendLine(char* line, int capacity, int* used, const char* bytes, int n);
 // written, after its prefix, over the last character of the text so far (the
 // line feed of the previous reply). Cut to the capacity.
 void appendVersionPart(char* text, size_t capacity, const char* prefix, const char* reply);
-
-// The values of one sweep out of the module's answer, byte by byte.
-class TraceParser {
-public:
-    enum Event { MORE, VALUE, DONE };
-    TraceParser(int32_t* values, int capacity) : values_(values), capacity_(capacity) {}
-    // VALUE when a line end gave a value (line() and lastValue() tell which),
-    // DONE at the "OK" that closes the sweep.
-    Event feed(char byte);
-    // Values read; at most the capacity, further ones are dropped.
-    int count() const { return count_; }
-    bool complete() const { return complete_; }
-    const char* line() const { return line_; }
-    int32_t lastValue() const { return last_; }
-
-private:
-    int32_t* values_;
-    int capacity_;
-    int count_ = 0;
-    bool complete_ = false;
-    bool clear_ = false;   // the line was read: start the next one
-    char prev_ = 0;        // the line's previous byte
-    int used_ = 0;
-    int32_t last_ = 0;
-    char line_[SIVERS_TRACE_LINE] = {};
-};
 
 class SiversimaClass : public RadarFrontEnd {
 public:

@@ -13,6 +13,7 @@
 #include "records.h"
 #include "sectionsettings.h"
 #include "stageloop.h"
+#include "validdatacounter.h"
 
 constexpr std::size_t HEAVE_FRAME_SIZE = 200;
 constexpr std::size_t VINTOR_FRAME_SIZE = 400;
@@ -28,25 +29,6 @@ void vintorLine(char* frame, const char* time, const char* radarName, const floa
 
 // Fixed-point text with 5 decimals, minus infinity as "0", appended to out.
 void appendFloat5(std::string& out, float value);
-
-// Leaky count of valid records and its stepped percentage.
-class ValidDataCounter {
-public:
-    int validDataPoints = 0;
-    int validDataPointsPrev = 1;
-    int validDataPointsN = 0;
-    float validDataPointsSteps = 0;
-    float percentagePrev = NAN;  // no percentage equals it: the first one is always reported
-    float percentage = 0;        // last computed, for the debug line
-    bool computed = false;       // the last count computed a percentage
-
-    // Counts one record; true when the stepped percentage changed and is to be
-    // reported (it is then in percentage). A range without samples reports nothing.
-    bool count(bool valid);
-};
-
-// The "setmem" request that stores the valid-data percentage.
-std::string validDataRequest(float percentage);
 
 class ConfigFile;
 class SharedMem;
