@@ -31,7 +31,10 @@ void setProcessTitle(const std::string& title) {
 }
 
 void endWithParent(pid_t parent) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // SIGUSR1 is the tree's own end: the child says so and ends with 0, as on a
+    // change notice. A SIGKILL here could overtake the SIGUSR1 the supervisor
+    // sent the group just before it ended, and the line would be lost.
+    prctl(PR_SET_PDEATHSIG, SIGUSR1);
     if (getppid() != parent) _exit(0);
 }
 

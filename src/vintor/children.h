@@ -16,7 +16,7 @@ void initProcessTitle(char* argv0);
 // Writes `title` over the program name, cut to that room and padded with NULs.
 void setProcessTitle(const std::string& title);
 
-// In a child just forked: ends it (SIGKILL) when `parent`, the pid of the
+// In a child just forked: ends it (SIGUSR1) when `parent`, the pid of the
 // process that forked it, ends, however that ends; and ends it at once (status
 // 0) when that parent has ended already, before the request could be made.
 void endWithParent(pid_t parent);
