@@ -37,8 +37,7 @@ bool isRebootAction(const char* text)
 
 uint64_t nowMs()
 {
-    const timeval tv = wallClock();
-    return static_cast<uint64_t>(tv.tv_sec) * 1000 + static_cast<uint64_t>(tv.tv_usec) / 1000;
+    return static_cast<uint64_t>(wholeEpochMs(wallClock()));
 }
 
 std::string identityRecord(ImuLink& link)
