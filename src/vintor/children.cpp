@@ -1,7 +1,6 @@
 #include "children.h"
 
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,11 +29,6 @@ void setProcessTitle(const std::string& title) {
     if (programName != nullptr) std::strncpy(programName, title.c_str(), programRoom);
 }
 
-void endWithParent(pid_t parent) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(0);
-}
-
 pid_t ChildList::start(const char* name, const char* title) {
     // Unflushed output would otherwise be written by both processes.
     std::fflush(stdout);
@@ -44,7 +38,7 @@ pid_t ChildList::start(const char* name, const char* title) {
     if (pid == 0) {
         // No stage or radar runs on without its supervisor: a restarted tree
         // would find a second writer on every ring, port and device.
-        endWithParent(parent);
+        childtree::tieToParent(parent, SIGKILL);
         setProcessTitle(title);
         return 0;
     }

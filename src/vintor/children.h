@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "childtree.h"
 #include "records.h"
 
 // Remembers the program name as started and its length: the room a title is
@@ -15,11 +16,6 @@
 void initProcessTitle(char* argv0);
 // Writes `title` over the program name, cut to that room and padded with NULs.
 void setProcessTitle(const std::string& title);
-
-// In a child just forked: ends it (SIGKILL) when `parent`, the pid of the
-// process that forked it, ends, however that ends; and ends it at once (status
-// 0) when that parent has ended already, before the request could be made.
-void endWithParent(pid_t parent);
 
 class ChildList {
 public:
