@@ -16,6 +16,7 @@
 #include "configclient.h"
 #include "timer.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 #include "zhelpers.h"
 
 namespace climate {
@@ -190,10 +191,9 @@ public:
         const int64_t delayUs = config.delayUs >= 0 ? config.delayUs : o_.delayUs;
         if (o_.verbose)
             printf("Starting publisher: %s\n", config.publisher.c_str());
-        try {
-            publisher_.bind(config.publisher);
-        } catch (const zmq::error_t& e) {
-            printf("Cannot start publisher %s: %s\n", config.publisher.c_str(), e.what());
+        std::string reason;
+        if (!tryBind(publisher_, config.publisher, &reason)) {
+            printf("Cannot start publisher %s: %s\n", config.publisher.c_str(), reason.c_str());
             return 1;
         }
         long count = o_.count;

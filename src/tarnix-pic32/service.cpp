@@ -14,6 +14,7 @@
 #include "boardlink.h"
 #include "clocklock.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 #include "pairing.h"
 #include "pid.h"
 #include "semflag.h"
@@ -47,14 +48,12 @@ std::unique_ptr<Feeds> openFeeds(const TarnixOptions& o)
 
 bool bindFeed(Feeds& f, const char* endpoint)
 {
-    try {
-        f.pub.bind(endpoint);
+    std::string reason;
+    if (tryBind(f.pub, endpoint, &reason))
         return true;
-    } catch (const zmq::error_t& e) {
-        printf("\nError binding publisher %s: %s\n", endpoint, e.what());
-        fflush(stdout);
-        return false;
-    }
+    printf("\nError binding publisher %s: %s\n", endpoint, reason.c_str());
+    fflush(stdout);
+    return false;
 }
 
 // Asks the configuration service once; 0, or the exit status.
