@@ -10,7 +10,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numbers.h"
+
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A control line's count; 0 (none) for text that is not one.
+int wholeOrZero(const std::string& text)
+{
+    int v = 0;
+    return parseWholeNumber(text.c_str(), &v) ? v : 0;
+}
+
+} // namespace
 
 std::map<std::string, std::string> imuSimDefaults()
 {
@@ -131,7 +144,7 @@ void ImuSim::apply(const std::string& line)
         silent = false;
         silentFor = 0;
     } else if (word == "silent-for") {
-        silentFor = atoi(arg.c_str());
+        silentFor = wholeOrZero(arg);
     } else if (word == "refuse") {
         refusePrefix = arg;
     } else if (word == "noeol") {
@@ -148,7 +161,7 @@ void ImuSim::apply(const std::string& line)
     } else if (word == "line") {
         options.line = arg;
     } else if (word == "tail") {
-        tailLines = atoi(arg.c_str());
+        tailLines = wholeOrZero(arg);
     } else if (word == "emit") {
         emitNow = true;
     } else if (word == "hangup") {
