@@ -1,5 +1,7 @@
 #include "boardlink.h"
 
+#include "uniquefd.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,18 +31,18 @@ int detectUSBDevice(const std::string& script, const char* name, char* device, b
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipefd[1], STDOUT_FILENO);
+    UniqueFd readEnd(pipefd[0]), writeEnd(pipefd[1]);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(path), const_cast<char*>(name), nullptr};
     pid_t pid = -1;
     int rc = posix_spawn(&pid, path, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(pipefd[1]);
+    writeEnd.reset();
     if (rc != 0) {
-        close(pipefd[0]);
         if (!quiet) printf("\nError Popen: %s %s \n", path, name);
         return -3;
     }
-    FILE* out = fdopen(pipefd[0], "r");
+    FILE* out = fdopen(readEnd.get(), "r");
     bool found = false;
     if (out) {
         char line[DEVICE_PATH_SIZE];
@@ -51,9 +53,10 @@ int detectUSBDevice(const std::string& script, const char* name, char* device, b
             memcpy(device, line, len + 1);
             found = true;
         }
+        readEnd.release(); // the stream closes it
         fclose(out);
     } else {
-        close(pipefd[0]);
+        readEnd.reset(); // before the wait: the script must not block on a full pipe
     }
     int status = 0;
     pid_t w;

@@ -9,15 +9,19 @@
 
 namespace childtree {
 
+void tieToParent(pid_t parent, int sig)
+{
+    prctl(PR_SET_PDEATHSIG, sig);
+    if (getppid() != parent)
+        _exit(0);
+}
+
 pid_t forkTied(int sig)
 {
     const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, sig);
-        if (getppid() != parent)
-            _exit(0);
-    }
+    if (pid == 0)
+        tieToParent(parent, sig);
     return pid;
 }
 

@@ -14,6 +14,11 @@ namespace childtree {
 // ask for that. As fork(): the child's pid, 0 in the child, -1 on failure.
 pid_t forkTied(int sig = SIGTERM);
 
+// forkTied's step in the child, for a caller that forks itself: sig when
+// `parent`, the pid of the process that forked the caller, ends, however that
+// ends; the caller ends at once (status 0) when that parent has ended already.
+void tieToParent(pid_t parent, int sig);
+
 // For a tied child: runs argv[0] with argv in a process group of its own and
 // waits for it. SIGTERM or SIGINT to the caller (its parent's death through
 // forkTied included) ends the whole group: what the command started dies with

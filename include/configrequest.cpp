@@ -26,7 +26,7 @@ ConfigRequest::Result ConfigRequest::connect() {
     try {
         socket_.reset(new zmq::socket_t(context_, zmq::socket_type::req));
         // A reply that will never come must not hold the program at its end.
-        socket_->set(zmq::sockopt::linger, 0);
+        socket_->set(zmq::sockopt::linger, options_.lingerMs);
         if (options_.ipv6) socket_->set(zmq::sockopt::ipv6, 1);
         if (options_.timeoutMs >= 0) {
             socket_->set(zmq::sockopt::rcvtimeo, options_.timeoutMs);
@@ -130,12 +130,20 @@ ConfigRequest::Result ConfigRequest::exchange(const std::string& text, std::stri
     }
 }
 
+bool exchangeOrEnd(ConfigRequest& request, const std::string& text, std::string* reply, OnFailure say) {
+    const ConfigRequest::Result r = request.exchange(text, reply);
+    if (r == ConfigRequest::Ok) return true;
+    if (r == ConfigRequest::TimedOut) return false;
+    if (say == OnFailure::NameEndpoint)
+        fprintf(stderr, "configuration service %s: %s\n", request.endpoint().c_str(), request.reason());
+    exit(r == ConfigRequest::ConnectFailed ? 1 : 3);
+}
+
 std::string exchangeOrEnd(ConfigRequest& request, const std::string& text) {
     std::string reply;
-    const ConfigRequest::Result r = request.exchange(text, &reply);
-    if (r != ConfigRequest::Ok) {
+    if (!exchangeOrEnd(request, text, &reply, OnFailure::NameEndpoint)) {
         fprintf(stderr, "configuration service %s: %s\n", request.endpoint().c_str(), request.reason());
-        exit(r == ConfigRequest::ConnectFailed ? 1 : 3);
+        exit(3);
     }
     return reply;
 }

@@ -23,6 +23,9 @@ public:
         // reply only from the connection its request left on, so it would
         // otherwise wait for ever, even with the service back.
         bool resendAfterDrop = false;
+        // Time a request that was sent but whose reply nobody waits for any
+        // more has to leave when the socket closes.
+        int lingerMs = 0;
     };
     enum Result { Ok, ConnectFailed, SendFailed, ReceiveFailed, TimedOut };
 
@@ -38,6 +41,9 @@ public:
     // starts on a fresh socket (a request socket that missed its reply cannot
     // send again).
     Result exchange(const std::string& text, std::string* reply);
+    // Makes and connects the socket now, for a program that reports a bad
+    // endpoint before it says it sends (exchange otherwise does it itself).
+    Result open() { return socket_ ? Ok : connect(); }
 
     // errno of the last failure, and its text.
     int error() const { return error_; }
@@ -69,10 +75,16 @@ inline ConfigRequest::Options untilAnswered() {
     return o;
 }
 
-// The reply to text. A failed exchange ends the program after a line on standard
-// error naming the endpoint and the reason: with 1 when the endpoint is not
-// one (a set-up failure), with 3 when sending or receiving failed, as a failed
-// s_send or s_recv does.
+enum class OnFailure { NameEndpoint, Silently };
+
+// The reply to text in *reply, or false when none came within the request's
+// time-out. Any other failure ends the program, after a line on standard error
+// naming the endpoint and the reason unless Silently: with 1 when the endpoint
+// is not one (a set-up failure), with 3 when sending or receiving failed, as a
+// failed s_send or s_recv does.
+bool exchangeOrEnd(ConfigRequest& request, const std::string& text, std::string* reply, OnFailure say);
+// The reply to text; a reply that does not come in time ends the program with
+// 3 too, and every failure names the endpoint.
 std::string exchangeOrEnd(ConfigRequest& request, const std::string& text);
 
 // The request endpoint of a service on this host.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 // Decimal integer in [min, max], nothing before or after it.
@@ -16,6 +17,16 @@ inline bool parseWholeNumber(const char* text, long min, long max, long* value)
     if (errno != 0 || *end != '\0' || v < min || v > max)
         return false;
     *value = v;
+    return true;
+}
+
+// The same for an int, by default anything an int holds.
+inline bool parseWholeNumber(const char* text, int* value, int min = INT_MIN, int max = INT_MAX)
+{
+    long v = 0;
+    if (!parseWholeNumber(text, min, max, &v))
+        return false;
+    *value = static_cast<int>(v);
     return true;
 }
 

@@ -10,6 +10,10 @@
 // "tcp://*:<port>": a feed listens on every address.
 std::string feedAddress(int port);
 
+// Binds socket to address; false, with the reason in *reason, when it cannot:
+// for a program that reports a failed bind with a text of its own.
+bool tryBind(zmq::socket_t& socket, const std::string& address, std::string* reason);
+
 // Binds socket to address. When it cannot, prints "<what> <address>: <reason>"
 // on standard error and returns false.
 bool bindSocket(zmq::socket_t& socket, const std::string& address, const std::string& what);

@@ -3,6 +3,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -76,4 +77,13 @@ int uSleep(long sec, long usec)
     tv.tv_sec = sec;
     tv.tv_usec = usec;
     return select(0, nullptr, nullptr, nullptr, &tv);
+}
+
+void sleepThroughSignals(std::int64_t us)
+{
+    if (us <= 0)
+        return;
+    timespec left{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }

@@ -30,3 +30,13 @@ std::string getTimeToString();
 // The count is 64-bit everywhere so long pauses do not overflow on 32-bit targets.
 int uSleep(std::int64_t usec);
 int uSleep(long sec, long usec);
+
+// Sleeps the whole time however many signals arrive meanwhile; nothing for a
+// time of 0 or less.
+void sleepThroughSignals(std::int64_t us);
+
+// Milliseconds since the Unix epoch of a wall-clock reading, rounded down.
+inline std::int64_t wholeEpochMs(const timeval& tv)
+{
+    return static_cast<std::int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}

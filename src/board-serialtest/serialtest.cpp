@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "boardlink.h"
+#include "uniquefd.h"
 
 int readOnce(int fd)
 {
@@ -46,29 +47,26 @@ int runBoardSerialTest(int argc, char** argv)
         fprintf(stderr, " /dev/ttyACM0\n");
         return 1;
     }
-    const int fd = openSerial(argv[1], false);
+    const UniqueFd port(openSerial(argv[1], false));
+    const int fd = port.get();
     if (fd < 0) {
         printf("\nError opening serial port %d", fd);
         return 1;
     }
     if (sendSerial(fd, makeCommand('A', {0x0008, 0x3040})) != 0) {
         printf("Error sending data");
-        close(fd);
         return 255;
     }
     const int n = readOnce(fd);
     if (n == 0) {
         printf("Error sending data");
-        close(fd);
         return 255;
     }
     if (n < 0) {
         // A port that cannot be read is no answer either.
         printf("Error reading data: %s", strerror(errno));
-        close(fd);
         return 255;
     }
-    close(fd);
     printf("\nOk\n");
     return 0;
 }

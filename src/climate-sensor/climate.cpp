@@ -12,9 +12,11 @@
 
 #include <zmq.hpp>
 
+#include "cmdline.h"
 #include "configclient.h"
 #include "timer.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 #include "zhelpers.h"
 
 namespace climate {
@@ -49,25 +51,6 @@ bool delayOf(const std::string& seconds, int64_t* us)
     return true;
 }
 
-std::string baseName(const char* path)
-{
-    const char* slash = strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
-void sleepUs(int64_t us)
-{
-    timespec left{time_t(us / 1000000), long(us % 1000000) * 1000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
-int64_t nowMs()
-{
-    const timeval tv = wallClock();
-    return int64_t(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
-}
-
 } // namespace
 
 std::string endpointOf(const std::string& option)
@@ -78,7 +61,7 @@ std::string endpointOf(const std::string& option)
 bool parseOptions(int argc, char** argv, Options* o, int* status)
 {
     const char* name = argc > 0 && argv[0] ? argv[0] : "climate-sensor";
-    o->name = baseName(name);
+    o->name = programName(name);
     optind = 0;
     int option;
     while ((option = getopt(argc, argv, "hc:d:v:on:")) != -1) {
@@ -208,10 +191,9 @@ public:
         const int64_t delayUs = config.delayUs >= 0 ? config.delayUs : o_.delayUs;
         if (o_.verbose)
             printf("Starting publisher: %s\n", config.publisher.c_str());
-        try {
-            publisher_.bind(config.publisher);
-        } catch (const zmq::error_t& e) {
-            printf("Cannot start publisher %s: %s\n", config.publisher.c_str(), e.what());
+        std::string reason;
+        if (!tryBind(publisher_, config.publisher, &reason)) {
+            printf("Cannot start publisher %s: %s\n", config.publisher.c_str(), reason.c_str());
             return 1;
         }
         long count = o_.count;
@@ -222,7 +204,7 @@ public:
             if (count > 0 && --count == 0)
                 return status == 0 ? 0 : 1;
             fflush(stdout);
-            sleepUs(delayUs);
+            sleepThroughSignals(delayUs);
         }
         return 0;
     }
@@ -257,7 +239,7 @@ private:
             printf("Temp : %5.2fC\n", double(temperature));
             printf("RH   : %5.2f%%\n", double(humidity));
         }
-        const std::string line = readingLine(nowMs(), name, temperature, humidity);
+        const std::string line = readingLine(wholeEpochMs(wallClock()), name, temperature, humidity);
         s_send(publisher_.handle(), line.c_str());
         if (o_.verbose)
             printf("%s\n", line.c_str());

@@ -1,5 +1,6 @@
 #include "configread.h"
 
+#include "configrequest.h"
 #include "zhelpers.h"
 
 #include <zmq.hpp>
@@ -13,23 +14,25 @@ int runConfigRead(const ConfigReadOptions& o)
 {
     try {
         zmq::context_t context(1, 1023);
-        zmq::socket_t requests(context, zmq::socket_type::req);
+        ConfigRequest::Options options;
+        options.textReply = true;
+        ConfigRequest requests(context, "tcp://" + o.host + ":" + o.confport, options);
         zmq::socket_t notices(context, zmq::socket_type::sub);
-        requests.set(zmq::sockopt::linger, 0);
         notices.set(zmq::sockopt::linger, 0);
         puts("Connecting to configurator server");
-        requests.connect("tcp://" + o.host + ":" + o.confport);
+        if (requests.open() != ConfigRequest::Ok) {
+            fprintf(stderr, "Error: %s\n", requests.reason());
+            return 1;
+        }
         notices.connect("tcp://" + o.host + ":" + o.subport);
         notices.set(zmq::sockopt::subscribe, "");
 
         const char* request = "{ \"read\": \"\" }";
         printf("Sending request %s..\n", request);
-        s_send(requests.handle(), request);
-        char* reply = s_recv(requests.handle());
-        printf("Received: %s\n", reply);
-        free(reply);
+        std::string reply;
+        exchangeOrEnd(requests, request, &reply, OnFailure::Silently);
+        printf("Received: %s\n", reply.c_str());
         puts("Klaar ");
-
         puts("\nWaiting for subscriber measages");
         for (int pass = 0; pass < o.listenPasses; pass++) {
             char* notice = s_recv_nonblocking(notices.handle());

@@ -1,9 +1,9 @@
 #include "listen.h"
 
 #include "configclient.h"
+#include "configrequest.h"
 #include "decode.h"
 #include "numbers.h"
-#include "zhelpers.h"
 
 #include <zmq.hpp>
 
@@ -59,12 +59,10 @@ ListingReply sectionPublishers(const std::string& reply, const std::string& sect
 
 namespace {
 
-std::string ask(zmq::socket_t& socket, const std::string& request)
+std::string ask(ConfigRequest& config, const std::string& request)
 {
-    s_send(socket.handle(), request.c_str());
-    char* raw = s_recv(socket.handle());
-    std::string reply(raw);
-    free(raw);
+    std::string reply;
+    exchangeOrEnd(config, request, &reply, OnFailure::Silently);
     return reply;
 }
 
@@ -86,7 +84,7 @@ std::string endpoint(const std::string& address, int port)
 // Lists the publishers of every section (unless quiet) and finds the port of
 // the chosen one, o.port when none matches: -1, or the exit status when a
 // reply cannot be used.
-int findPublisher(zmq::socket_t& config, const ListenOptions& o, int* port)
+int findPublisher(ConfigRequest& config, const ListenOptions& o, int* port)
 {
     std::vector<std::string> sections;
     std::string errors;
@@ -175,9 +173,14 @@ int runListen(const ListenOptions& o)
         if (!o.quiet)
             printf("Connecting to the ip/portnr %s:%d.\n", o.address.c_str(), o.port);
         zmq::context_t context(1, 1023);
-        zmq::socket_t config(context, zmq::socket_type::req);
-        config.set(zmq::sockopt::ipv6, 1);
-        config.connect(endpoint(o.address, o.port));
+        ConfigRequest::Options options;
+        options.ipv6 = true;
+        options.textReply = true;
+        ConfigRequest config(context, endpoint(o.address, o.port), options);
+        if (config.open() != ConfigRequest::Ok) {
+            printf("ZMQ error: %s\n", config.reason());
+            return 1;
+        }
         int port = o.port;
         const int refused = findPublisher(config, o, &port);
         if (refused >= 0)

@@ -118,6 +118,24 @@ public:
     ConfigClient* configClient = nullptr;
 
 private:
+    // What the configuration asks of the IMU.
+    struct Targets {
+        std::string usemode, list, token, id, format, protocol, datarate;
+        float mounting[3];
+        float fine[3];
+        int invert[6];
+    };
+    // The line's settings and the angles, in the order they are looked up (a
+    // missing one ends the program, naming it); the line's parity flags.
+    int readLineSettings(ConfigClient& cc, Targets* targets);
+    void readOutputs(ConfigClient& cc, Targets* targets);
+    // Until the IMU answers; false when the device is gone.
+    bool waitForImu();
+    // Passes of stopping the stream and checking each target until one pass
+    // finds them all set, then the save.
+    void configure(const Targets& targets);
+    // One pass of the checks; true when every one found its value set.
+    bool checkPass(const Targets& targets);
     void openLine(int parityFlags);
     enum class Read { Byte, TimedOut, WaitError, ReadError, Gone };
     // One byte within timeoutMs; Gone marks the link lost.

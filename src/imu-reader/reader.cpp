@@ -37,8 +37,7 @@ bool isRebootAction(const char* text)
 
 uint64_t nowMs()
 {
-    const timeval tv = wallClock();
-    return static_cast<uint64_t>(tv.tv_sec) * 1000 + static_cast<uint64_t>(tv.tv_usec) / 1000;
+    return static_cast<uint64_t>(wholeEpochMs(wallClock()));
 }
 
 std::string identityRecord(ImuLink& link)
@@ -96,6 +95,46 @@ void reportLost(const ImuLink& link)
     fprintf(stderr, "IMU on %s is gone: %s\n", link.devicePath.c_str(), link.lostReason.c_str());
 }
 
+// Publishes each sample on the four feeds (imu, heave, attitude, status, in
+// that order in feeds) and restarts the IMU on a reboot action, until the
+// device is gone or a notice for the program comes.
+void relaySamples(ImuLink& link, const ReaderOptions& o, int64_t timeshift, zmq::socket_t* feeds,
+                  zmq::socket_t& actions, zmq::socket_t& notices)
+{
+    FeedTexts texts;
+    while (!link.lost()) {
+        ImuSample sample;
+        if (!link.readSample(&sample)) {
+            if (link.lost())
+                break;
+            if (link.startStream() != 0 && o.verbose)
+                printf("Failed to start stream\n");
+        } else {
+            const uint64_t t = nowMs() * 1000 + static_cast<uint64_t>(timeshift);
+            formatFeeds(sample, t, &texts);
+            s_send(feeds[1].handle(), texts.heave);
+            s_send(feeds[2].handle(), texts.attitude);
+            s_send(feeds[3].handle(), texts.status);
+            s_send(feeds[0].handle(), texts.imu);
+            if (o.verbose)
+                printf("%s\n", texts.imu);
+            if (char* action = s_recv_nonblocking(actions.handle())) {
+                if (isRebootAction(action))
+                    link.restartImu();
+                free(action);
+            }
+        }
+        if (char* notice = s_recv_nonblocking(notices.handle())) {
+            if (o.verbose) {
+                printf("Subscriber received:%s\n", notice);
+                printf("Ending program\n");
+            }
+            free(notice);
+            break;
+        }
+    }
+}
+
 } // namespace
 
 int runImuReader(const ReaderOptions& o)
@@ -128,10 +167,6 @@ int runImuReader(const ReaderOptions& o)
         delete config;
         return 1;
     }
-    zmq::socket_t& imuFeed = feeds[0];
-    zmq::socket_t& heaveFeed = feeds[1];
-    zmq::socket_t& attitudeFeed = feeds[2];
-    zmq::socket_t& statusFeed = feeds[3];
     zmq::socket_t actions(context, zmq::socket_type::sub);
     actions.set(zmq::sockopt::subscribe, "");
     actions.connect("tcp://127.0.0.1:" + actionPort);
@@ -146,38 +181,7 @@ int runImuReader(const ReaderOptions& o)
     if (!link->lost() && link->startStream() != 0)
         printf("Failed to start stream\n");
 
-    FeedTexts texts;
-    while (!link->lost()) {
-        ImuSample sample;
-        if (!link->readSample(&sample)) {
-            if (link->lost())
-                break;
-            if (link->startStream() != 0 && o.verbose)
-                printf("Failed to start stream\n");
-        } else {
-            const uint64_t t = nowMs() * 1000 + static_cast<uint64_t>(timeshift);
-            formatFeeds(sample, t, &texts);
-            s_send(heaveFeed.handle(), texts.heave);
-            s_send(attitudeFeed.handle(), texts.attitude);
-            s_send(statusFeed.handle(), texts.status);
-            s_send(imuFeed.handle(), texts.imu);
-            if (o.verbose)
-                printf("%s\n", texts.imu);
-            if (char* action = s_recv_nonblocking(actions.handle())) {
-                if (isRebootAction(action))
-                    link->restartImu();
-                free(action);
-            }
-        }
-        if (char* notice = s_recv_nonblocking(notices.handle())) {
-            if (o.verbose) {
-                printf("Subscriber received:%s\n", notice);
-                printf("Ending program\n");
-            }
-            free(notice);
-            break;
-        }
-    }
+    relaySamples(*link, o, timeshift, feeds, actions, notices);
     const int status = link->lost() ? 1 : 0;
     if (status != 0)
         reportLost(*link);

@@ -43,67 +43,100 @@ ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, con
     ConfigClient& cc = *configClient;
     const std::string sections[] = {"imu", "read-only"};
     cc.requestSections(sections, 2);
+    Targets targets;
+    openLine(readLineSettings(cc, &targets));
+    readOutputs(cc, &targets);
+    if (waitForImu())
+        configure(targets);
+}
 
+int ImuLink::readLineSettings(ConfigClient& cc, Targets* t)
+{
     devicePath = cc.lookup("imu", "serial", "comport");
     const std::string parity = cc.lookup("imu", "serial", "parity");
     baudrate = decimal(cc.lookup("imu", "serial", "baudrate"));
     databits = decimal(cc.lookup("imu", "serial", "databit"));
     stopbits = decimal(cc.lookup("imu", "serial", "stopbit"));
-    const std::string datarate = cc.lookup("imu", "output", "datarate");
+    t->datarate = cc.lookup("imu", "output", "datarate");
     const char* const axes[] = {"roll", "pitch", "yaw"};
-    float mounting[3], fine[3];
     for (int i = 0; i < 3; i++)
-        mounting[i] = static_cast<float>(decimal(cc.lookup("read-only", "imu-offset", "mounting", axes[i])));
+        t->mounting[i] = static_cast<float>(decimal(cc.lookup("read-only", "imu-offset", "mounting", axes[i])));
     for (int i = 0; i < 3; i++)
-        fine[i] = static_cast<float>(strtod(cc.lookup("read-only", "imu-offset", "fine", axes[i]).c_str(), nullptr));
+        t->fine[i] = static_cast<float>(strtod(cc.lookup("read-only", "imu-offset", "fine", axes[i]).c_str(), nullptr));
     const char* const inverted[] = {"roll", "pitch", "yaw", "surge", "sway", "heave"};
-    int invert[6];
     for (int i = 0; i < 6; i++)
-        invert[i] = truncated(cc.lookup("read-only", "imu-offset", "invert", inverted[i]));
+        t->invert[i] = truncated(cc.lookup("read-only", "imu-offset", "invert", inverted[i]));
     outputId = cc.lookup("imu", "output", "ID");
 
     if (verbose) {
-        printf("Mounting R:%f P:%f Y:%f\n", mounting[0], mounting[1], mounting[2]);
-        printf("Fine R:%f P:%f Y:%f\n", fine[0], fine[1], fine[2]);
-        printf("Invert R:%d P:%d Y:%d Sur:%d Swa:%d Heav:%d\n", invert[0], invert[1], invert[2], invert[3], invert[4],
-               invert[5]);
+        printf("Mounting R:%f P:%f Y:%f\n", t->mounting[0], t->mounting[1], t->mounting[2]);
+        printf("Fine R:%f P:%f Y:%f\n", t->fine[0], t->fine[1], t->fine[2]);
+        printf("Invert R:%d P:%d Y:%d Sur:%d Swa:%d Heav:%d\n", t->invert[0], t->invert[1], t->invert[2],
+               t->invert[3], t->invert[4], t->invert[5]);
         printf("IMU sequence initialization\n");
     }
     printf(" tty: %s\n", devicePath.c_str());
-    openLine(parity == "o" ? PARODD : 0);
+    return parity == "o" ? PARODD : 0;
+}
 
-    const std::string usemode = cc.lookup("imu", "output", "usemode");
-    const std::string list = cc.lookup("imu", "output", "list");
-    const std::string token = cc.lookup("imu", "output", "token");
-    const std::string id = cc.lookup("imu", "output", "ID");
-    const std::string format = cc.lookup("imu", "output", "format");
-    const std::string protocol = cc.lookup("imu", "output", "protocol");
+void ImuLink::readOutputs(ConfigClient& cc, Targets* t)
+{
+    t->usemode = cc.lookup("imu", "output", "usemode");
+    t->list = cc.lookup("imu", "output", "list");
+    t->token = cc.lookup("imu", "output", "token");
+    t->id = cc.lookup("imu", "output", "ID");
+    t->format = cc.lookup("imu", "output", "format");
+    t->protocol = cc.lookup("imu", "output", "protocol");
+}
 
+bool ImuLink::waitForImu()
+{
     // A device that is gone never answers: the caller ends the program, and the
     // service manager's restart opens the device afresh.
     while (probeImu() != 0) {
         if (lost())
-            return;
+            return false;
         pause(waits.probeRetry);
     }
+    return true;
+}
 
+bool ImuLink::checkPass(const Targets& t)
+{
     const struct {
         std::function<int()> check;
         const char* done;
     } steps[] = {
-        {[&] { return checkAndSet("usemode", "", usemode); }, "Done: Check output usemode"},
-        {[&] { return checkAndSet("output", "list", list); }, "Done: Check output list"},
-        {[&] { return checkAndSet("output", "token", token); }, "Done: Check output token"},
-        {[&] { return checkAndSet("output", "id", id); }, "Done: Check output id"},
-        {[&] { return checkAndSet("output", "format", format); }, "Done: Check output format"},
-        {[&] { return checkAndSet("output", "protocol", protocol); }, "Done: Check output protocol"},
-        {[&] { return checkAndSet("output", "rate", datarate); }, "Done: Check output rate"},
-        {[&] { return checkMountingAngles(mounting[1], mounting[0], mounting[2]); }, "Done: Check mounting angles"},
-        {[&] { return checkFineAngles(fine[1], fine[0], fine[2]); }, "Done: Check fine angles"},
-        {[&] { return checkInvertAxes(invert[0], invert[1], invert[2], invert[3], invert[4], invert[5]); },
+        {[&] { return checkAndSet("usemode", "", t.usemode); }, "Done: Check output usemode"},
+        {[&] { return checkAndSet("output", "list", t.list); }, "Done: Check output list"},
+        {[&] { return checkAndSet("output", "token", t.token); }, "Done: Check output token"},
+        {[&] { return checkAndSet("output", "id", t.id); }, "Done: Check output id"},
+        {[&] { return checkAndSet("output", "format", t.format); }, "Done: Check output format"},
+        {[&] { return checkAndSet("output", "protocol", t.protocol); }, "Done: Check output protocol"},
+        {[&] { return checkAndSet("output", "rate", t.datarate); }, "Done: Check output rate"},
+        {[&] { return checkMountingAngles(t.mounting[1], t.mounting[0], t.mounting[2]); },
+         "Done: Check mounting angles"},
+        {[&] { return checkFineAngles(t.fine[1], t.fine[0], t.fine[2]); }, "Done: Check fine angles"},
+        {[&] {
+             return checkInvertAxes(t.invert[0], t.invert[1], t.invert[2], t.invert[3], t.invert[4], t.invert[5]);
+         },
          "Done: Check Axes"},
     };
     const size_t stepCount = sizeof steps / sizeof steps[0];
+    bool failed = false;
+    for (size_t s = 0; s < stepCount; s++) {
+        if (steps[s].check() != 0)
+            failed = true;
+        else
+            logAndPrint(steps[s].done);
+        if (s >= 1 && s + 1 < stepCount)
+            pause(waits.betweenSteps);
+    }
+    return !failed;
+}
+
+void ImuLink::configure(const Targets& targets)
+{
     while (true) {
         while (stopStream() != 0) {
             if (lost())
@@ -111,18 +144,10 @@ ImuLink::ImuLink(ConfigClient* configClient, bool verbose, bool saveEnabled, con
             printf("Failed to stop stream\n");
         }
         pause(waits.beforePass);
-        bool failed = false;
-        for (size_t s = 0; s < stepCount; s++) {
-            if (steps[s].check() != 0)
-                failed = true;
-            else
-                logAndPrint(steps[s].done);
-            if (s >= 1 && s + 1 < stepCount)
-                pause(waits.betweenSteps);
-        }
+        const bool allSet = checkPass(targets);
         if (lost())
             return;
-        if (failed)
+        if (!allSet)
             continue;
         pause(waits.betweenSteps);
         while (saveSettings() != 0) {

@@ -1,5 +1,7 @@
 #include "morse.h"
 
+#include "timer.h"
+
 #include <time.h>
 
 #include <cctype>
@@ -54,11 +56,7 @@ Io systemIo()
         if (system(command.c_str()) == -1)
             perror("system");
     };
-    io.sleep = [](int64_t us) {
-        timespec left{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
-        while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-        }
-    };
+    io.sleep = [](int64_t us) { sleepThroughSignals(us); };
     return io;
 }
 

@@ -3,6 +3,7 @@
 #include "childtree.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
+#include "uniquefd.h"
 
 #include <fcntl.h>
 #include <getopt.h>
@@ -447,20 +448,18 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
+    UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
     fflush(stdout);
     fflush(stderr);
     *watcher = childtree::forkTied();
-    if (*watcher < 0) {
-        close(fds[0]);
-        close(fds[1]);
+    if (*watcher < 0)
         return -1;
-    }
     if (*watcher > 0) {
-        close(fds[1]);
+        writeEnd.reset();
         char ready[5];
         size_t got = 0;
         while (got < sizeof ready) {
-            ssize_t n = read(fds[0], ready + got, sizeof ready - got);
+            ssize_t n = read(readEnd.get(), ready + got, sizeof ready - got);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -468,8 +467,8 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
             got += static_cast<size_t>(n);
         }
         if (got == sizeof ready)
-            return fds[0];
-        close(fds[0]);
+            return readEnd.release();
+        readEnd.reset();
         waitpid(*watcher, nullptr, 0);
         *watcher = -1;
         return -1;
@@ -479,7 +478,7 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
     signal(SIGTERM, SIG_DFL);
     // Named apart from the supervisor and its workers, which users count.
     prctl(PR_SET_NAME, "relay-alerts");
-    close(fds[0]);
+    readEnd.reset();
     int code = 3;
     try {
         zmq::context_t context(1);
@@ -489,14 +488,14 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
         alerts.connect("tcp://" + hostOf(connection) + ":" + port);
         for (const std::string& topic : topics)
             alerts.set(zmq::sockopt::subscribe, topic);
-        if (write(fds[1], "ready", 5) == 5) {
+        if (write(writeEnd.get(), "ready", 5) == 5) {
             zmq::message_t notice;
             while (true) {
                 if (zmq_msg_recv(notice.handle(), alerts.handle(), 0) >= 0) {
                     std::string text(static_cast<const char*>(notice.data()), notice.size());
                     if (text.empty())
                         text = " "; // an empty notice still ends the supervisor
-                    code = write(fds[1], text.data(), text.size()) < 0 ? 3 : 0;
+                    code = write(writeEnd.get(), text.data(), text.size()) < 0 ? 3 : 0;
                     break;
                 }
                 if (errno != EINTR)

@@ -14,6 +14,7 @@
 #include "boardlink.h"
 #include "clocklock.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 #include "pairing.h"
 #include "pid.h"
 #include "semflag.h"
@@ -47,14 +48,12 @@ std::unique_ptr<Feeds> openFeeds(const TarnixOptions& o)
 
 bool bindFeed(Feeds& f, const char* endpoint)
 {
-    try {
-        f.pub.bind(endpoint);
+    std::string reason;
+    if (tryBind(f.pub, endpoint, &reason))
         return true;
-    } catch (const zmq::error_t& e) {
-        printf("\nError binding publisher %s: %s\n", endpoint, e.what());
-        fflush(stdout);
-        return false;
-    }
+    printf("\nError binding publisher %s: %s\n", endpoint, reason.c_str());
+    fflush(stdout);
+    return false;
 }
 
 // Asks the configuration service once; 0, or the exit status.
@@ -253,6 +252,59 @@ private:
     char device[DEVICE_PATH_SIZE] = {};
 };
 
+// In daemon mode forks: the parent ends (0), the child goes on with feeds
+// of its own. -1 to go on, or the exit status.
+int detachWhenAsked(const TarnixOptions& o, const char* endpoint, std::unique_ptr<Feeds>* feeds)
+{
+    if (o.daemon) {
+        printf("Going into daemon mode\n");
+        fflush(stdout);
+        feeds->reset();
+        const pid_t pid = fork();
+        if (pid < 0) {
+            printf("Fork error\n");
+            return 1;
+        }
+        if (pid > 0) {
+            if (!o.quiet) printf("Daemon started and parent closed ok\n");
+            syslog(LOG_INFO, "Daemon started and parent closed ok\n");
+            return 0;
+        }
+        try {
+            *feeds = openFeeds(o);
+        } catch (const zmq::error_t&) {
+            syslog(LOG_ERR, "notice socket failed after fork");
+            return 1;
+        }
+        if (!bindFeed(**feeds, endpoint)) {
+            syslog(LOG_ERR, "publisher bind failed after fork");
+            return 1;
+        }
+    } else {
+        printf("To go into daemonmode use:\n%s -d\n", o.progname.c_str());
+    }
+    return -1;
+}
+
+// A speed that cannot pace the board ends the program (2); an offset outside
+// the period is set to 0. -1 to go on, or the exit status.
+int checkTiming(const TarnixOptions& o, TarnixSettings* set)
+{
+    if (set->speed <= 0) {
+        fprintf(stderr, "speed is not a valid integer or 0 (msec) %s -> %d\n\n", set->speedText.c_str(), 0);
+        fprintf(stderr, "Change the configurator option general->speed\n");
+        fprintf(stderr, "USAGE: %s\n", o.progname.c_str());
+        return 2;
+    }
+    if (set->offset < 0 || set->offset >= set->speed) {
+        fprintf(stderr, "offset should be smaller than the speed (msec) (%lld < %d)\n\n", static_cast<long long>(set->offset), set->speed);
+        fprintf(stderr, "Change the configurator option %s->offset\n", o.progname.c_str());
+        fprintf(stderr, "USAGE: %s\n", o.progname.c_str());
+        set->offset = 0;
+    }
+    return -1;
+}
+
 } // namespace
 
 int runTarnix(const TarnixOptions& o)
@@ -289,46 +341,10 @@ int runTarnix(const TarnixOptions& o)
     char device[DEVICE_PATH_SIZE] = {};
     if (!findBoard(set.script, device, o.quiet)) return 1;
 
-    if (o.daemon) {
-        printf("Going into daemon mode\n");
-        fflush(stdout);
-        feeds.reset();
-        const pid_t pid = fork();
-        if (pid < 0) {
-            printf("Fork error\n");
-            return 1;
-        }
-        if (pid > 0) {
-            if (!o.quiet) printf("Daemon started and parent closed ok\n");
-            syslog(LOG_INFO, "Daemon started and parent closed ok\n");
-            return 0;
-        }
-        try {
-            feeds = openFeeds(o);
-        } catch (const zmq::error_t&) {
-            syslog(LOG_ERR, "notice socket failed after fork");
-            return 1;
-        }
-        if (!bindFeed(*feeds, endpoint)) {
-            syslog(LOG_ERR, "publisher bind failed after fork");
-            return 1;
-        }
-    } else {
-        printf("To go into daemonmode use:\n%s -d\n", o.progname.c_str());
-    }
-
-    if (set.speed <= 0) {
-        fprintf(stderr, "speed is not a valid integer or 0 (msec) %s -> %d\n\n", set.speedText.c_str(), 0);
-        fprintf(stderr, "Change the configurator option general->speed\n");
-        fprintf(stderr, "USAGE: %s\n", o.progname.c_str());
-        return 2;
-    }
-    if (set.offset < 0 || set.offset >= set.speed) {
-        fprintf(stderr, "offset should be smaller than the speed (msec) (%lld < %d)\n\n", static_cast<long long>(set.offset), set.speed);
-        fprintf(stderr, "Change the configurator option %s->offset\n", o.progname.c_str());
-        fprintf(stderr, "USAGE: %s\n", o.progname.c_str());
-        set.offset = 0;
-    }
+    rc = detachWhenAsked(o, endpoint, &feeds);
+    if (rc >= 0) return rc;
+    rc = checkTiming(o, &set);
+    if (rc >= 0) return rc;
     if (!o.quiet) printf("Speed: %d  Offset: %lld\n", set.speed, static_cast<long long>(set.offset));
 
     std::unique_ptr<tarnix_st, void (*)(void*)> record(static_cast<tarnix_st*>(calloc(1, sizeof(tarnix_st))), free);

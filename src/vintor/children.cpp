@@ -1,7 +1,6 @@
 #include "children.h"
 
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,14 +29,6 @@ void setProcessTitle(const std::string& title) {
     if (programName != nullptr) std::strncpy(programName, title.c_str(), programRoom);
 }
 
-void endWithParent(pid_t parent) {
-    // SIGUSR1 is the tree's own end: the child says so and ends with 0, as on a
-    // change notice. A SIGKILL here could overtake the SIGUSR1 the supervisor
-    // sent the group just before it ended, and the line would be lost.
-    prctl(PR_SET_PDEATHSIG, SIGUSR1);
-    if (getppid() != parent) _exit(0);
-}
-
 pid_t ChildList::start(const char* name, const char* title) {
     // Unflushed output would otherwise be written by both processes.
     std::fflush(stdout);
@@ -47,7 +38,7 @@ pid_t ChildList::start(const char* name, const char* title) {
     if (pid == 0) {
         // No stage or radar runs on without its supervisor: a restarted tree
         // would find a second writer on every ring, port and device.
-        endWithParent(parent);
+        childtree::tieToParent(parent, kEndWithParent);
         setProcessTitle(title);
         return 0;
     }

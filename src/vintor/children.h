@@ -5,9 +5,11 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <string>
 #include <vector>
 
+#include "childtree.h"
 #include "records.h"
 
 // Remembers the program name as started and its length: the room a title is
@@ -16,10 +18,11 @@ void initProcessTitle(char* argv0);
 // Writes `title` over the program name, cut to that room and padded with NULs.
 void setProcessTitle(const std::string& title);
 
-// In a child just forked: ends it (SIGUSR1) when `parent`, the pid of the
-// process that forked it, ends, however that ends; and ends it at once (status
-// 0) when that parent has ended already, before the request could be made.
-void endWithParent(pid_t parent);
+// The signal a child of the tree gets when its parent ends: the tree's own
+// end, so the child says so and ends with 0 as on a change notice. A SIGKILL
+// could overtake the SIGUSR1 the supervisor sent the group just before it
+// ended, and the child's line would be lost.
+constexpr int kEndWithParent = SIGUSR1;
 
 class ChildList {
 public:

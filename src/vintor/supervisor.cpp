@@ -263,7 +263,7 @@ void Supervisor::startNoticeWatcher() {
     watcher_ = fork();
     if (watcher_ < 0) fatalError("ERROR on fork");
     if (watcher_ == 0) {
-        endWithParent(supervisor);
+        childtree::tieToParent(supervisor, kEndWithParent);
         signal(SIGTERM, SIG_DFL);
         close(ready[0]);
         watchNotices(subscriptionport_, debug_, ready[1]);

@@ -490,7 +490,7 @@ void TelnetClass::process() {
         const pid_t service = getpid();
         pid_t pid = fork();
         if (pid == 0) {
-            endWithParent(service);
+            childtree::tieToParent(service, kEndWithParent);
             close(fd);
             setProcessTitle("vintorTelConn");
             serveConnection(conn);

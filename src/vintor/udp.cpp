@@ -250,7 +250,7 @@ int UDP::startListen() {
     pid_t pid = fork();
     if (pid < 0) util::error("ERROR on fork");
     if (pid == 0) {
-        endWithParent(parent);
+        childtree::tieToParent(parent, kEndWithParent);
         printf("\nStarting udp listner");
         listen();
     }

@@ -368,6 +368,12 @@ TEST(ConfigRequest, RepliesTimeOutsAndEndpointsThatCannotBe)
     ConfigRequest bad("tcp://no such host", shortWait);
     EXPECT_EQ(bad.exchange("{}", &reply), ConfigRequest::ConnectFailed);
     EXPECT_STRNE(bad.reason(), "");
+    // A tool that names a bad endpoint before it sends, and one that waits a
+    // bounded time and goes on when no reply came.
+    ConfigRequest early("tcp://no such host", shortWait);
+    EXPECT_EQ(early.open(), ConfigRequest::ConnectFailed);
+    EXPECT_EQ(toSilent.open(), ConfigRequest::Ok);
+    EXPECT_FALSE(exchangeOrEnd(toSilent, "{\"get\":\"\"}", &reply, OnFailure::Silently));
 
     const struct { const char* reply; bool json; } replies[] = {
         {"{\"success\":{}}", true}, {"[1,2]", true}, {"this reply is not JSON", false}, {"", false}, {"{\"a\":", false},

@@ -113,3 +113,19 @@ TEST(Timer, LongPausesDoNotOverflow)
     EXPECT_GE(getTime() - t0, 15.0) << "a wrapped count would not have slept";
     disarmAlarm();
 }
+
+TEST(Timer, SleepThroughSignalsLastsTheWholeTimeAndWholeMillisecondsRoundDown)
+{
+    armAlarm(10000);
+    double t0 = getTime();
+    sleepThroughSignals(200000);
+    EXPECT_GE(getTime() - t0, 199.0) << "the alarms every 10 ms must not end it";
+    disarmAlarm();
+    sleepThroughSignals(-1); // nothing, and no error
+
+    struct { time_t sec; suseconds_t usec; std::int64_t ms; } cases[] = {
+        {0, 999, 0}, {1, 999999, 1999}, {static_cast<time_t>(UINT32_MAX) + 1, 250000, 4294967296250},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wholeEpochMs(timeval{c.sec, c.usec}), c.ms) << c.sec;
+}

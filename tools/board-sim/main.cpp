@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "numbers.h"
+
 #include "boardsim.h"
 
 static void usage(const char* prog)
@@ -18,18 +20,19 @@ int main(int argc, char** argv)
 {
     SimOptions o;
     int c;
+    bool numbers = true;
     while ((c = getopt(argc, argv, "l:p:s:a:t:c:h")) != -1) {
         switch (c) {
         case 'l': o.linkFile = optarg; break;
-        case 'p': o.periodMs = atoi(optarg); break;
-        case 's': o.stepMs = atoi(optarg); break;
-        case 'a': o.answerBytes = atoi(optarg); break;
+        case 'p': numbers &= parseWholeNumber(optarg, &o.periodMs); break;
+        case 's': numbers &= parseWholeNumber(optarg, &o.stepMs); break;
+        case 'a': numbers &= parseWholeNumber(optarg, &o.answerBytes); break;
         case 't': o.toneCycles = atof(optarg); break;
         case 'c': o.controlFile = optarg; break;
         default: usage(argv[0]); return 1;
         }
     }
-    if (o.periodMs <= 0 || o.answerBytes < 0) {
+    if (!numbers || o.periodMs <= 0 || o.answerBytes < 0) {
         usage(argv[0]);
         return 1;
     }

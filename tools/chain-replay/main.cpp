@@ -22,6 +22,7 @@
 #include "configfile.h"
 #include "fft.h"
 #include "h.h"
+#include "numbers.h"
 #include "peak.h"
 #include "radar.h"
 #include "subscriptions.h"
@@ -44,11 +45,12 @@ int nextSlot(int last) { return last + 1 < MEMCACHE_MAX_INDEX ? last + 1 : 0; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    int port = 0;
+    if (argc != 4 || !parsePortNumber(argv[1], &port)) {
         std::fprintf(stderr, "usage: chain-replay <configport> <recording> <output>\n");
         return 2;
     }
-    ConfigFile cf(std::atoi(argv[1]), 0);
+    ConfigFile cf(port, 0);
     if (cf.readConfig() != 0) {
         std::fprintf(stderr, "chain-replay: no usable configuration from port %s\n", argv[1]);
         return 1;

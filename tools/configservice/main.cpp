@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "numbers.h"
+
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
@@ -35,17 +37,6 @@ void usage(const char* name)
             " --delay answers requests of that verb MS milliseconds late\n"
             " --reply deep answers JSON nested 5000 levels, for clients that must survive it\n",
             name);
-}
-
-bool parsePort(const char* text, int* port)
-{
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < 1 || v > 65535)
-        return false;
-    *port = static_cast<int>(v);
-    return true;
 }
 
 // Appends one request to the log so tests can compare exact bytes.
@@ -101,7 +92,7 @@ int parseOptions(int argc, char** argv, Options* o)
         } else if (a == "-l") {
             o->logPath = v;
         } else if (a == "-r" || a == "-p") {
-            if (!parsePort(v, a == "-r" ? &o->repPort : &o->pubPort)) {
+            if (!parsePortNumber(v, a == "-r" ? &o->repPort : &o->pubPort)) {
                 fprintf(stderr, "configservice: bad port %s\n", v);
                 return 1;
             }
@@ -116,10 +107,7 @@ int parseOptions(int argc, char** argv, Options* o)
             o->nullSection = v;
         } else if (a == "--delay") {
             const char* colon = strrchr(v, ':');
-            char* end = nullptr;
-            if (colon != nullptr)
-                o->delayMs = strtol(colon + 1, &end, 10);
-            if (colon == nullptr || colon == v || end == colon + 1 || *end != '\0' || o->delayMs < 0) {
+            if (colon == nullptr || colon == v || !parseWholeNumber(colon + 1, 0, LONG_MAX, &o->delayMs)) {
                 usage(argv[0]);
                 return 1;
             }

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "numbers.h"
+
 #include "climate.h"
 #include "expander.h"
 #include "i2csim.h"
@@ -107,7 +109,7 @@ int main(int argc, char** argv)
         else if (option == "--fault")
             ok = faultOf(value, &sim.fault);
         else if (option == "--conversion")
-            ok = (sim.conversionMs = atoi(value)) >= 0;
+            ok = parseWholeNumber(value, &sim.conversionMs, 0);
         else if (option == "--log")
             logPath = value;
         else if (option == "--device")

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +10,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "numbers.h"
+
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A control line's count; 0 (none) for text that is not one.
+int wholeOrZero(const std::string& text)
+{
+    int v = 0;
+    return parseWholeNumber(text.c_str(), &v) ? v : 0;
+}
+
+} // namespace
 
 std::map<std::string, std::string> imuSimDefaults()
 {
@@ -44,36 +56,23 @@ ImuSim::ImuSim(const ImuSimOptions& o) : options(o), params(imuSimDefaults()), s
 ImuSim::~ImuSim()
 {
     stop();
-    for (int fd : {master, slave, wakePipe[0], wakePipe[1]})
+    for (int fd : wakePipe)
         if (fd >= 0)
             close(fd);
 }
 
 bool ImuSim::open()
 {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        return false;
-    char name[128];
-    if (ptsname_r(master, name, sizeof name) != 0)
-        return false;
-    slavePath = name;
     // Holding the slave keeps the terminal alive while the reader reopens it, and
-    // a raw slave never echoes the IMU's lines back as commands.
-    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0)
+    // a raw slave never echoes the IMU's lines back as commands; a reader that
+    // does not read must not stall the simulator: lines are dropped.
+    if (!pty.openForDevice())
         return false;
-    termios tty;
-    tcgetattr(slave, &tty);
-    cfmakeraw(&tty);
-    tcsetattr(slave, TCSANOW, &tty);
-    // A reader that does not read must not stall the simulator: lines are dropped.
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     if (!options.linkPath.empty()) {
         unlink(options.linkPath.c_str());
-        if (symlink(name, options.linkPath.c_str()) != 0)
+        if (symlink(pty.slavePath.c_str(), options.linkPath.c_str()) != 0)
             return false;
     }
     return true;
@@ -145,7 +144,7 @@ void ImuSim::apply(const std::string& line)
         silent = false;
         silentFor = 0;
     } else if (word == "silent-for") {
-        silentFor = atoi(arg.c_str());
+        silentFor = wholeOrZero(arg);
     } else if (word == "refuse") {
         refusePrefix = arg;
     } else if (word == "noeol") {
@@ -162,7 +161,7 @@ void ImuSim::apply(const std::string& line)
     } else if (word == "line") {
         options.line = arg;
     } else if (word == "tail") {
-        tailLines = atoi(arg.c_str());
+        tailLines = wholeOrZero(arg);
     } else if (word == "emit") {
         emitNow = true;
     } else if (word == "hangup") {
@@ -174,7 +173,7 @@ void ImuSim::send(const std::string& text)
 {
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = write(master, text.data() + done, text.size() - done);
+        ssize_t n = write(pty.master, text.data() + done, text.size() - done);
         if (n <= 0)
             return;
         done += static_cast<size_t>(n);
@@ -320,7 +319,7 @@ void ImuSim::run(int controlFd)
                 next = Clock::now() + period(); // the first line comes a period after the start
             }
         }
-        pollfd p[3] = {{master, POLLIN, 0}, {wakePipe[0], POLLIN, 0}, {controlFd, POLLIN, 0}};
+        pollfd p[3] = {{pty.master, POLLIN, 0}, {wakePipe[0], POLLIN, 0}, {controlFd, POLLIN, 0}};
         if (poll(p, controlFd >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
             break;
         char buf[512];
@@ -341,7 +340,7 @@ void ImuSim::run(int controlFd)
             }
         }
         if (p[0].revents & POLLIN) {
-            ssize_t n = read(master, buf, sizeof buf);
+            ssize_t n = read(pty.master, buf, sizeof buf);
             std::lock_guard<std::mutex> g(lock);
             if (n > 0)
                 pending.append(buf, static_cast<size_t>(n));
@@ -357,9 +356,6 @@ void ImuSim::run(int controlFd)
     }
     std::lock_guard<std::mutex> g(lock);
     if (hangup) {
-        for (int* fd : {&master, &slave}) {
-            close(*fd);
-            *fd = -1;
-        }
+        pty.close();
     }
 }

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "ptypair.h"
+
 struct ImuSimOptions {
     std::string linkPath;   // when set: a symbolic link to the terminal's path
     bool streaming = false; // streams from power-up (and again after "restart")
@@ -31,7 +33,7 @@ public:
 
     // Opens the pseudo-terminal pair; false when none could be had.
     bool open();
-    const std::string& tty() const { return slavePath; }
+    const std::string& tty() const { return pty.slavePath; }
 
     // The simulator on a thread of its own (tests) ...
     void start();
@@ -61,10 +63,8 @@ private:
     void wake();
 
     ImuSimOptions options;
-    int master = -1;
-    int slave = -1;
+    PtyPair pty;
     int wakePipe[2] = {-1, -1};
-    std::string slavePath;
     std::thread thread;
 
     mutable std::mutex lock;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 bool PtyPair::open()
@@ -19,6 +20,18 @@ bool PtyPair::open()
         close();
         return false;
     }
+    return true;
+}
+
+bool PtyPair::openForDevice()
+{
+    if (!open()) return false;
+    struct termios t;
+    if (tcgetattr(slave, &t) == 0) {
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     return true;
 }
 

@@ -11,6 +11,11 @@ struct PtyPair {
     std::string slavePath;
 
     bool open();
+    // As open(), for a simulated device: the slave raw, so that it neither
+    // echoes nor edits lines before the program under test sets it up, and
+    // the master non-blocking, so that a host that stops reading never stalls
+    // the simulator.
+    bool openForDevice();
     void close();
     ~PtyPair() { close(); }
 };

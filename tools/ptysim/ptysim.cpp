@@ -7,7 +7,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -78,15 +77,7 @@ PtySim::~PtySim()
 
 bool PtySim::open(const std::string& linkFile)
 {
-    if (wake_[0] < 0 || !pty_.open()) return false;
-    // The slave neither echoes nor edits lines before the program under test sets it up.
-    struct termios t;
-    if (tcgetattr(pty_.slave, &t) == 0) {
-        cfmakeraw(&t);
-        tcsetattr(pty_.slave, TCSANOW, &t);
-    }
-    // The host may stop reading; the simulator must never block on it.
-    fcntl(pty_.master, F_SETFL, fcntl(pty_.master, F_GETFL) | O_NONBLOCK);
+    if (wake_[0] < 0 || !pty_.openForDevice()) return false;
     return linkFile.empty() || publishPath(linkFile, pty_.slavePath);
 }
 

@@ -24,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "numbers.h"
+#include "timer.h"
+
 namespace {
 
 struct Options {
@@ -41,22 +44,6 @@ double nowMs() {
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
-void sleepUs(long us) {
-    if (us <= 0) return;
-    timespec ts{us / 1000000, (us % 1000000) * 1000};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
-}
-
-bool parseLong(const char* s, long lo, long hi, long* out) {
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(s, &end, 10);
-    if (errno != 0 || end == s || *end != '\0' || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
-
 bool parse(int argc, char** argv, Options* o) {
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
@@ -69,13 +56,13 @@ bool parse(int argc, char** argv, Options* o) {
         } else if (a == "-h") {
             o->host = argv[++i];
         } else if (a == "-p") {
-            if (!parseLong(argv[++i], 1, 65535, &v)) return false;
+            if (!parseWholeNumber(argv[++i], 1, 65535, &v)) return false;
             o->port = int(v);
         } else if (a == "-i") {
-            if (!parseLong(argv[++i], 0, 3600000, &v)) return false;
+            if (!parseWholeNumber(argv[++i], 0, 3600000, &v)) return false;
             o->intervalMs = v;
         } else if (a == "-g") {
-            if (!parseLong(argv[++i], 0, 1000000, &v)) return false;
+            if (!parseWholeNumber(argv[++i], 0, 1000000, &v)) return false;
             o->gapUs = v;
         } else {
             return false;
@@ -112,7 +99,7 @@ int connectTo(const Options& o) {
             return fd;
         }
         close(fd);
-        sleepUs(100000);
+        sleepThroughSignals(100000);
     }
 }
 
@@ -173,7 +160,7 @@ int main(int argc, char** argv) {
         }
         if (o.intervalMs > 0) {
             double wait = lastAnswer + double(o.intervalMs) - nowMs();
-            if (wait > 0) sleepUs(long(wait * 1000.0));
+            if (wait > 0) sleepThroughSignals(long(wait * 1000.0));
             lastAnswer = nowMs();
         }
         bool ok = sendAll(fd, lines[next++]);
@@ -181,7 +168,7 @@ int main(int argc, char** argv) {
         // lines goes on with its first as the second line.
         if (ok && next >= lines.size() && o.loop) next = 0;
         if (ok && next < lines.size()) {
-            sleepUs(o.gapUs);
+            sleepThroughSignals(o.gapUs);
             ok = sendAll(fd, lines[next++]);
         }
         if (!ok) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "numbers.h"
+
 #include "radarsim.h"
 
 static void usage(const char* prog) {
@@ -22,21 +24,22 @@ int main(int argc, char** argv) {
     RadarSimOptions o;
     std::string link = "/tmp/serial-radar-sim.tty", fifo;
     int c;
+    bool numbers = true;
     while ((c = getopt(argc, argv, "l:c:d:A:s:n:P:e6h")) != -1) {
         switch (c) {
         case 'l': link = optarg; break;
         case 'c': fifo = optarg; break;
         case 'd': o.distanceCm = atof(optarg); break;
         case 'A': o.amplitude = atof(optarg); break;
-        case 's': o.sweeps = atoi(optarg); break;
-        case 'n': o.sweepBytes = atoi(optarg); break;
-        case 'P': o.pieceBytes = atoi(optarg); break;
+        case 's': numbers &= parseWholeNumber(optarg, &o.sweeps); break;
+        case 'n': numbers &= parseWholeNumber(optarg, &o.sweepBytes); break;
+        case 'P': numbers &= parseWholeNumber(optarg, &o.pieceBytes); break;
         case 'e': o.echo = true; break;
         case '6': o.art16 = true; break;
         default: usage(argv[0]); return 1;
         }
     }
-    if (o.distanceCm <= 0 || o.sweeps < 1 || o.sweepBytes < 0 || o.sweepBytes > 65535 || o.pieceBytes < 1 ||
+    if (!numbers || o.distanceCm <= 0 || o.sweeps < 1 || o.sweepBytes < 0 || o.sweepBytes > 65535 || o.pieceBytes < 1 ||
         o.pieceBytes > 1000) {
         usage(argv[0]);
         return 1;

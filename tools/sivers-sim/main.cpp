@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "numbers.h"
+
 #include "siverssim.h"
 
 static void usage(const char* prog) {
@@ -19,17 +21,18 @@ int main(int argc, char** argv) {
     SiversSimOptions o;
     std::string link = "/tmp/sivers-sim.tty", fifo;
     int c;
+    bool numbers = true;
     while ((c = getopt(argc, argv, "l:c:d:A:p:h")) != -1) {
         switch (c) {
         case 'l': link = optarg; break;
         case 'c': fifo = optarg; break;
         case 'd': o.distanceCm = atof(optarg); break;
         case 'A': o.amplitude = atof(optarg); break;
-        case 'p': o.points = atoi(optarg); break;
+        case 'p': numbers &= parseWholeNumber(optarg, &o.points); break;
         default: usage(argv[0]); return 1;
         }
     }
-    if (o.distanceCm <= 0 || o.points < 1 || o.points > 100000) {
+    if (!numbers || o.distanceCm <= 0 || o.points < 1 || o.points > 100000) {
         usage(argv[0]);
         return 1;
     }
