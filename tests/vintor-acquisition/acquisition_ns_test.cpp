@@ -40,18 +40,18 @@ std::string config() {
 })";
 }
 
-// The first child of `parent` whose title starts with `title`, or 0.
-pid_t childTitled(pid_t parent, const std::string& title) {
-    for (pid_t c : childrenOf(parent)) {
-        if (readFile("/proc/" + std::to_string(c) + "/cmdline").rfind(title, 0) == 0) return c;
-    }
-    return 0;
+// The radars stage's pid, from the supervisor's line for its next fork, or 0.
+pid_t nextManager(Process& vintor) {
+    std::string line;
+    if (!vintor.waitForLine("Radars pid=", milliseconds(5000), &line)) return 0;
+    return atoi(line.c_str() + line.find("Radars pid=") + 11);
 }
 
-pid_t waitForChild(pid_t parent, const std::string& title, Process& drainFrom) {
+// The one radar process `manager` runs, once it has forked it, or 0.
+pid_t radarOf(pid_t manager, Process& drainFrom) {
     for (int i = 0; i < 100; ++i) {
-        pid_t c = childTitled(parent, title);
-        if (c != 0) return c;
+        std::vector<pid_t> radars = childrenOf(manager);
+        if (radars.size() == 1) return radars[0];
         drainFrom.drain(milliseconds(50));
     }
     return 0;
@@ -69,14 +69,13 @@ TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) 
     Process::Options po;
     po.mergeStderr = true;
     Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
-    ASSERT_TRUE(vintor.waitForLine("Radars pid=", milliseconds(5000))) << vintor.output();
+    pid_t manager = nextManager(vintor);
+    ASSERT_NE(manager, 0) << vintor.output();
     const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
     const sharedmemRadar_st* radar0 = mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_TRUE(shm && radar0);
 
-    pid_t manager = waitForChild(vintor.pid(), "VintorRadars", vintor);
-    ASSERT_NE(manager, 0) << vintor.output();
-    pid_t radar = waitForChild(manager, "vintorradar0", vintor);
+    pid_t radar = radarOf(manager, vintor);
     ASSERT_NE(radar, 0) << vintor.output();
 
     for (int i = 0; i < 100 && index0(shm) < 1; ++i) vintor.drain(milliseconds(50));
@@ -104,17 +103,38 @@ TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) 
     ASSERT_EQ(kill(radar, SIGKILL), 0);
     ASSERT_TRUE(vintor.waitForLine("Error child FetchSerialData returned", milliseconds(4000)))
         << vintor.output();
-    pid_t manager2 = 0;
-    for (int i = 0; i < 100 && (manager2 == 0 || manager2 == manager); ++i) {
-        manager2 = childTitled(vintor.pid(), "VintorRadars");
-        vintor.drain(milliseconds(50));
-    }
-    ASSERT_NE(manager2, 0);
+    pid_t manager2 = nextManager(vintor);
+    ASSERT_NE(manager2, 0) << vintor.output();
     ASSERT_NE(manager2, manager);
-    pid_t radar2 = waitForChild(manager2, "vintorradar0", vintor);
+    pid_t radar2 = radarOf(manager2, vintor);
     ASSERT_NE(radar2, 0);
     EXPECT_NE(radar2, radar);
     const int before = index0(shm);
     vintor.drain(milliseconds(1500));
     EXPECT_NE(index0(shm), before) << "records flow again";
+}
+
+// What ps shows: the radar manager and its radar, each under its own title.
+// The emulator shows its own command line in /proc/<pid>/cmdline, not the
+// title a process gives itself.
+TEST(VintorRadars, TitlesTheManagerAndItsRadar) {
+    TempDir dir;
+    auto service = startConfigServiceWith(dir, config());
+    ASSERT_TRUE(service);
+    Process::Options po;
+    po.mergeStderr = true;
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    pid_t manager = nextManager(vintor);
+    ASSERT_NE(manager, 0) << vintor.output();
+    pid_t radar = radarOf(manager, vintor);
+    ASSERT_NE(radar, 0) << vintor.output();
+    const struct {
+        pid_t pid;
+        const char* title;
+    } titled[] = {{manager, "VintorRadars"}, {radar, "vintorradar0"}};
+    for (const auto& t : titled) {
+        const std::string cmdline = "/proc/" + std::to_string(t.pid) + "/cmdline";
+        EXPECT_TRUE(acq::eventually([&] { return readFile(cmdline).rfind(t.title, 0) == 0; }, milliseconds(5000)))
+            << t.title;
+    }
 }
