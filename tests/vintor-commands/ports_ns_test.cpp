@@ -290,11 +290,23 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &reply));
     EXPECT_EQ(parse(reply)["vintor"]["timeport"].asString(), "3003");
     EXPECT_EQ(access("/opt/kestrom/tmp/watchdogtimesync", F_OK), 0);
-    // The idle client's child still waits, under its own title, whole.
+    vintor_->drain(milliseconds(200));
+    EXPECT_EQ(count(vintor_->output(), "Telnet pid="), 1u) << vintor_->output();
+}
+
+// The emulator shows its own command line in /proc/<pid>/cmdline, not the
+// title a process gives itself.
+TEST_F(Ports, AnIdleTelnetClientsChildWaitsUnderItsOwnTitle) {
+    std::string reply;
+    ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &reply)) << vintor_->output();
+    TcpClient idle(kTelnetPort);
+    for (int i = 0; i < 20; ++i) {
+        TcpClient junk(kTelnetPort);
+        junk.send(std::string(5000, static_cast<char>(i * 13)));
+    }
+    ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &reply)) << vintor_->output();
     bool titled = false;
     for (int pid = 2; pid < 32768 && !titled; ++pid)
         titled = readFile("/proc/" + std::to_string(pid) + "/cmdline").rfind("vintorTelConn", 0) == 0;
     EXPECT_TRUE(titled);
-    vintor_->drain(milliseconds(200));
-    EXPECT_EQ(count(vintor_->output(), "Telnet pid="), 1u) << vintor_->output();
 }
