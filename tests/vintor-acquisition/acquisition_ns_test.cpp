@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,23 +60,37 @@ pid_t radarOf(pid_t manager, Process& drainFrom) {
 
 int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
 
+// vintor on config() with its radars stage and the one radar it forked.
+struct RadarsRun {
+    TempDir dir;
+    std::unique_ptr<Process> service = startConfigServiceWith(dir, config());
+    std::unique_ptr<Process> vintor;
+    pid_t manager = 0;
+    pid_t radar = 0;
+
+    RadarsRun() {
+        if (!service) return;
+        Process::Options po;
+        po.mergeStderr = true;
+        vintor = std::make_unique<Process>(VINTOR_BIN, std::vector<std::string>{"5010", "5011"}, po);
+        manager = nextManager(*vintor);
+        if (manager != 0) radar = radarOf(manager, *vintor);
+    }
+};
+
 }  // namespace
 
 TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) {
-    TempDir dir;
-    auto service = startConfigServiceWith(dir, config());
-    ASSERT_TRUE(service);
-
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
-    pid_t manager = nextManager(vintor);
+    RadarsRun run;
+    ASSERT_TRUE(run.service);
+    Process& vintor = *run.vintor;
+    const pid_t manager = run.manager;
     ASSERT_NE(manager, 0) << vintor.output();
     const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
     const sharedmemRadar_st* radar0 = mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
     ASSERT_TRUE(shm && radar0);
 
-    pid_t radar = radarOf(manager, vintor);
+    const pid_t radar = run.radar;
     ASSERT_NE(radar, 0) << vintor.output();
 
     for (int i = 0; i < 100 && index0(shm) < 1; ++i) vintor.drain(milliseconds(50));
@@ -118,20 +133,14 @@ TEST(VintorRadars, ReplaysTheRecordingAtThePacedRateAndRestartsAfterARadarDies) 
 // The emulator shows its own command line in /proc/<pid>/cmdline, not the
 // title a process gives itself.
 TEST(VintorRadars, TitlesTheManagerAndItsRadar) {
-    TempDir dir;
-    auto service = startConfigServiceWith(dir, config());
-    ASSERT_TRUE(service);
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
-    pid_t manager = nextManager(vintor);
-    ASSERT_NE(manager, 0) << vintor.output();
-    pid_t radar = radarOf(manager, vintor);
-    ASSERT_NE(radar, 0) << vintor.output();
+    RadarsRun run;
+    ASSERT_TRUE(run.service);
+    ASSERT_NE(run.manager, 0) << run.vintor->output();
+    ASSERT_NE(run.radar, 0) << run.vintor->output();
     const struct {
         pid_t pid;
         const char* title;
-    } titled[] = {{manager, "VintorRadars"}, {radar, "vintorradar0"}};
+    } titled[] = {{run.manager, "VintorRadars"}, {run.radar, "vintorradar0"}};
     for (const auto& t : titled) {
         const std::string cmdline = "/proc/" + std::to_string(t.pid) + "/cmdline";
         EXPECT_TRUE(acq::eventually([&] { return readFile(cmdline).rfind(t.title, 0) == 0; }, milliseconds(5000)))

@@ -28,6 +28,12 @@ using namespace testsupport;
 
 namespace {
 
+// vintor on the stand-in's ports, its stderr read with its stdout.
+struct Vintor : Process {
+    explicit Vintor(const std::string& workingDirectory = "")
+        : Process(VINTOR_BIN, {"5010", "5011"}, Options{true, workingDirectory, {}}) {}
+};
+
 const char* kConfig = R"({
   "general": {"speed": "1000"},
   "vintor": {"vintor": {"debug": "1"}, "module": {"housekeeping": "1", "fft": "0"}},
@@ -100,9 +106,7 @@ TEST(VintorProgram, CreatesTheFilesOfActiveRadarsRestartsHousekeepingAndEndsOnAN
     // Left over from an earlier run: must come back zeroed at its own size.
     writeFile("/tmp/sharedmemRadar0", std::string(700000, '\xff'));
 
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     ASSERT_TRUE(vintor.waitForLine("Housekeeping pid=", milliseconds(5000)));
     ASSERT_TRUE(vintor.waitForLine("Housekeeping pid=", milliseconds(6000))) << vintor.output();
     const std::string& out = vintor.output();
@@ -147,9 +151,7 @@ TEST(VintorProgram, TitlesTheSupervisorAndItsNoticeWatcher) {
     TempDir dir;
     auto service = startService(dir);
     ASSERT_TRUE(service);
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     ASSERT_TRUE(vintor.waitForLine("Housekeeping pid=", milliseconds(5000))) << vintor.output();
     ASSERT_TRUE(vintor.waitForLine("Housekeeping pid=", milliseconds(6000))) << vintor.output();
     EXPECT_EQ(readFile("/proc/" + std::to_string(vintor.pid()) + "/cmdline").rfind("vintorMain", 0), 0u);
@@ -165,9 +167,7 @@ TEST(VintorProgram, RefusesASymlinkPlantedAtTheSharedMemoryPath) {
     writeFile("/tmp/victim", "precious");
     ASSERT_EQ(symlink("/tmp/victim", "/tmp/sharedmem"), 0);
 
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     ASSERT_TRUE(vintor.wait(milliseconds(5000)));
     vintor.drain(milliseconds(100));
     EXPECT_EQ(vintor.exitCode(), 1);
@@ -189,9 +189,7 @@ TEST(VintorProgram, ASingleNoticeEndsTheTreeWhileStagesRestart) {
         zmq::socket_t notices(ctx, zmq::socket_type::xpub);
         notices.bind("tcp://127.0.0.1:5011");
 
-        Process::Options po;
-        po.mergeStderr = true;
-        Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+        Vintor vintor;
         // Subscribed: both topics have reached the port.
         std::string topics;
         for (int i = 0; i < 200 && (topics.find("\x01vintor") == std::string::npos ||
@@ -252,9 +250,7 @@ TEST(VintorProgram, StageLinesReachTheLogAsTheyArePrinted) {
     zmq::socket_t board(ctx, zmq::socket_type::pub);
     board.bind("tcp://127.0.0.1:5020");
 
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
     ASSERT_NE(shm, nullptr);
     // Messages of a wrong size until the radar has stored one failed sweep.
@@ -279,9 +275,7 @@ TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
     TempDir dir;
     auto service = startService(dir);
     ASSERT_TRUE(service);
-    Process::Options po;
-    po.mergeStderr = true;
-    Process first(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor first;
     ASSERT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(15000))) << first.output();
     auto* shm = mapShared<sharedmem_st>("/tmp/sharedmem");
     auto* radar0 = mapShared<sharedmemRadar_st>("/tmp/sharedmemRadar0");
@@ -290,7 +284,7 @@ TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
     strcpy(shm->log[5], "mark of the running program");
     strcpy(radar0->timestring, "mark");
 
-    Process second(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor second;
     ASSERT_TRUE(second.wait(milliseconds(15000))) << "a second supervisor runs";
     second.drain(milliseconds(100));
     EXPECT_EQ(second.exitCode(), 1);
@@ -309,9 +303,7 @@ TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
     o.requestLog = dir.file("requests.log");
     auto service = startConfigService(o);
     ASSERT_TRUE(service);
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     // Without settings the supervisor starts no stage, but it runs.
     for (int i = 0; i < 400 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
         vintor.drain(milliseconds(50));
@@ -338,9 +330,7 @@ TEST(VintorProgram, AFullFileSystemIsAFileThatCannotBeCreated) {
     struct Unlimit {
         ~Unlimit() { mount("tmpfs", "/tmp", "tmpfs", MS_REMOUNT, "size=50%"); }
     } unlimit;
-    Process::Options po;
-    po.mergeStderr = true;
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    Vintor vintor;
     ASSERT_TRUE(vintor.wait(milliseconds(15000)));
     vintor.drain(milliseconds(100));
     EXPECT_EQ(vintor.exitCode(), 1) << "not killed by a signal: " << vintor.output();
@@ -378,9 +368,7 @@ TEST(VintorProgram, EndingTheSupervisorEndsTheTreeAndARestartRuns) {
     TempDir dir;
     auto service = startConfigServiceWith(dir, readFile(sourcePath(kStationProgram)));
     ASSERT_TRUE(service);
-    Process::Options po;
-    po.mergeStderr = true;
-    po.workingDirectory = sourcePath("");
+    const std::string cwd = sourcePath("");
     // Running: the radar's spectra on feed "fft", and every stage forked (one
     // a pass): supervisor, notice watcher, seven stages that stay (housekeeping
     // ends at once) and the radar process.
@@ -400,7 +388,7 @@ TEST(VintorProgram, EndingTheSupervisorEndsTheTreeAndARestartRuns) {
         SCOPED_TRACE(strsignal(row.signal));
         std::vector<std::string> tree;
         {
-            Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+            Vintor vintor(cwd);
             ASSERT_TRUE(runs(vintor)) << vintor.output();
             vintor.signal(row.signal);
             ASSERT_TRUE(vintor.wait(milliseconds(3000))) << vintor.output();
@@ -411,7 +399,7 @@ TEST(VintorProgram, EndingTheSupervisorEndsTheTreeAndARestartRuns) {
         }
         if (!tree.empty()) return;  // the harness has ended the group; the rest would only repeat it
         std::this_thread::sleep_for(milliseconds(1000));
-        Process again(VINTOR_BIN, {"5010", "5011"}, po);
+        Vintor again(cwd);
         EXPECT_TRUE(runs(again)) << again.output();
         EXPECT_EQ(again.output().find("already running"), std::string::npos) << again.output();
         again.signal(SIGTERM);
@@ -462,10 +450,8 @@ TEST(VintorProgram, AListenerThatCannotBindNamesItsAddress) {
         held.push_back(holdPort(row.type, row.host, row.port));
         ASSERT_GE(held.back(), 0) << row.port;
     }
-    Process::Options po;
-    po.mergeStderr = true;
-    po.workingDirectory = sourcePath("");
-    Process vintor(VINTOR_BIN, {"5010", "5011"}, po);
+    const std::string cwd = sourcePath("");
+    Vintor vintor(cwd);
     for (const auto& row : rows) {
         // Each is said again at every restart of its stage.
         EXPECT_TRUE(waitForText(vintor, std::string(row.line), milliseconds(20000))) << vintor.output();
