@@ -3,6 +3,7 @@
 #include "childtree.h"
 #include "configclient.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 #include "signalhandler.h"
 #include "smoother.h"
 #include "timer.h"
@@ -118,10 +119,9 @@ int processStart(const SmootherOptions& o)
         output.set(zmq::sockopt::ipv6, 1);
         output.set(zmq::sockopt::linger, 1000);
         std::string endpoint = "tcp://*:" + std::to_string(settings.fastport);
-        try {
-            output.bind(endpoint);
-        } catch (const zmq::error_t& e) {
-            fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), e.what());
+        std::string reason;
+        if (!tryBind(output, endpoint, &reason)) {
+            fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), reason.c_str());
             return WORKER_CANNOT_BIND;
         }
         diagnostic("Starting publisher: %s\n", endpoint.c_str());

@@ -81,12 +81,6 @@ pid_t forkFlushed()
     return childtree::forkTied();
 }
 
-// The exit status a shell would report for a waited-for child.
-int statusOf(int waitStatus)
-{
-    return childtree::shellStatus(waitStatus);
-}
-
 } // namespace
 
 std::vector<Event> parseEvents(const char* buffer, size_t length)
@@ -221,7 +215,7 @@ int Launcher::processActions()
             // Memory actions are shell commands by design.
             const char* argv[] = {"/bin/sh", "-c", action.second.c_str(), nullptr};
             int status = childtree::runGroup(argv);
-            _exit(status == -1 ? 127 : statusOf(status));
+            _exit(status == -1 ? 127 : childtree::shellStatus(status));
         }
         exchange(deleteRequest(action.second));
     }
@@ -257,7 +251,7 @@ int Launcher::runScript(const std::string& path)
     signal(SIGCHLD, SIG_DFL);
     const char* argv[] = {settings_.bash.c_str(), path.c_str(), nullptr};
     const int waitStatus = childtree::runGroup(argv);
-    const int status = waitStatus == -1 ? 127 : statusOf(waitStatus);
+    const int status = waitStatus == -1 ? 127 : childtree::shellStatus(waitStatus);
     const bool removed = unlink(path.c_str()) == 0;
     if (!settings_.quiet)
         line(removed ? path + " has been removed." : std::string("Remove operation failed"));
