@@ -246,11 +246,9 @@ void UDP::die(const char* mess) {
 
 int UDP::startListen() {
     fflush(stdout);
-    const pid_t parent = getpid();
-    pid_t pid = fork();
+    pid_t pid = childtree::forkTied(kEndWithParent);
     if (pid < 0) util::error("ERROR on fork");
     if (pid == 0) {
-        childtree::tieToParent(parent, kEndWithParent);
         printf("\nStarting udp listner");
         listen();
     }
