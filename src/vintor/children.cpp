@@ -33,12 +33,10 @@ pid_t ChildList::start(const char* name, const char* title) {
     // Unflushed output would otherwise be written by both processes.
     std::fflush(stdout);
     std::fflush(stderr);
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
+    // No stage or radar runs on without its supervisor: a restarted tree
+    // would find a second writer on every ring, port and device.
+    const pid_t pid = childtree::forkTied(kEndWithParent);
     if (pid == 0) {
-        // No stage or radar runs on without its supervisor: a restarted tree
-        // would find a second writer on every ring, port and device.
-        childtree::tieToParent(parent, kEndWithParent);
         setProcessTitle(title);
         return 0;
     }

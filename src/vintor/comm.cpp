@@ -138,7 +138,7 @@ int CommClass::eatEcho(const char* sent, int length) {
         char echo[FRAME_BUFFER_SIZE];
         while (getTime() < deadline && got < length) {
             const ssize_t n = read(connection, echo, size_t(std::min(length - got, int(sizeof echo))));
-            if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
+            endIfReadFoundLineGone(n, devicename);
             if (n <= 0) {
                 readable(timing_.echoGapMs);
                 continue;
@@ -166,7 +166,7 @@ int CommClass::eatEcho(char c) {
             if (n == 1) {
                 if (b == c) return 0;
             } else {
-                if (readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
+                endIfReadFoundLineGone(n, devicename);
                 readable(timing_.echoByteMs);
             }
         }
@@ -207,7 +207,7 @@ int CommClass::receiveData(char* buffer, int capacity, int* length, double) {
         if (!readable(timing_.cycleReadableMs)) continue;
         if (debug > 6) printf("\nBefore read");
         const ssize_t n = read(connection, chunk, size_t(available));
-        if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
+        endIfReadFoundLineGone(n, devicename);
         if (n <= 0) continue;
         setRadarConnection(2);
         for (ssize_t i = 0; i < n; ++i) {

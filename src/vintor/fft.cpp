@@ -113,7 +113,7 @@ bool normalisedPowerRow(const fixed* fr, const fixed* fi, int bins, int scale, f
 
 } // namespace
 
-FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp), rl{}, list_it(radar_list.end())
+FFTClass::FFTClass(ConfigFile* cfp) : cf(cfp)
 {
     std::memset(fft_real, 0, sizeof fft_real);
     std::memset(fft_imag, 0, sizeof fft_imag);
@@ -362,11 +362,10 @@ void FFTClass::buildRadarList(const char* text)
         // comma) would be asked for and reported on every cycle.
         if (name != "radar0" && name != "radar1" && name != "radar2")
             continue;
-        std::memset(&rl, 0, sizeof rl);
+        radarlist_st rl{};
         std::memcpy(rl.name, name.c_str(), name.size());
         radar_list.push_back(rl);
     }
-    list_it = radar_list.begin();
 }
 
 namespace {

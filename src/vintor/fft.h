@@ -21,9 +21,7 @@ constexpr int FFT_WORK_SIZE = 8292;
 class FFTClass : public FixedFft, private ChainStage {
 public:
     ConfigFile* cf;
-    radarlist_st rl;
     std::vector<radarlist_st> radar_list;
-    std::vector<radarlist_st>::iterator list_it;
 
     int debug = 0;
     // Semaphore keys of the hand-over; tests give private ones.

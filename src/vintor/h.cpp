@@ -120,7 +120,7 @@ void HClass::storeWindowState(const std::string& section, long long recordTime) 
 }
 
 int pairFault(const PairCheck& c) {
-    if (c.validPeaks == 0 || std::isnan(c.distanceSum) || c.validPeaks != c.sweeps) return 1;
+    if (!c.picksValid()) return 1;
     if (c.sweeps >= 2 && (c.velocity > c.velocityBound || c.velocity < -c.velocityBound)) return 15;
     // A mounting height or angle that is no number would put "nan" or "inf"
     // into lines of the valid form: such a pair is invalid, with its own code.
@@ -225,8 +225,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
         }
         data_heave.energy[i] = static_cast<float>(data_peak.energy[i]);
     }
-    // Velocity and mounting are not set yet: this asks only whether every sweep gave a valid pick.
-    const bool validPicks = pairFault(check) != 1;
+    const bool validPicks = check.picksValid();
     trace(TRACE_ANY, "\nValidPeaks=%d == nrOfSweeps=%d", check.validPeaks, data_peak.nrOfSweeps);
     if (debug != 0 && !validPicks && storage != nullptr) dumpRecord(*storage);
     if (validPicks && check.sweeps >= 2) {

@@ -28,6 +28,9 @@ struct PairCheck {
     float velocity = 0;       // Doppler velocity, cm/s (two sweeps only)
     double velocityBound = 0; // cm/s
     bool mountingFinite = true;
+
+    // Every sweep gave a valid pick (what fault 1 says is not so).
+    bool picksValid() const { return validPeaks != 0 && !std::isnan(distanceSum) && validPeaks == sweeps; }
 };
 
 // The code a record adds to its "nan" beyond its sweeps' own: 1 when not every

@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "feedbind.h"
 #include "misc.h"
+#include "timer.h"
 
 ReadUdpClass::ReadUdpClass(ConfigFile* cfp, std::string Sec, double timeout)
     : RadarFrontEnd(cfp, std::move(Sec), timeout) {
@@ -84,8 +84,7 @@ void ReadUdpClass::dropPeer() {
 namespace {
 
 double monotonicMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const timespec ts = readClock(CLOCK_MONOTONIC);
     return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
 }
 

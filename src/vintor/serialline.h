@@ -55,10 +55,6 @@ inline int waitReadable(int fd, int ms) {
 // not that it is merely busy or quiet.
 inline bool deviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
 
-// Whether a read of a port in non-blocking raw mode found the device gone: a
-// quiet line answers EAGAIN, a hung-up one the end of file or an error.
-inline bool readFoundLineGone(ssize_t n, int err) { return n == 0 || (n < 0 && deviceGone(err)); }
-
 // Ends the radar process when its serial device has gone: the radar manager
 // then starts the radars again and the new process opens the device afresh,
 // where reading on would only spin on a dead descriptor.
@@ -68,4 +64,12 @@ inline bool readFoundLineGone(ssize_t n, int err) { return n == 0 || (n < 0 && d
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(1);
+}
+
+// Ends the radar process when a read of its port (non-blocking, raw mode)
+// found the device gone: a quiet line answers EAGAIN, a hung-up one the end of
+// file or an error. Called right after the read, while errno is its own.
+inline void endIfReadFoundLineGone(ssize_t n, const std::string& device) {
+    const int err = errno;
+    if (n == 0 || (n < 0 && deviceGone(err))) serialLineLost(device, n == 0 ? 0 : err);
 }

@@ -94,7 +94,7 @@ int SiversimaClass::receiveData(char* line, int capacity, int* length, double) {
     while (!whole && getTime() < deadline) {
         char chunk[16];
         const ssize_t n = read(connection, chunk, sizeof chunk);
-        if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
+        endIfReadFoundLineGone(n, devicename);
         if (n <= 0) {
             readable(timing_.lineReadableMs);
             continue;
@@ -207,7 +207,7 @@ int SiversimaClass::getMeasurement(int32_t* values, int* count, double) {
         while (!trace.complete() && getTime() < deadline) {
             char chunk[16];
             const ssize_t n = read(connection, chunk, sizeof chunk);
-            if (n <= 0 && readFoundLineGone(n, errno)) serialLineLost(devicename, n == 0 ? 0 : errno);
+            endIfReadFoundLineGone(n, devicename);
             last = int(n);
             if (n <= 0) {
                 last = readable(timing_.lineReadableMs);

@@ -259,11 +259,9 @@ void Supervisor::startNoticeWatcher() {
     if (pipe2(ready, O_CLOEXEC) != 0) fatalError("pipe");
     fflush(stdout);
     fflush(stderr);
-    const pid_t supervisor = getpid();
-    watcher_ = fork();
+    watcher_ = childtree::forkTied(kEndWithParent);
     if (watcher_ < 0) fatalError("ERROR on fork");
     if (watcher_ == 0) {
-        childtree::tieToParent(supervisor, kEndWithParent);
         signal(SIGTERM, SIG_DFL);
         close(ready[0]);
         watchNotices(subscriptionport_, debug_, ready[1]);

@@ -487,10 +487,8 @@ void TelnetClass::process() {
         }
         fflush(stdout);
         fflush(stderr);
-        const pid_t service = getpid();
-        pid_t pid = fork();
+        pid_t pid = childtree::forkTied(kEndWithParent);
         if (pid == 0) {
-            childtree::tieToParent(service, kEndWithParent);
             close(fd);
             setProcessTitle("vintorTelConn");
             serveConnection(conn);

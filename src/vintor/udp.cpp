@@ -1,6 +1,7 @@
 #include "udp.h"
 
 #include <arpa/inet.h>
+#include <strings.h>
 #include <sys/sem.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -58,15 +59,8 @@ std::string storedKey(const ConfigFile& cf, const std::string& section, const st
     const std::string prefix = section + "/";
     if (cf.content_.count(prefix + key) != 0) return key;
     for (auto it = cf.content_.lower_bound(prefix);
-         it != cf.content_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
-        const std::string& k = it->first;
-        if (k.size() != prefix.size() + key.size()) continue;
-        size_t i = 0;
-        while (i < key.size() && tolower(static_cast<unsigned char>(k[prefix.size() + i])) ==
-                                     static_cast<unsigned char>(key[i]))
-            ++i;
-        if (i == key.size()) return k.substr(prefix.size());
-    }
+         it != cf.content_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        if (strcasecmp(it->first.c_str() + prefix.size(), key.c_str()) == 0) return it->first.substr(prefix.size());
     return key;
 }
 
@@ -246,11 +240,9 @@ void UDP::die(const char* mess) {
 
 int UDP::startListen() {
     fflush(stdout);
-    const pid_t parent = getpid();
-    pid_t pid = fork();
+    pid_t pid = childtree::forkTied(kEndWithParent);
     if (pid < 0) util::error("ERROR on fork");
     if (pid == 0) {
-        childtree::tieToParent(parent, kEndWithParent);
         printf("\nStarting udp listner");
         listen();
     }
