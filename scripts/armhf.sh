@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Builds the whole tree for 32-bit ARM (Debian's armhf, the station's
-# processor) with a 64-bit clock, and runs its unit tests under qemu-arm, so
-# that the fixed-point results, record layouts, 32-bit arithmetic, the
-# programs and both JNI libraries are checked on that processor, not only
-# here. Installs the cross compiler and the emulator when missing and unpacks
-# Debian's armhf builds of the libraries and of a Java runtime into the build
-# folder (build-armhf/, or $ARMHF_BUILD_DIR).
+# processor) with a 64-bit clock, stages what goes onto the station, and runs
+# the unit tests under qemu-arm, so that the fixed-point results, record
+# layouts, 32-bit arithmetic, the programs and both JNI libraries are checked
+# on that processor, not only here. Installs the cross compiler, the emulator
+# and the JDK when missing; Debian's armhf builds of the libraries and of a
+# Java runtime are fetched through an apt state of its own and unpacked into
+# the build folder (build-armhf/, or $ARMHF_BUILD_DIR):
+#   apt/     the armhf package lists and cache
+#   root/    the unpacked packages
+#   stage/   the install for the station (cmake --install, stripped), checked
+#            by scripts/check-stage.sh; runtime-packages.txt beside it names
+#            the packages the station needs for it
 #
 # Tests that start programs built for ARM need the emulator as the kernel's
 # handler for ARM programs. This machine's binfmt_misc is left alone: the
@@ -47,41 +53,60 @@ LIBS=(libzmq3-dev cppzmq-dev libjsoncpp-dev libcjson-dev libgtest-dev
 # Built once for every processor.
 INDEP=(libeigen3-dev)
 
-skip() {
-  echo "armhf: $1: the unit tests for 32-bit ARM are SKIPPED" >&2
-  exit 0
+# On this machine only what runs here: the cross compiler, the emulator and
+# the JDK whose JNI headers the libraries are built against.
+source "$root/scripts/packages.sh"
+install_packages crossbuild-essential-armhf qemu-user default-jdk-headless
+
+# The armhf packages come through an apt state of the build folder's own: its
+# package lists, its cache and an empty status file, with armhf its only
+# architecture. This machine's dpkg architectures and package lists stay as
+# they are; its sources and keys are used as they are.
+apt_dir=$build/apt
+mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+touch "$apt_dir/status"
+armhf_apt=(-q -o Dir::State="$apt_dir" -o Dir::State::Lists="$apt_dir/lists"
+  -o Dir::State::status="$apt_dir/status" -o Dir::Cache="$apt_dir/cache"
+  -o APT::Architecture=armhf -o APT::Architectures::=armhf)
+# As root apt hands downloads to its own user, who cannot write here.
+[ "$(id -u)" -ne 0 ] || armhf_apt+=(-o APT::Sandbox::User=root)
+armhf_update() {
+  apt-get "${armhf_apt[@]}" update ||
+    echo "armhf: apt-get update failed (status $?): fetching from the package lists at hand" >&2
 }
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-apt_update() {
-  # An out-of-step index elsewhere (a mirror in mid-sync) must not stop the
-  # ones the packages below come from.
-  $SUDO apt-get -o DPkg::Lock::Timeout=300 update -q || true
-}
-missing=()
-for p in crossbuild-essential-armhf qemu-user default-jdk-headless; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  $SUDO dpkg --add-architecture armhf || skip "armhf packages cannot be added to this machine"
-  apt_update
-fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y -q "${missing[@]}" ||
-    skip "the cross compiler, the emulator or the JDK (${missing[*]}) cannot be installed"
-fi
 
 # Unpacked rather than installed beside this machine's own builds: those must
 # then be of the very same versions, which an archive mid-update may not offer.
+# .files lists the package of every file unpacked, for the stage check.
 want="${LIBS[*]} ${INDEP[*]}"
-if [ "$(cat "$sysroot/.libs" 2>/dev/null)" != "$want" ]; then
+if [ "$(cat "$sysroot/.libs" 2>/dev/null)" != "$want" ] || [ ! -f "$sysroot/.files" ]; then
   rm -rf "$sysroot"
-  mkdir -p "$sysroot/debs"
-  fetch() { (cd "$sysroot/debs" && apt-get download -q "${LIBS[@]/%/:armhf}" "${INDEP[@]}"); }
-  fetch || { apt_update; fetch; } || skip "the armhf builds of the libraries cannot be fetched"
-  for d in "$sysroot"/debs/*.deb; do dpkg-deb -x "$d" "$sysroot"; done
-  rm -rf "$sysroot/debs"
+  debs=$sysroot/debs
+  mkdir -p "$debs"
+  fetch() {
+    rm -f "$debs"/*.deb
+    (cd "$debs" && apt-get "${armhf_apt[@]}" download "${LIBS[@]}" "${INDEP[@]}")
+  }
+  # Lists at hand first; fresh ones when there are none or they are out of date.
+  if ! compgen -G "$apt_dir/lists/*_Packages*" >/dev/null || ! fetch; then
+    armhf_update
+    fetch || true
+  fi
+  fetched=()
+  for d in "$debs"/*.deb; do [ -e "$d" ] && fetched+=("$(dpkg-deb -f "$d" Package)"); done
+  missing=()
+  for p in "${LIBS[@]}" "${INDEP[@]}"; do
+    printf '%s\n' "${fetched[@]}" | grep -qx -- "$p" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "armhf: could not fetch the armhf packages: ${missing[*]}" >&2
+    exit 1
+  fi
+  for d in "$debs"/*.deb; do
+    dpkg-deb -x "$d" "$sysroot"
+    dpkg-deb -c "$d" | awk -v p="$(dpkg-deb -f "$d" Package)" '{ print p, substr($6, 2) }' >>"$sysroot/.files"
+  done
+  rm -rf "$debs"
   # Their CMake files name the places they install to: point those here.
   find "$sysroot/usr" -name '*.cmake' -exec sed -i "s|\"/usr/|\"$sysroot/usr/|g" {} +
   echo "$want" >"$sysroot/.libs"
@@ -92,6 +117,15 @@ export PKG_CONFIG_SYSROOT_DIR=$sysroot
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/armhf.cmake" \
   -DARMHF_ROOT="$sysroot" >/dev/null
 cmake --build "$build" -j "${ARMHF_JOBS:-$(nproc)}"
+
+# What goes onto the station, stripped, and the packages it needs there.
+stage=$build/stage
+rm -rf "$stage"
+cmake --install "$build" --prefix "$stage" --strip >/dev/null
+bash "$root/scripts/check-stage.sh" "$stage" "$sysroot" >"$build/runtime-packages.txt" ||
+  { echo "armhf: the stage in $stage is not fit for the station" >&2; exit 1; }
+echo "armhf: staged in $stage: $(find "$stage" ! -type d | wc -l) files, $(du -sk "$stage" | cut -f1) KiB"
+echo "armhf: the station needs the armhf packages: $(tr '\n' ' ' <"$build/runtime-packages.txt")"
 
 # Where this kernel cannot give a user namespace its own binfmt_misc, the
 # tests that start ARM programs cannot run: that is a failure, not a skip.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need.
-# Does nothing when every package is already there.
+# Does nothing when every package is already there; ends non-zero, naming
+# them, only when packages cannot be installed.
 set -euo pipefail
 
 PKGS=(
@@ -13,15 +14,5 @@ PKGS=(
   memcached
 )
 
-missing=()
-for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get -o DPkg::Lock::Timeout=300 update -q
-$SUDO apt-get -o DPkg::Lock::Timeout=300 install -y -q --no-install-recommends "${missing[@]}"
+source "$(dirname "$0")/packages.sh"
+install_packages "${PKGS[@]}"

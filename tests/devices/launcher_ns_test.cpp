@@ -2,10 +2,17 @@
 // the namespace's own /tmp and /opt and the configuration stand-in.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "harness.h"
@@ -162,6 +169,86 @@ TEST(ScriptLauncherProgram, SaysSoWhenNoActionsAreQueued)
     EXPECT_TRUE(p->running());
 }
 
+// Shows a directory of ours at another path as owned by a user this namespace
+// does not map: the kernel's overflow id, as a directory of someone else's
+// looks where only one user id is mapped (a test run by a person who is not
+// root), so that no chown can hand it to another user. An id-mapped bind
+// mount through a user namespace that maps none of our ids does it.
+class ForeignMount {
+public:
+    ~ForeignMount() { unmount(); }
+    void unmount()
+    {
+        if (!target_.empty())
+            umount2(target_.c_str(), MNT_DETACH);
+        target_.clear();
+    }
+    // Empty once mounted, else what failed.
+    std::string mount(const std::string& source, const std::string& target)
+    {
+        int ready[2];
+        if (pipe(ready) != 0)
+            return failed("pipe");
+        const pid_t child = fork();
+        if (child == 0) {
+            const char c = unshare(CLONE_NEWUSER) == 0 ? 'u' : 'e';
+            if (write(ready[1], &c, 1) != 1)
+                _exit(1);
+            pause();
+            _exit(0);
+        }
+        close(ready[1]);
+        char c = 0;
+        const bool unshared = child > 0 && read(ready[0], &c, 1) == 1 && c == 'u';
+        close(ready[0]);
+        std::string why;
+        const std::string proc = "/proc/" + std::to_string(child);
+        // Its user 1000 is ours; our own id 0, which owns the files, is none of its.
+        int userns = -1;
+        if (!unshared)
+            why = "unshare(CLONE_NEWUSER) failed";
+        else if (!writeMap(proc + "/uid_map") || !writeMap(proc + "/gid_map"))
+            why = failed("writing the id maps");
+        else if ((userns = open((proc + "/ns/user").c_str(), O_RDONLY | O_CLOEXEC)) < 0)
+            why = failed("open ns/user");
+        if (child > 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+        if (!why.empty())
+            return why;
+        const int tree = open_tree(AT_FDCWD, source.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC);
+        struct mount_attr attr = {};
+        attr.attr_set = MOUNT_ATTR_IDMAP;
+        attr.userns_fd = static_cast<__u64>(userns);
+        if (tree < 0)
+            why = failed("open_tree");
+        else if (mount_setattr(tree, "", AT_EMPTY_PATH, &attr, sizeof attr) != 0)
+            why = failed("mount_setattr(MOUNT_ATTR_IDMAP)");
+        else if (move_mount(tree, "", AT_FDCWD, target.c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0)
+            why = failed("move_mount");
+        else
+            target_ = target;
+        if (tree >= 0)
+            close(tree);
+        close(userns);
+        return why;
+    }
+
+private:
+    static std::string failed(const std::string& what) { return what + ": " + strerror(errno); }
+    static bool writeMap(const std::string& path)
+    {
+        const char map[] = "1000 0 1\n";
+        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        const bool ok = fd >= 0 && write(fd, map, sizeof map - 1) == static_cast<ssize_t>(sizeof map - 1);
+        if (fd >= 0)
+            close(fd);
+        return ok;
+    }
+    std::string target_;
+};
+
 TEST(ScriptLauncherProgram, WatchesNoDirectoryThatIsALinkOrSomeoneElses)
 {
     Bench b("{}");
@@ -172,12 +259,25 @@ TEST(ScriptLauncherProgram, WatchesNoDirectoryThatIsALinkOrSomeoneElses)
     ASSERT_EQ(symlink("/tmp/elsewhere", TMP_DIR.c_str()), 0);
     mkdir("/opt/kestrom", 0755);
     mkdir(OPT_DIR.c_str(), 0755);
-    ASSERT_EQ(chown(OPT_DIR.c_str(), 4321, 4321), 0);
-    writeFile(OPT_DIR + "/foreign.sh", marking("foreign"));
+    ForeignMount foreign;
+    if (chown(OPT_DIR.c_str(), 4321, 4321) == 0) {
+        writeFile(OPT_DIR + "/foreign.sh", marking("foreign"));
+    } else {
+        ASSERT_EQ(errno, EINVAL) << "only an unmapped user id fails so";
+        mkdir("/opt/kestrom/other", 0755);
+        writeFile("/opt/kestrom/other/foreign.sh", marking("foreign"));
+        const std::string why = foreign.mount("/opt/kestrom/other", OPT_DIR);
+        if (!why.empty())
+            GTEST_SKIP() << "only one user id is mapped here, so no directory can be someone else's: " << why;
+    }
+    struct stat owner;
+    ASSERT_EQ(stat(OPT_DIR.c_str(), &owner), 0);
+    ASSERT_NE(owner.st_uid, geteuid());
     auto p = launcher();
     EXPECT_TRUE(p->waitForLine("Not watching " + TMP_DIR + ": not a directory but a link or a file", milliseconds(10000)))
         << p->output();
-    EXPECT_TRUE(p->waitForLine("Not watching " + OPT_DIR + ": owned by user 4321, not by " + std::to_string(geteuid()),
+    EXPECT_TRUE(p->waitForLine("Not watching " + OPT_DIR + ": owned by user " + std::to_string(owner.st_uid) +
+                                   ", not by " + std::to_string(geteuid()),
                                milliseconds(10000)));
     writeFile("/tmp/elsewhere/later.sh", marking("later"));
     p->drain(milliseconds(2500));
@@ -187,7 +287,8 @@ TEST(ScriptLauncherProgram, WatchesNoDirectoryThatIsALinkOrSomeoneElses)
     EXPECT_TRUE(exists("/tmp/elsewhere/planted.sh"));
     EXPECT_TRUE(p->running());
     unlink(TMP_DIR.c_str());
-    system(("rm -rf /tmp/elsewhere " + OPT_DIR).c_str());
+    foreign.unmount();
+    system(("rm -rf /tmp/elsewhere /opt/kestrom/other " + OPT_DIR).c_str());
 }
 
 } // namespace
