@@ -191,22 +191,25 @@ public:
             return failed("pipe");
         const pid_t child = fork();
         if (child == 0) {
-            const char c = unshare(CLONE_NEWUSER) == 0 ? 'u' : 'e';
-            if (write(ready[1], &c, 1) != 1)
+            const int error = unshare(CLONE_NEWUSER) == 0 ? 0 : errno;
+            if (write(ready[1], &error, sizeof error) != sizeof error)
                 _exit(1);
             pause();
             _exit(0);
         }
         close(ready[1]);
-        char c = 0;
-        const bool unshared = child > 0 && read(ready[0], &c, 1) == 1 && c == 'u';
+        int error = 0;
+        if (child < 0)
+            error = errno;
+        else if (read(ready[0], &error, sizeof error) != sizeof error)
+            error = EIO;
         close(ready[0]);
         std::string why;
         const std::string proc = "/proc/" + std::to_string(child);
         // Its user 1000 is ours; our own id 0, which owns the files, is none of its.
         int userns = -1;
-        if (!unshared)
-            why = "unshare(CLONE_NEWUSER) failed";
+        if (error != 0)
+            why = std::string("unshare(CLONE_NEWUSER): ") + strerror(error);
         else if (!writeMap(proc + "/uid_map") || !writeMap(proc + "/gid_map"))
             why = failed("writing the id maps");
         else if ((userns = open((proc + "/ns/user").c_str(), O_RDONLY | O_CLOEXEC)) < 0)
