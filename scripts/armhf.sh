@@ -92,19 +92,17 @@ if [ "$(cat "$sysroot/.libs" 2>/dev/null)" != "$want" ] || [ ! -f "$sysroot/.fil
     armhf_update
     fetch || true
   fi
-  fetched=()
-  for d in "$debs"/*.deb; do [ -e "$d" ] && fetched+=("$(dpkg-deb -f "$d" Package)"); done
+  declare -A deb_of
+  for d in "$debs"/*.deb; do [ -e "$d" ] && deb_of[$(dpkg-deb -f "$d" Package)]=$d; done
   missing=()
-  for p in "${LIBS[@]}" "${INDEP[@]}"; do
-    printf '%s\n' "${fetched[@]}" | grep -qx -- "$p" || missing+=("$p")
-  done
+  for p in "${LIBS[@]}" "${INDEP[@]}"; do [ -n "${deb_of[$p]:-}" ] || missing+=("$p"); done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "armhf: could not fetch the armhf packages: ${missing[*]}" >&2
     exit 1
   fi
-  for d in "$debs"/*.deb; do
-    dpkg-deb -x "$d" "$sysroot"
-    dpkg-deb -c "$d" | awk -v p="$(dpkg-deb -f "$d" Package)" '{ print p, substr($6, 2) }' >>"$sysroot/.files"
+  for p in "${!deb_of[@]}"; do
+    dpkg-deb -x "${deb_of[$p]}" "$sysroot"
+    dpkg-deb -c "${deb_of[$p]}" | awk -v p="$p" '{ print p, substr($6, 2) }' >>"$sysroot/.files"
   done
   rm -rf "$debs"
   # Their CMake files name the places they install to: point those here.

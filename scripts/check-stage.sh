@@ -31,6 +31,9 @@ fault() {
   faults=$((faults + 1))
 }
 packages=()
+# Package (or "" when none) of each library already looked up: the programs
+# share most of theirs.
+declare -A owner_of
 while IFS= read -r -d '' file; do
   name=${file#"$stage"/}
   if ! header=$(readelf -h "$file" 2>/dev/null); then
@@ -53,12 +56,12 @@ while IFS= read -r -d '' file; do
       fault "$name needs $lib, which no armhf package unpacked here holds"
       continue
     fi
-    pkg=$(owner "$found")
-    if [ -z "$pkg" ]; then
+    [ -n "${owner_of[$lib]+known}" ] || owner_of[$lib]=$(owner "$found")
+    if [ -z "${owner_of[$lib]}" ]; then
       fault "$name needs $lib, found at $found, which comes from no Debian armhf package"
       continue
     fi
-    packages+=("$pkg")
+    packages+=("${owner_of[$lib]}")
   done
 done < <(find "$stage" ! -type d -print0 | sort -z)
 [ "$faults" -eq 0 ] || exit 1

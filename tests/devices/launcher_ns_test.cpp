@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "harness.h"
+#include "uniquefd.h"
 
 namespace {
 
@@ -186,56 +187,55 @@ public:
     // Empty once mounted, else what failed.
     std::string mount(const std::string& source, const std::string& target)
     {
-        int ready[2];
-        if (pipe(ready) != 0)
+        int ends[2];
+        if (pipe(ends) != 0)
             return failed("pipe");
+        UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
         const pid_t child = fork();
         if (child == 0) {
             const int error = unshare(CLONE_NEWUSER) == 0 ? 0 : errno;
-            if (write(ready[1], &error, sizeof error) != sizeof error)
+            if (write(writeEnd.get(), &error, sizeof error) != sizeof error)
                 _exit(1);
             pause();
             _exit(0);
         }
-        close(ready[1]);
+        writeEnd.reset();
         int error = 0;
         if (child < 0)
             error = errno;
-        else if (read(ready[0], &error, sizeof error) != sizeof error)
+        else if (read(readEnd.get(), &error, sizeof error) != sizeof error)
             error = EIO;
-        close(ready[0]);
         std::string why;
         const std::string proc = "/proc/" + std::to_string(child);
         // Its user 1000 is ours; our own id 0, which owns the files, is none of its.
-        int userns = -1;
+        UniqueFd userns;
         if (error != 0)
             why = std::string("unshare(CLONE_NEWUSER): ") + strerror(error);
         else if (!writeMap(proc + "/uid_map") || !writeMap(proc + "/gid_map"))
             why = failed("writing the id maps");
-        else if ((userns = open((proc + "/ns/user").c_str(), O_RDONLY | O_CLOEXEC)) < 0)
-            why = failed("open ns/user");
+        else {
+            userns.reset(open((proc + "/ns/user").c_str(), O_RDONLY | O_CLOEXEC));
+            if (!userns)
+                why = failed("open ns/user");
+        }
         if (child > 0) {
             kill(child, SIGKILL);
             waitpid(child, nullptr, 0);
         }
         if (!why.empty())
             return why;
-        const int tree = open_tree(AT_FDCWD, source.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC);
+        const UniqueFd tree(open_tree(AT_FDCWD, source.c_str(), OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC));
         struct mount_attr attr = {};
         attr.attr_set = MOUNT_ATTR_IDMAP;
-        attr.userns_fd = static_cast<__u64>(userns);
-        if (tree < 0)
-            why = failed("open_tree");
-        else if (mount_setattr(tree, "", AT_EMPTY_PATH, &attr, sizeof attr) != 0)
-            why = failed("mount_setattr(MOUNT_ATTR_IDMAP)");
-        else if (move_mount(tree, "", AT_FDCWD, target.c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0)
-            why = failed("move_mount");
-        else
-            target_ = target;
-        if (tree >= 0)
-            close(tree);
-        close(userns);
-        return why;
+        attr.userns_fd = static_cast<__u64>(userns.get());
+        if (!tree)
+            return failed("open_tree");
+        if (mount_setattr(tree.get(), "", AT_EMPTY_PATH, &attr, sizeof attr) != 0)
+            return failed("mount_setattr(MOUNT_ATTR_IDMAP)");
+        if (move_mount(tree.get(), "", AT_FDCWD, target.c_str(), MOVE_MOUNT_F_EMPTY_PATH) != 0)
+            return failed("move_mount");
+        target_ = target;
+        return "";
     }
 
 private:
@@ -243,11 +243,8 @@ private:
     static bool writeMap(const std::string& path)
     {
         const char map[] = "1000 0 1\n";
-        const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        const bool ok = fd >= 0 && write(fd, map, sizeof map - 1) == static_cast<ssize_t>(sizeof map - 1);
-        if (fd >= 0)
-            close(fd);
-        return ok;
+        const UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+        return fd && write(fd.get(), map, sizeof map - 1) == static_cast<ssize_t>(sizeof map - 1);
     }
     std::string target_;
 };
