@@ -12,7 +12,10 @@
 //   heave: <line>
 //
 // (a digest is the 64-bit FNV-1a hash of the record's bytes). The rings'
-// slot numbers, which the records carry, are those of a fresh start.
+// slot numbers, which the records carry, are those of a fresh start. A
+// recording that does not open or gives no sweep pair ends it with 1: an
+// empty output would pass for a chain that makes nothing of it.
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +58,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "chain-replay: no usable configuration from port %s\n", argv[1]);
         return 1;
     }
+    // The file replay takes a recording that does not open for one at its end.
+    if (FILE* recording = std::fopen(argv[2], "r")) {
+        std::fclose(recording);
+    } else {
+        std::fprintf(stderr, "chain-replay: cannot open the recording %s: %s\n", argv[2], std::strerror(errno));
+        return 1;
+    }
     cf.setValue("radar0", "brand", std::string("readfile"));
     cf.setValue("radar0", "filename", std::string(argv[2]));
     FILE* out = std::fopen(argv[3], "w");
@@ -80,7 +90,8 @@ int main(int argc, char** argv) {
 
     int64_t pacing = 0;
     int result = 0;
-    while (radar.acquire(&pacing, &result)) {
+    long pairs = 0;
+    for (; radar.acquire(&pacing, &result); ++pairs) {
         fft->processRecord(radar.record(), *spectrum);
         fSlot = nextSlot(fSlot);
         peak->processRecord(*spectrum, fSlot, *peaks);
@@ -96,5 +107,13 @@ int main(int argc, char** argv) {
                      digest(spectrum.get(), sizeof(fft_st)), digest(peaks.get(), sizeof(peak_st)),
                      digest(&heights->data_heave, sizeof(heave_st)), vintor, heave);
     }
-    return std::fclose(out) == 0 ? 0 : 1;
+    if (std::fclose(out) != 0) {
+        std::perror(argv[3]);
+        return 1;
+    }
+    if (pairs == 0) {
+        std::fprintf(stderr, "chain-replay: no sweep pair in %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
 }
