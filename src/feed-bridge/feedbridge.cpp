@@ -72,7 +72,7 @@ int runFeedBridge(int argc, char** argv, const std::string& own, const relay::Ti
         return 1;
     // Without the service, the command line must name both ends.
     if (o.configuratorConnection.empty() && (o.subscriberURI.empty() || o.publisherPort == 0)) {
-        relay::printHelp(argv[0], 'd', help);
+        fprintf(stderr, "%s: -d needs both -s <ip>:<portnr> and -p <portnr>\n", argv[0]);
         return 1;
     }
     BridgeSettings settings{o.configuratorConnection, o.subscriberURI, o.publisherPort, o.quiet};
