@@ -19,6 +19,11 @@ endif()
 set(CMAKE_C_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
 set(CMAKE_CXX_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64 -Wno-psabi")
 
+# pkg-config reads only the unpacked armhf packages, however the build is
+# configured (scripts/armhf.sh, or a test configuring it again).
+set(ENV{PKG_CONFIG_LIBDIR} ${ARMHF_ROOT}/usr/lib/arm-linux-gnueabihf/pkgconfig:${ARMHF_ROOT}/usr/share/pkgconfig)
+set(ENV{PKG_CONFIG_SYSROOT_DIR} ${ARMHF_ROOT})
+
 set(CMAKE_FIND_ROOT_PATH ${ARMHF_ROOT} /usr/arm-linux-gnueabihf)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

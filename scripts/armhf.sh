@@ -3,8 +3,9 @@
 # processor) with a 64-bit clock, stages what goes onto the station, and runs
 # the unit tests under qemu-arm, so that the fixed-point results, record
 # layouts, 32-bit arithmetic, the programs and both JNI libraries are checked
-# on that processor, not only here. Installs the cross compiler, the emulator
-# and the JDK when missing; Debian's armhf builds of the libraries and of a
+# on that processor, not only here. Installs what it runs on this machine when
+# missing (the build tools, the cross compiler, the emulator, the JDK and the
+# programs the tests start); Debian's armhf builds of the libraries and of a
 # Java runtime are fetched through an apt state of its own and unpacked into
 # the build folder (build-armhf/, or $ARMHF_BUILD_DIR):
 #   apt/     the armhf package lists and cache
@@ -12,6 +13,8 @@
 #   stage/   the install for the station (cmake --install, stripped), checked
 #            by scripts/check-stage.sh; runtime-packages.txt beside it names
 #            the packages the station needs for it
+#   host-path/  links to the programs of this machine the tests may start,
+#               their PATH at /usr/local/bin
 #
 # Tests that start programs built for ARM need the emulator as the kernel's
 # handler for ARM programs. This machine's binfmt_misc is left alone: the
@@ -37,11 +40,14 @@ if [ "${1:-}" = "--tests-inside" ]; then
   echo ":qemu-arm:M::$magic:$mask:$(command -v qemu-arm):PF" >/proc/sys/fs/binfmt_misc/register
   # The programs' loader and C library, for programs the handler starts.
   export QEMU_LD_PREFIX=$qemu_prefix
+  # The programs the tests may start, shown where the tests' own namespaces
+  # leave them in sight: those cover /tmp and /opt, where the build may lie.
+  mount --bind "$build/host-path" /usr/local/bin
   cd "$build"
   # Emulated, a test runs several times slower than here: a test that waits
   # for a feed or a port can lose a race it wins natively, so it gets another
   # try. What the emulator cannot run faithfully is labelled and left out.
-  exec ctest --output-on-failure -j "${ARMHF_TEST_JOBS:-3}" --repeat until-pass:3 -LE emulator-limits ${CTEST_ARGS:-}
+  PATH=/usr/local/bin exec ctest --output-on-failure -j "${ARMHF_TEST_JOBS:-3}" --repeat until-pass:3 -LE emulator-limits ${CTEST_ARGS:-}
 fi
 
 # The libraries the tree links, and what they need at run time; a Java
@@ -53,10 +59,13 @@ LIBS=(libzmq3-dev cppzmq-dev libjsoncpp-dev libcjson-dev libgtest-dev
 # Built once for every processor.
 INDEP=(libeigen3-dev)
 
-# On this machine only what runs here: the cross compiler, the emulator and
-# the JDK whose JNI headers the libraries are built against.
+# On this machine only what runs here: the build tools, the cross compiler,
+# the emulator, the JDK whose JNI headers the libraries are built against, and
+# the programs of this machine that the ARM tests start.
+HOST=(cmake ninja-build pkg-config crossbuild-essential-armhf qemu-user default-jdk-headless
+  iproute2 memcached gpg)
 source "$root/scripts/packages.sh"
-install_packages crossbuild-essential-armhf qemu-user default-jdk-headless
+install_packages "${HOST[@]}"
 
 # The armhf packages come through an apt state of the build folder's own: its
 # package lists, its cache and an empty status file, with armhf its only
@@ -110,8 +119,6 @@ if [ "$(cat "$sysroot/.libs" 2>/dev/null)" != "$want" ] || [ ! -f "$sysroot/.fil
   echo "$want" >"$sysroot/.libs"
 fi
 
-export PKG_CONFIG_LIBDIR=$sysroot/usr/lib/arm-linux-gnueabihf/pkgconfig:$sysroot/usr/share/pkgconfig
-export PKG_CONFIG_SYSROOT_DIR=$sysroot
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/armhf.cmake" \
   -DARMHF_ROOT="$sysroot" >/dev/null
 cmake --build "$build" -j "${ARMHF_JOBS:-$(nproc)}"
@@ -124,6 +131,30 @@ bash "$root/scripts/check-stage.sh" "$stage" "$sysroot" >"$build/runtime-package
   { echo "armhf: the stage in $stage is not fit for the station" >&2; exit 1; }
 echo "armhf: staged in $stage: $(find "$stage" ! -type d | wc -l) files, $(du -sk "$stage" | cut -f1) KiB"
 echo "armhf: the station needs the armhf packages: $(tr '\n' ' ' <"$build/runtime-packages.txt")"
+
+# The ARM tests find on PATH only the programs of the packages installed above
+# and of those every Debian system has (priority required), as on a machine
+# where this script alone installed anything: a test that starts any other
+# program of this machine fails here as it would fail there.
+host_path=$build/host-path
+rm -rf "$host_path"
+mkdir -p "$host_path"
+mapfile -t host_packages < <({
+  apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts --no-breaks \
+    --no-replaces --no-enhances "${HOST[@]}" | grep -v '^[ <]'
+  dpkg-query -W -f='${Package} ${Priority} ${Essential}\n' | awk '$2 == "required" || $3 == "yes" { print $1 }'
+} | sort -u)
+declare -A allowed=()
+while IFS= read -r f; do allowed[$f]=1; done < <(dpkg -L "${host_packages[@]}" 2>/dev/null |
+  grep -E '/s?bin/[^/]+$' | xargs -d '\n' realpath -m)
+# Through the names on this machine's PATH, so that links and alternatives
+# (awk, java) count for the package of the program they lead to.
+mapfile -t names < <(find /usr/sbin /usr/bin /sbin /bin -maxdepth 1 ! -type d 2>/dev/null)
+mapfile -t targets < <(printf '%s\n' "${names[@]}" | xargs -d '\n' realpath -m)
+for i in "${!names[@]}"; do
+  [ -n "${allowed[${targets[$i]}]:-}" ] && [ ! -e "$host_path/${names[$i]##*/}" ] &&
+    ln -s "${names[$i]}" "$host_path/${names[$i]##*/}"
+done
 
 # Where this kernel cannot give a user namespace its own binfmt_misc, the
 # tests that start ARM programs cannot run: that is a failure, not a skip.

@@ -41,6 +41,23 @@ std::string configservicePath()
     return CONFIGSERVICE_BIN;
 }
 
+std::string pathOf(const std::string& program)
+{
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t begin = 0; begin <= dirs.size();) {
+        size_t end = dirs.find(':', begin);
+        if (end == std::string::npos)
+            end = dirs.size();
+        const std::string dir = end == begin ? "." : dirs.substr(begin, end - begin);
+        const std::string candidate = dir + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return program;
+}
+
 namespace {
 
 // First port of the kernel's ephemeral range, from which it takes the local

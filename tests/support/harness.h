@@ -21,6 +21,9 @@ using std::chrono::milliseconds;
 std::string sourcePath(const std::string& relative);
 // Path of the built configuration service stand-in.
 std::string configservicePath();
+// Path of a program of this machine as the shell would find it on PATH, or
+// the name itself when none is there (so that starting it fails visibly).
+std::string pathOf(const std::string& program);
 
 // TCP ports that were free on every address a moment ago, all distinct, from
 // outside the kernel's ephemeral range; no other test process of the machine
