@@ -41,23 +41,6 @@ std::string configservicePath()
     return CONFIGSERVICE_BIN;
 }
 
-std::string pathOf(const std::string& program)
-{
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "";
-    for (size_t begin = 0; begin <= dirs.size();) {
-        size_t end = dirs.find(':', begin);
-        if (end == std::string::npos)
-            end = dirs.size();
-        const std::string dir = end == begin ? "." : dirs.substr(begin, end - begin);
-        const std::string candidate = dir + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        begin = end + 1;
-    }
-    return program;
-}
-
 namespace {
 
 // First port of the kernel's ephemeral range, from which it takes the local
@@ -216,7 +199,8 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
             dup2(fds[1], STDERR_FILENO);
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
             _exit(126);
-        execve(program.c_str(), argv.data(), envp.data());
+        // A bare name is found on PATH, as a shell would find it.
+        execvpe(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     setpgid(pid_, pid_);

@@ -21,9 +21,6 @@ using std::chrono::milliseconds;
 std::string sourcePath(const std::string& relative);
 // Path of the built configuration service stand-in.
 std::string configservicePath();
-// Path of a program of this machine as the shell would find it on PATH, or
-// the name itself when none is there (so that starting it fails visibly).
-std::string pathOf(const std::string& program);
 
 // TCP ports that were free on every address a moment ago, all distinct, from
 // outside the kernel's ephemeral range; no other test process of the machine
@@ -48,7 +45,8 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 
-// A program started with arguments in a process group of its own. Its stdout
+// A program started with arguments in a process group of its own (a name
+// without a slash is looked up on PATH). Its stdout
 // (and stderr when mergeStderr) is read through a pipe; otherwise stderr is the
 // test's. The destructor kills the whole group and reaps the program.
 class Process {

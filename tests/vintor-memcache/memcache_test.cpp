@@ -59,7 +59,7 @@ struct Memcached {
                 args.back() = std::to_string(port);
                 in->sin_port = htons(static_cast<uint16_t>(port));
             }
-            process = std::make_unique<Process>(testsupport::pathOf("memcached"), args);
+            process = std::make_unique<Process>("memcached", args);
             for (int i = 0; i < 500 && process->running() && !ready(); ++i) std::this_thread::sleep_for(20ms);
             if (!process->running() || !ready()) process.reset();
         }
