@@ -191,22 +191,30 @@ int CommClass::receiveData(char* buffer, int capacity, int* length, double) {
     int available = 0;
     double lastStart = 0, headerAt = 0;
     uint8_t chunk[RECEIVE_CHUNK];
+    auto countWaiting = [&] {
+        if (ioctl(connection, FIONREAD, &available) < 0) {
+            if (deviceGone(errno)) serialLineLost(devicename, errno);
+            printf("\r\nIoCTL error %d, exit\r\n", 1);
+            fflush(stdout);
+            exit(1);
+        }
+    };
     while (getTime() < deadline) {
         // Once bytes were seen the count is kept, so later reads skip the polling.
         for (int p = 0; available == 0 && p < timing_.pollCount; ++p) {
             pause(timing_.settleMs);
-            if (ioctl(connection, FIONREAD, &available) < 0) {
-                if (deviceGone(errno)) serialLineLost(devicename, errno);
-                printf("\r\nIoCTL error %d, exit\r\n", 1);
-                fflush(stdout);
-                exit(1);
-            }
+            countWaiting();
         }
         if (debug > 6) printf("\nBefore select");
-        if (available > RECEIVE_CHUNK) available = RECEIVE_CHUNK;
         if (!readable(timing_.cycleReadableMs)) continue;
+        // A reply that came after the polling gave up: count it now, so that it
+        // is read like one that came in time.
+        if (available == 0) countWaiting();
+        if (available > RECEIVE_CHUNK) available = RECEIVE_CHUNK;
         if (debug > 6) printf("\nBefore read");
-        const ssize_t n = read(connection, chunk, size_t(available));
+        // Readable with nothing counted is a hang-up (or a byte just in): a
+        // read of what is there tells which. A read of 0 bytes would say nothing.
+        const ssize_t n = read(connection, chunk, size_t(available > 0 ? available : RECEIVE_CHUNK));
         endIfReadFoundLineGone(n, devicename);
         if (n <= 0) continue;
         setRadarConnection(2);

@@ -68,7 +68,8 @@ inline bool deviceGone(int err) { return err == EIO || err == ENXIO || err == EN
 
 // Ends the radar process when a read of its port (non-blocking, raw mode)
 // found the device gone: a quiet line answers EAGAIN, a hung-up one the end of
-// file or an error. Called right after the read, while errno is its own.
+// file or an error. Called right after a read that asked for at least one
+// byte (a read of none gives 0 on a live line), while errno is its own.
 inline void endIfReadFoundLineGone(ssize_t n, const std::string& device) {
     const int err = errno;
     if (n == 0 || (n < 0 && deviceGone(err))) serialLineLost(device, n == 0 ? 0 : err);

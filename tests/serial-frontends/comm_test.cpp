@@ -5,8 +5,10 @@
 
 #include <cjson/cJSON.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serialtest.h"
@@ -215,6 +217,56 @@ TEST(Link, AnIncompleteReplyKeepsItsAnnouncedLength) {
     EXPECT_EQ(link.comm->receiveData(buffer, sizeof buffer, &length, 0), -1);
     EXPECT_EQ(length, RadarSimOptions().sweepBytes);
     EXPECT_EQ(link.comm->errorcount, 1);
+}
+
+// The byte-count polling gives up after a few milliseconds here; a reply
+// 300 ms late comes within the readable wait that follows it.
+SerialTiming shortPolling() {
+    SerialTiming t = fastTiming();
+    t.settleMs = 2;
+    t.pollCount = 5;
+    t.cycleReadableMs = 1000;
+    return t;
+}
+
+TEST(Link, AReplyAfterTheByteCountPollingIsReadAndTheLineGoesOn) {
+    StatusBlock block;
+    RadarSimOptions o;
+    RadarLink link(o, 0, "256", "2", shortPolling());
+    ASSERT_TRUE(link.opened);
+    ASSERT_TRUE(link.control("late 300"));
+    EXPECT_EQ(link.comm->getVersion(), 0);
+    EXPECT_EQ(std::string(block.status().radarVersion), "serial-radar-sim 1.0");
+
+    // A late sweep may come in pieces the single read does not wait for: read
+    // whole or counted as failed, it leaves the next sweep whole.
+    std::vector<char> buffer(SWEEP_CAPACITY);
+    for (const char* control : {"late 300", ""}) {
+        if (*control != 0) {
+            ASSERT_TRUE(link.control(control));
+        }
+        int length = -1;
+        const int errors = link.comm->getMeasurement(buffer.data(), &length, 0);
+        EXPECT_TRUE((errors == 0 && length == o.sweepBytes) || (errors > 0 && length == 0)) << control;
+    }
+    int length = -1;
+    EXPECT_EQ(link.comm->getMeasurement(buffer.data(), &length, 0), 0);
+    EXPECT_EQ(length, o.sweepBytes);
+}
+
+TEST(LinkDeathTest, AHangUpWithinTheReadableWaitStillEndsTheProcess) {
+    EXPECT_EXIT(
+        {
+            RadarLink link(RadarSimOptions(), 0, "256", "2", shortPolling());
+            link.control("silence");
+            std::thread hangUp([&link] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                link.sim.control("hangup");
+            });
+            link.comm->getVersion();
+            hangUp.join();
+        },
+        testing::ExitedWithCode(1), "Serial line /dev/pts/[0-9]+ lost");
 }
 
 TEST(Link, ALongVersionReplyStaysInItsField) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -148,7 +149,19 @@ struct StationRun {
     std::string config;  // station set-up; COMPORT stands for the simulator's terminal
     const char* setUpLine;
     const char* fault;
+    const char* late = nullptr;  // makes the next reply come after the byte-count polling
 };
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+int64_t wallMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 void runStation(const StationRun& run, const std::function<void(const radar_st&)>& firstRecord) {
     TempDir dir;
@@ -178,12 +191,27 @@ void runStation(const StationRun& run, const std::function<void(const radar_st&)
     std::printf("heights %d, worst error %.3f cm\n", heights, worst);
     EXPECT_EQ(heights, 5) << station.vintor->output();
     EXPECT_LT(worst, 2.0);
+
+    if (run.late == nullptr) return;
+    // A reply within the readable wait that follows the polling is no lost
+    // line: the radar process measures on without being set up again.
+    const int64_t lateAt = wallMs();
+    sim.control(run.late);
+    ASSERT_TRUE(sim.proc->waitForLine(std::string("control ") + run.late, milliseconds(2000)));
+    auto afterTheLateReply = [lateAt](const radar_st& r) {
+        return valid(r) && std::stoll("0" + std::string(r.time, strnlen(r.time, sizeof r.time))) > lateAt + 8000;
+    };
+    EXPECT_TRUE(station.nextRecord(&at, &r, afterTheLateReply, 40)) << station.vintor->output();
+    EXPECT_EQ(station.vintor->output().find(" lost"), std::string::npos) << station.vintor->output();
+    sim.proc->drain(milliseconds(100));
+    EXPECT_EQ(count(sim.proc->output(), run.setUpLine), 1u) << sim.proc->output();
 }
 
 TEST(SerialRadarStation, SweepsRecordsAndHeights) {
     // CAN answers in pieces of 64 bytes: the set-up takes seconds, not tens of them.
+    // A receive polls the byte count for 5.1 s, then waits up to 1 s: 5.7 s falls within that wait.
     const StationRun run = {SERIAL_RADAR_SIM_BIN, "serial-radar-sim", {"-P", "64"}, stationWith("enraf", "COMPORT", "256", "200"),
-                     "frame 01 01 FE 01 00 04 00 00 04 00", "short"};
+                     "frame 01 01 FE 01 00 04 00 00 04 00", "short", "late 5700"};
     runStation(run, [](const radar_st& r) {
         EXPECT_EQ(r.brand, ENRAF);
         // The set-up asked for 256 samples x 2 sweeps x 2 bytes.

@@ -87,12 +87,12 @@ inline bool takeControl(PtySim& sim, const std::string& line) {
 // acquisition loop opens it (radar address 1, echo deadline 200 ms).
 struct RadarLink {
     explicit RadarLink(const RadarSimOptions& o = RadarSimOptions(), int rs485 = 0, const std::string& sweepsize = "256",
-                       const std::string& nrofsweeps = "2")
+                       const std::string& nrofsweeps = "2", const SerialTiming& timing = fastTiming())
         : sim(o) {
         opened = sim.open();
         sim.start();
         radarSection(&cf, sweepsize, nrofsweeps);
-        comm.reset(new CommClass(&cf, "radar0", 200.0, fastTiming()));
+        comm.reset(new CommClass(&cf, "radar0", 200.0, timing));
         comm->Settings(sim.slavePath(), 115200, "n", 8, 1);
         comm->setRS485(rs485);
         comm->setRadId(1);

@@ -156,13 +156,15 @@ void RadarSim::reply(int command, int address, const Bytes& payload, bool sweep)
         frame.insert(frame.end(), size_t(trail_), 0x33);
         trail_ = 0;
     }
+    const int delay = lateMs_;
+    lateMs_ = 0;
     if (!split_) {
-        send(frame);
+        send(frame, delay);
         return;
     }
     split_ = false;
     const size_t cut1 = frame.size() / 3, cut2 = 2 * frame.size() / 3;
-    send(Bytes(frame.begin(), frame.begin() + long(cut1)));
+    send(Bytes(frame.begin(), frame.begin() + long(cut1)), delay);
     send(Bytes(frame.begin() + long(cut1), frame.begin() + long(cut2)), 30);
     send(Bytes(frame.begin() + long(cut2), frame.end()), 30);
 }
@@ -255,6 +257,8 @@ bool RadarSim::command(const std::string& line) {
         split_ = true;
     } else if (word == "trail" && (in >> n) && n > 0) {
         trail_ = n;
+    } else if (word == "late" && (in >> n) && n > 0) {
+        lateMs_ = n;
     } else if (word == "oversize") {
         oversize_ = true;
     } else if (word == "short") {

@@ -37,6 +37,7 @@ Bytes replyFrame(int command, int address, const Bytes& payload, int announced =
 //   oversize                    the next reply announces 65535 bytes and sends them
 //   short                       the next sweep reply stops halfway through its payload
 //   silence, resume             requests go unheeded (logged, never answered), and back
+//   late MS                     the next reply comes MS milliseconds after its request
 //   noack C                     the poll after CAN message C goes unanswered
 //   badcounter                  the next CAN answer's second piece has a wrong counter
 //   nothing                     CAN requests are never answered
@@ -64,6 +65,7 @@ private:
     bool alter_ = false, junk_ = false, split_ = false, oversize_ = false, short_ = false;
     bool silent_ = false, badCounter_ = false, nothing_ = false;
     int trail_ = 0;
+    int lateMs_ = 0;
     std::set<int> noAck_;
     bool muteNextPoll_ = false;
     // A CAN message coming in, and answer pieces waiting for polls.
