@@ -249,7 +249,24 @@ void SubscriptionsClass::traceIdle() {
     if (debug > 7) std::printf("Radar waiting for subscriptions timer\n");
 }
 
+void SubscriptionsClass::bindAgain() {
+    const double now = getTime();
+    if (now < nextBindAttempt_) return;
+    nextBindAttempt_ = now + rebindMs;
+    std::string reason;
+    for (auto f = unbound_.begin(); f != unbound_.end();) {
+        if (!tryBind(*f->socket, f->address, &reason)) {
+            ++f;
+            continue;
+        }
+        std::fprintf(stderr, "%s publisher %s: bound at last\n", f->label, f->address.c_str());
+        std::fflush(stderr);
+        f = unbound_.erase(f);
+    }
+}
+
 void SubscriptionsClass::onRecord(const void* record, int j) {
+    if (!unbound_.empty()) bindAgain();
     std::memcpy(&data_heave, record, sizeof data_heave);
     data_index = j;
     setVars(data_heave.section);
@@ -280,9 +297,11 @@ int SubscriptionsClass::process(int keySubscriptions) {
         const std::string endpoint = feedAddress(f.port);
         if (debug != 0) std::printf("Starting %s publisher: %s\n", f.label, endpoint.c_str());
         f.socket.set(zmq::sockopt::ipv6, 1);
-        // That feed stays silent; the others and the valid-data share go on.
-        bindFeed(f.socket, endpoint, f.label, BindFailure::KeepGoing);
+        // That feed is bound again later; the others and the valid-data share go on.
+        if (!bindFeed(f.socket, endpoint, f.label, BindFailure::KeepGoing))
+            unbound_.push_back({&f.socket, endpoint, f.label});
     }
+    nextBindAttempt_ = getTime() + rebindMs;
     std::fflush(stdout);
     // Only records written after this start are new: a restarted stage must not
     // publish old lines again.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 #include <zmq.hpp>
 
 #include "configrequest.h"
@@ -56,6 +57,8 @@ public:
     double lastAttemptMs = 0;
     static constexpr int setmemTimeoutMs = 500;
     static constexpr double setmemRetryMs = 10000;
+    // A feed whose port was taken is tried again this often.
+    static constexpr double rebindMs = 2000;
 
     explicit SubscriptionsClass(ConfigFile* cfp);
     ~SubscriptionsClass();
@@ -90,4 +93,15 @@ private:
     std::unique_ptr<ConfigRequest> setmem_;
     std::string line_;  // reflection line, reused
     void report(float percentage);
+
+    // A feed whose port was taken at start is bound again as records come:
+    // it delivers once the port is free while the others go on.
+    struct UnboundFeed {
+        zmq::socket_t* socket;
+        std::string address;
+        const char* label;
+    };
+    std::vector<UnboundFeed> unbound_;
+    double nextBindAttempt_ = 0;
+    void bindAgain();
 };

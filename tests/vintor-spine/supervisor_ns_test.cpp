@@ -459,3 +459,50 @@ TEST(VintorProgram, AListenerThatCannotBindNamesItsAddress) {
     EXPECT_TRUE(vintor.running());
     for (int fd : held) close(fd);
 }
+
+// A text feed whose port is taken when the subscriptions stage starts says so
+// once and delivers soon after the port is free, while the stage's other feeds
+// go on: the station's main output is never silent for the rest of a run.
+TEST(VintorProgram, AFeedWhosePortWasTakenAtStartDeliversOnceItIsFree) {
+    TempDir dir;
+    auto service = startConfigServiceWith(dir, readFile(sourcePath(kStationProgram)));
+    ASSERT_TRUE(service);
+    const struct {
+        const char* label;
+        int port;
+        milliseconds within;  // a reflection line follows every 8th record, one a second
+    } feeds[] = {{"vintor", 5034, milliseconds(8000)}, {"heave", 5033, milliseconds(8000)},
+                 {"refl", 5035, milliseconds(16000)}};
+    std::vector<int> held;
+    for (const auto& f : feeds) {
+        held.push_back(holdPort(SOCK_STREAM, "0.0.0.0", f.port));
+        ASSERT_GE(held.back(), 0) << f.port;
+    }
+    Vintor vintor(sourcePath(""));
+    auto said = [](const char* label, int port, const char* what) {
+        return std::string(label) + " publisher tcp://*:" + std::to_string(port) + ": " + what + "\n";
+    };
+    for (const auto& f : feeds)
+        ASSERT_TRUE(waitForText(vintor, said(f.label, f.port, "Address already in use"), milliseconds(20000)))
+            << vintor.output();
+    vintor.drain(milliseconds(5000));  // records pass, and tries to bind fail, while the ports are held
+
+    auto delivers = [&](size_t i) {
+        SCOPED_TRACE(feeds[i].label);
+        Subscriber feed("tcp://127.0.0.1:" + std::to_string(feeds[i].port));
+        std::string message;
+        EXPECT_TRUE(feed.receive(&message, feeds[i].within)) << vintor.output();
+    };
+    close(held[0]);
+    delivers(0);  // while the other two are still taken
+    close(held[1]);
+    close(held[2]);
+    delivers(1);
+    delivers(2);
+    vintor.drain(milliseconds(200));
+    for (const auto& f : feeds) {
+        EXPECT_EQ(count(vintor.output(), said(f.label, f.port, "Address already in use")), 1u) << vintor.output();
+        EXPECT_EQ(count(vintor.output(), said(f.label, f.port, "bound at last")), 1u) << vintor.output();
+    }
+    EXPECT_TRUE(vintor.running());
+}
