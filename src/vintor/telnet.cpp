@@ -19,34 +19,9 @@
 #include "misc.h"
 #include "sharedmem.h"
 #include "timer.h"
+#include "utf8.h"
 
 namespace {
-
-// Length of a UTF-8 sequence that starts at p (at most n bytes), 0 when it is not one.
-size_t utf8Length(const unsigned char* p, size_t n) {
-    size_t len;
-    unsigned int min;
-    if (p[0] >= 0xC2 && p[0] <= 0xDF) {
-        len = 2;
-        min = 0x80;
-    } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
-        len = 3;
-        min = 0x800;
-    } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
-        len = 4;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (len > n) return 0;
-    unsigned int cp = p[0] & (0x7F >> len);
-    for (size_t i = 1; i < len; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
 
 // Appends the character at p: a UTF-8 sequence as it is, any other byte as the
 // Latin-1 character it would be. Returns the bytes taken.

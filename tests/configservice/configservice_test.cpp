@@ -170,6 +170,44 @@ TEST_F(Service, FaultyRequestsGetAnErrorAndTheServiceGoesOn)
     EXPECT_TRUE(service->running());
 }
 
+// JSON is UTF-8 text: a name or text that is not would be written back with
+// U+FFFD in its place, merging names that differ only there.
+TEST_F(Service, TextThatIsNotUtf8IsRefusedWholeAndUtf8ComesBackAsSent)
+{
+    start();
+    const struct {
+        std::string request;
+        bool taken;
+    } rows[] = {
+        {"{\"set\":{\"x\":{\"a\xff\":\"1\",\"a\xfe\":\"2\"}}}", false},
+        {"{\"set\":{\"x\":{\"k\":\"v\xc3\"}}}", false},           // cut sequence
+        {"{\"set\":{\"x\":{\"k\":\"\xc0\xaf\"}}}", false},         // overlong
+        {"{\"set\":{\"x\":{\"\\udc00\":\"1\",\"\\udc01\":\"2\"}}}", false},  // lone surrogates, escaped
+        {"{\"setmem\":{\"x\":{\"k\":[\"\xed\xa0\x80\"]}}}", false},  // surrogate, raw
+        {"{\"get\":{\"x\xff\":\"\"}}", false},
+        {"{\"set\":{\"y\":{\"caf\xc3\xa9\":\"\xf0\x9f\x8c\x8a\",\"\\u00e9\":\"\\ud83c\\udf0a\"}}}", true},
+    };
+    for (const auto& row : rows) {
+        Json::Value reply;
+        std::string why;
+        ASSERT_TRUE(parseStrictJson(ask(row.request), &reply, &why)) << why;
+        if (row.taken) {
+            EXPECT_TRUE(reply.isMember("success")) << row.request;
+        } else {
+            EXPECT_EQ(reply["error"].asString(), "request holds text that is not UTF-8") << row.request;
+        }
+    }
+    Json::Value all;
+    std::string why;
+    ASSERT_TRUE(parseStrictJson(ask("{\"get\":\"\"}"), &all, &why)) << why;
+    EXPECT_FALSE(all["success"].isMember("x"));
+    EXPECT_EQ(all["success"]["y"]["caf\xc3\xa9"].asString(), "\xf0\x9f\x8c\x8a");
+    EXPECT_EQ(all["success"]["y"]["\xc3\xa9"].asString(), "\xf0\x9f\x8c\x8a");
+    Json::Value memory;
+    ASSERT_TRUE(parseStrictJson(ask("{\"getmem\":\"\"}"), &memory, &why)) << why;
+    EXPECT_FALSE(memory["success"].isMember("x"));
+}
+
 TEST_F(Service, NoticesNameEachChangedSectionOrBranch)
 {
     start();
@@ -280,10 +318,12 @@ TEST(ServiceStart, RefusesBadFilesAndCommandLines)
     TempDir dir;
     writeFile(dir.file("bad.json"), "{ nope");
     writeFile(dir.file("array.json"), "[]");
+    writeFile(dir.file("latin1.json"), "{\"caf\xe9\": {}}");
     struct { std::vector<std::string> args; int code; } cases[] = {
         {{"-c", dir.file("missing.json")}, 2},
         {{"-c", dir.file("bad.json")}, 2},
         {{"-m", dir.file("array.json")}, 2},
+        {{"-c", dir.file("latin1.json")}, 2},
         {{"-r", "notaport"}, 1},
         {{"-p", "70000"}, 1},
         {{"--reply", "sometimes"}, 1},

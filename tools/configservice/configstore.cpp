@@ -1,6 +1,7 @@
 #include "configstore.h"
 
 #include "configrequest.h"
+#include "utf8.h"
 
 #include <cstdio>
 #include <fstream>
@@ -14,9 +15,45 @@ std::string compactJson(const Json::Value& value)
     return Json::writeString(builder, value);
 }
 
+namespace {
+
+// Every member name and text of a tree is UTF-8. The writer puts U+FFFD in
+// place of anything else, so two names that differ only there would be
+// answered as one name twice, which a strict reader refuses whole.
+bool allUtf8(const Json::Value& value)
+{
+    if (value.isString()) {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        return value.getString(&begin, &end) && isUtf8(std::string(begin, end));
+    }
+    if (value.isObject()) {
+        for (auto it = value.begin(); it != value.end(); ++it)
+            if (!isUtf8(it.name()) || !allUtf8(*it))
+                return false;
+    } else if (value.isArray()) {
+        for (const auto& item : value)
+            if (!allUtf8(item))
+                return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* const NOT_UTF8 = "text that is not UTF-8";
+
 bool parseJson(const std::string& text, Json::Value* out, std::string* why)
 {
-    return parseStrictJson(text, out, why);
+    Json::Value value;
+    if (!parseStrictJson(text, &value, why))
+        return false;
+    if (!allUtf8(value)) {
+        *why = NOT_UTF8;
+        return false;
+    }
+    *out = std::move(value);
+    return true;
 }
 
 namespace {
@@ -140,7 +177,7 @@ ConfigStore::Answer ConfigStore::handle(const std::string& raw)
     Json::Value root;
     std::string why;
     if (!parseJson(request, &root, &why))
-        return errorAnswer("request is not valid JSON");
+        return errorAnswer(why == NOT_UTF8 ? "request holds text that is not UTF-8" : "request is not valid JSON");
     if (!root.isObject() || root.size() != 1)
         return errorAnswer("request must be an object with one verb");
     const std::string verb = root.getMemberNames().front();

@@ -43,5 +43,7 @@ private:
 
 // Compact JSON text of a value.
 std::string compactJson(const Json::Value& value);
-// Parses a whole text as JSON; false with *why set on any fault.
+// Parses a whole text as JSON whose every name and text is UTF-8; false with
+// *why set on any fault (NOT_UTF8 for text that is not UTF-8).
 bool parseJson(const std::string& text, Json::Value* out, std::string* why);
+extern const char* const NOT_UTF8;
