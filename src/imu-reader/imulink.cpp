@@ -139,7 +139,7 @@ void ImuLink::openLine(int parityFlags)
     serialFd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (serialFd < 0) {
         markLost(strerror(errno));
-        printf("Error 5");
+        printf("Error 5\n");
     }
     configureLine(serialFd, speedCode(baudrate), parityFlags, stopbits == 2 ? CSTOPB : 0);
     setBlocking(serialFd, true);
@@ -151,7 +151,7 @@ int ImuLink::configureLine(int fd, unsigned speed, int parityFlags, int stopFlag
     termios tty;
     memset(&tty, 0, sizeof tty);
     if (tcgetattr(fd, &tty) != 0) {
-        printf("Error 1");
+        printf("Error 1\n");
         return -1;
     }
     cfsetospeed(&tty, speed);
@@ -171,7 +171,7 @@ int ImuLink::configureLine(int fd, unsigned speed, int parityFlags, int stopFlag
     tty.c_cc[VMIN] = 1;
     tty.c_cc[VTIME] = 10;
     if (tcsetattr(fd, TCSANOW, &tty) != 0) {
-        printf("Error 2");
+        printf("Error 2\n");
         return -1;
     }
     return 0;
@@ -182,13 +182,13 @@ bool ImuLink::setReadMode(int fd, int minCount, int tenths)
     termios tty;
     memset(&tty, 0, sizeof tty);
     if (tcgetattr(fd, &tty) != 0) {
-        printf("Error 3");
+        printf("Error 3\n");
         return false;
     }
     tty.c_cc[VMIN] = static_cast<cc_t>(minCount);
     tty.c_cc[VTIME] = static_cast<cc_t>(tenths);
     if (tcsetattr(fd, TCSANOW, &tty) != 0)
-        printf("Error 4");
+        printf("Error 4\n");
     return true;
 }
 
