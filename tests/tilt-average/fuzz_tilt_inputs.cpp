@@ -1,6 +1,6 @@
 // Outside input of tilt-average: a raw IMU line (first byte even) or a
 // configuration reply (odd). Neither may crash or throw; a taken line has
-// exactly four fields, and settings taken from a reply are never left unset.
+// exactly four fields, and a reply that is taken sets every setting.
 #include "tilt.h"
 
 #include <algorithm>
@@ -22,10 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();
         return 0;
     }
-    TiltSettings s;
-    s.fileNameFast = s.fileNameLong = s.rawImuPort = "unset";
-    SettingsReply r = readTiltSettings(text, "tilt-average", "/d", &s);
-    if (r == SettingsReply::Ok && (s.fileNameFast == "unset" || s.fileNameLong == "unset" || s.rawImuPort == "unset"))
+    // Read over two different starting values: a setting left unset keeps
+    // the one it had, where a reply may well hold any text.
+    TiltSettings a, b;
+    a.fileNameFast = a.fileNameLong = a.rawImuPort = "unset";
+    b.fileNameFast = b.fileNameLong = b.rawImuPort = "left over";
+    const SettingsReply r = readTiltSettings(text, "tilt-average", "/d", &a);
+    if (readTiltSettings(text, "tilt-average", "/d", &b) != r)
+        abort();
+    if (r == SettingsReply::Ok &&
+        (a.fileNameFast != b.fileNameFast || a.fileNameLong != b.fileNameLong || a.rawImuPort != b.rawImuPort))
         abort();
     return 0;
 }
