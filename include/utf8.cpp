@@ -26,9 +26,8 @@ std::size_t utf8Length(const unsigned char* p, std::size_t n) {
     return len;
 }
 
-bool isUtf8(const std::string& text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
+bool isUtf8(const char* text, std::size_t n) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
     for (std::size_t i = 0; i < n;) {
         if (p[i] < 0x80) {
             ++i;

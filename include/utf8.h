@@ -11,4 +11,5 @@
 std::size_t utf8Length(const unsigned char* p, std::size_t n);
 
 // Whether the whole text is well-formed UTF-8 (NUL bytes included).
-bool isUtf8(const std::string& text);
+bool isUtf8(const char* text, std::size_t n);
+inline bool isUtf8(const std::string& text) { return isUtf8(text.data(), text.size()); }

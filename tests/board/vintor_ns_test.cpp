@@ -18,6 +18,7 @@
 namespace {
 
 using boardtest::Sim;
+using testsupport::count;
 using testsupport::milliseconds;
 using testsupport::Process;
 using testsupport::TempDir;
@@ -37,13 +38,6 @@ std::string config(const std::string& sweepsize)
 }
 
 int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
-
-size_t count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 // The simulator, the board reader and vintor on their fixed ports and files,
 // with the radar section's "sweepsize" as given; vintor's shared files mapped.

@@ -2,11 +2,14 @@
 // messages.
 #include "decode.h"
 #include "feedrecords.h"
+#include "harness.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+using testsupport::count;
 
 namespace {
 
@@ -20,14 +23,6 @@ std::string printed(FeedKind kind, const void* data, size_t size)
     std::string s(text, length);
     free(text);
     return s;
-}
-
-size_t count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
-        n++;
-    return n;
 }
 
 TEST(FeedListen, ChoosesTheDecoderByTheHashOfModuleAndPublisher)

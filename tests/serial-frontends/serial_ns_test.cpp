@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +22,7 @@
 #include "defaults.h"
 #include "harness.h"
 #include "records.h"
+#include "timer.h"
 
 using namespace testsupport;
 
@@ -152,17 +152,6 @@ struct StationRun {
     const char* late = nullptr;  // makes the next reply come after the byte-count polling
 };
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-int64_t wallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 void runStation(const StationRun& run, const std::function<void(const radar_st&)>& firstRecord) {
     TempDir dir;
     Simulator sim(dir, run.bin, run.name, run.simArgs);
@@ -195,7 +184,7 @@ void runStation(const StationRun& run, const std::function<void(const radar_st&)
     if (run.late == nullptr) return;
     // A reply within the readable wait that follows the polling is no lost
     // line: the radar process measures on without being set up again.
-    const int64_t lateAt = wallMs();
+    const double lateAt = getTime();
     sim.control(run.late);
     ASSERT_TRUE(sim.proc->waitForLine(std::string("control ") + run.late, milliseconds(2000)));
     auto afterTheLateReply = [lateAt](const radar_st& r) {

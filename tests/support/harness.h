@@ -44,6 +44,8 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
+// How often `what` stands in `text`, overlapping ones counted.
+size_t count(const std::string& text, const std::string& what);
 
 // A program started with arguments in a process group of its own (a name
 // without a slash is looked up on PATH). Its stdout

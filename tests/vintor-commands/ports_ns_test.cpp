@@ -50,12 +50,6 @@ Json::Value parse(const std::string& text) {
     return root;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 class Ports : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -67,12 +67,6 @@ std::unique_ptr<Process> startServiceNoticingElsewhere(TempDir& dir, const std::
     return startConfigService(o);
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 // Whether `text` arrives within the time, whole lines or not.
 bool waitForText(Process& p, const std::string& text, milliseconds timeout) {
     for (auto end = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < end;) {

@@ -25,7 +25,7 @@ bool allUtf8(const Json::Value& value)
     if (value.isString()) {
         const char* begin = nullptr;
         const char* end = nullptr;
-        return value.getString(&begin, &end) && isUtf8(std::string(begin, end));
+        return value.getString(&begin, &end) && isUtf8(begin, static_cast<std::size_t>(end - begin));
     }
     if (value.isObject()) {
         for (auto it = value.begin(); it != value.end(); ++it)
