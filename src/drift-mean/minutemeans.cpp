@@ -91,20 +91,27 @@ void MinuteMeans::publish(int64_t boundary, MinutePublication* out)
     out->boundary = boundary;
     // A window holds the samples of [M - width, M): the line that opened the new
     // minute belongs to the next one.
+    float sum[3] = {0, 0, 0};
+    double wide[3] = {0, 0, 0};
     for (const VelocitySample& s : queue) {
         if (s.time >= boundary)
             continue;
         for (int w = 0; w < 3; w++) {
             if (s.time >= boundary - meanWindows[w].width) {
-                out->sum[w] += s.value;
+                sum[w] += s.value;
+                wide[w] += s.value;
                 out->count[w]++;
             }
         }
     }
     for (int w = 0; w < 3; w++) {
+        const bool overflowed = !std::isfinite(sum[w]);
+        out->sum[w] = overflowed ? wide[w] : sum[w];
         char mean[64] = "NaN";
-        if (out->count[w] > meanWindows[w].threshold)
-            snprintf(mean, sizeof mean, "%g", static_cast<double>(out->sum[w] / static_cast<float>(out->count[w])));
+        if (out->count[w] > meanWindows[w].threshold) {
+            float m = overflowed ? static_cast<float>(wide[w] / out->count[w]) : sum[w] / static_cast<float>(out->count[w]);
+            snprintf(mean, sizeof mean, "%g", static_cast<double>(m));
+        }
         char line[160];
         snprintf(line, sizeof line, "time=%" PRId64 ";sensor=sensor0;%s=%s;", boundary - meanWindows[w].middle,
                  meanWindows[w].key, mean);

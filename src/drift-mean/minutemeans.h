@@ -25,7 +25,9 @@ extern const MeanWindow meanWindows[3];
 // What one minute boundary gives.
 struct MinutePublication {
     int64_t boundary = 0; // M, milliseconds
-    float sum[3] = {0, 0, 0};
+    // The 32-bit float sum of each window; the sum in double where that one
+    // would overflow, so the mean of finite samples is never "inf".
+    double sum[3] = {0, 0, 0};
     int count[3] = {0, 0, 0};
     std::string lines[3]; // "time=<M - middle>;sensor=sensor0;vdup_1=<mean or NaN>;"
 };

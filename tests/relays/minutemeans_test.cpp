@@ -64,6 +64,17 @@ TEST(MinuteMeans, NeedMoreThanTheThresholdOfSamples)
     }
 }
 
+TEST(MinuteMeans, AMeanOfValuesNearTheFloatLimitStaysFinite)
+{
+    // A 32-bit sum of these overflows after two samples; the mean must not.
+    Feeder f;
+    for (int i = 0; i < 451; i++)
+        f.line(frame(60000 + i * 100, i % 2 == 0 ? "3e38" : "2e38"));
+    f.value(120000, 0.0);
+    EXPECT_EQ(f.last.lines[0], "time=90000;sensor=sensor0;vdup_1=2.50111e+38;");
+    EXPECT_TRUE(std::isfinite(f.last.sum[0]));
+}
+
 TEST(MinuteMeans, AverageTenMinutesOfAVaryingVelocity)
 {
     // 4800 samples in the 10 minutes before M = 1700000400000, 8 per second.
