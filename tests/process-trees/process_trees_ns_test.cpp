@@ -38,8 +38,8 @@ std::map<pid_t, Proc> liveProcesses()
     for (dirent* e; proc != nullptr && (e = readdir(proc)) != nullptr;) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process may end between the listing and the read: its text is then empty.
+        const std::string stat = readFile(std::string("/proc/") + e->d_name + "/stat");
         size_t open = stat.find('('), close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos)
             continue;
