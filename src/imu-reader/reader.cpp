@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 
 void formatFeeds(const ImuSample& s, uint64_t t, FeedTexts* out)
 {
@@ -58,8 +58,11 @@ bool fileHasContent(const std::string& path, const std::string& text)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return content == text;
+    // Read through the stream, which turns a read error (a directory, a bad
+    // sector) into a failed read; the buffer's iterator would throw it.
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str() == text;
 }
 
 void writeIfChanged(const std::string& path, const std::string& text, bool verbose)

@@ -96,6 +96,10 @@ TEST(ImuIdentity, RecordHoldsSixLabelledAnswersAndTheFileIsWrittenOnlyWhenItDiff
     EXPECT_EQ(st.st_mtime, 1000000000) << "the same record leaves the file alone";
     writeIfChanged(path, "Make:\t\tError", false);
     EXPECT_EQ(testsupport::readFile(path), "Make:\t\tError");
+
+    const std::string directory = dir.file("aDirectory");
+    ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
+    EXPECT_FALSE(fileHasContent(directory, record)) << "a path that cannot be read holds no record";
 }
 
 } // namespace
