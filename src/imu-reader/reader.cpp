@@ -3,6 +3,7 @@
 #include "configclient.h"
 #include "timer.h"
 #include "publisherbind.h"
+#include "wholefile.h"
 #include "zhelpers.h"
 
 #include <sys/time.h>
@@ -15,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 void formatFeeds(const ImuSample& s, uint64_t t, FeedTexts* out)
 {
@@ -55,14 +55,8 @@ std::string identityRecord(ImuLink& link)
 
 bool fileHasContent(const std::string& path, const std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    // Read through the stream, which turns a read error (a directory, a bad
-    // sector) into a failed read; the buffer's iterator would throw it.
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str() == text;
+    std::string content;
+    return readWholeFile(path, &content) && content == text;
 }
 
 void writeIfChanged(const std::string& path, const std::string& text, bool verbose)

@@ -28,9 +28,12 @@ bool allUtf8(const Json::Value& value)
         return value.getString(&begin, &end) && isUtf8(begin, static_cast<std::size_t>(end - begin));
     }
     if (value.isObject()) {
-        for (auto it = value.begin(); it != value.end(); ++it)
-            if (!isUtf8(it.name()) || !allUtf8(*it))
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            const char* nameEnd = nullptr;
+            const char* name = it.memberName(&nameEnd);
+            if (!isUtf8(name, static_cast<std::size_t>(nameEnd - name)) || !allUtf8(*it))
                 return false;
+        }
     } else if (value.isArray()) {
         for (const auto& item : value)
             if (!allUtf8(item))
