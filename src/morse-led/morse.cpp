@@ -1,14 +1,13 @@
 #include "morse.h"
 
 #include "timer.h"
+#include "wholefile.h"
 
 #include <time.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 namespace morse {
 
@@ -85,14 +84,10 @@ void Blinker::led(const char* value)
 
 void Blinker::repeatOnce()
 {
-    std::ifstream in(settings_.textPath, std::ios::binary);
-    if (in) {
-        std::stringstream content;
-        content << in.rdbuf();
-        // A file that fails to read keeps the text blinked before.
-        if (!in.bad())
-            text_ = content.str();
-    }
+    // A file that is gone or fails to read keeps the text blinked before.
+    std::string content;
+    if (readWholeFile(settings_.textPath, &content))
+        text_ = std::move(content);
     const std::string code = encode(text_);
     fprintf(settings_.out, "%s\n%s\n", text_.c_str(), code.c_str());
     fflush(settings_.out);

@@ -1,6 +1,8 @@
 // morse-led's code table, its LED and timing schedule, and its text file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -83,7 +85,7 @@ TEST(Morse, FollowsTheTextFileAndKeepsTheLastText)
     morse::Settings s;
     s.textPath = d.file("morselines.txt");
     s.quiet = true;
-    s.repetitions = 4;
+    s.repetitions = 5;
     MemoryOutput out;
     s.out = out.file;
     Recorder r;
@@ -93,13 +95,15 @@ TEST(Morse, FollowsTheTextFileAndKeepsTheLastText)
             testsupport::writeFile(s.textPath, "E\n");
         else if (pauses == 2)
             testsupport::writeFile(s.textPath, "T");
-        else
+        else if (pauses == 3)
             remove(s.textPath.c_str());
+        else
+            mkdir(s.textPath.c_str(), 0755); // opens, but fails to read
     };
     morse::Blinker blinker(s, r.io());
     blinker.run();
     EXPECT_EQ(out.text(), std::string(morse::START_TEXT) + "\n" + morse::encode(morse::START_TEXT) +
-                              "\nE\n\n.c \nT\n-c\nT\n-c\n");
+                              "\nE\n\n.c \nT\n-c\nT\n-c\nT\n-c\n");
 }
 
 TEST(Morse, ExportsTheLedAsAnOutput)

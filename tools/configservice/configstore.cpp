@@ -2,11 +2,11 @@
 
 #include "configrequest.h"
 #include "utf8.h"
+#include "wholefile.h"
 
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 std::string compactJson(const Json::Value& value)
 {
@@ -77,15 +77,13 @@ ConfigStore::Answer successAnswer(const Json::Value& content, std::vector<std::s
 
 bool readJsonFile(const std::string& path, Json::Value* out, std::string* why)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!readWholeFile(path, &text)) {
         *why = "cannot open " + path;
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
     Json::Value value;
-    if (!parseJson(text.str(), &value, why)) {
+    if (!parseJson(text, &value, why)) {
         *why = path + ": " + *why;
         return false;
     }
