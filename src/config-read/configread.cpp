@@ -1,6 +1,7 @@
 #include "configread.h"
 
 #include "configrequest.h"
+#include "handshake.h"
 #include "zhelpers.h"
 
 #include <zmq.hpp>
@@ -24,8 +25,14 @@ int runConfigRead(const ConfigReadOptions& o)
             fprintf(stderr, "Error: %s\n", requests.reason());
             return 1;
         }
-        notices.connect("tcp://" + o.host + ":" + o.subport);
+        // The service announces what the read changed right behind its reply,
+        // so the request leaves only once the subscription can have arrived:
+        // it follows the handshake at once, and the publisher takes it when its
+        // I/O thread next runs. A notice port that does not answer in time
+        // costs the notices, not the read.
         notices.set(zmq::sockopt::subscribe, "");
+        if (connectAndHandshake(context, notices, "tcp://" + o.host + ":" + o.subport, o.noticeConnectWait))
+            usleep(static_cast<useconds_t>(o.subscriptionSettleMs) * 1000);
 
         const char* request = "{ \"read\": \"\" }";
         printf("Sending request %s..\n", request);

@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -147,6 +148,32 @@ bool sendAll(int fd, const std::string& text) {
         sent += static_cast<size_t>(n);
     }
     return true;
+}
+
+// Ends the stream after the answer: the end goes out at once, then what the
+// client still sends is dropped until it closes, within the bounds. Closing
+// with bytes unread would reset the connection instead, and a reset can cost
+// the client the part of the answer it has not read yet.
+void endStream(int fd, int milliseconds, size_t bytes) {
+    shutdown(fd, SHUT_WR);
+    timespec deadline = readClock(CLOCK_MONOTONIC);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += (milliseconds % 1000) * 1000000L;
+    char discard[4096];
+    for (size_t taken = 0; taken < bytes;) {
+        const timespec now = readClock(CLOCK_MONOTONIC);
+        const long long left =
+            (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000L;
+        if (left <= 0) return;
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(left));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return;
+        ssize_t n = recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n <= 0) return;
+        taken += static_cast<size_t>(n);
+    }
 }
 
 }  // namespace
@@ -398,6 +425,7 @@ void TelnetClass::serveConnection(int fd) {
             printf("%s", dashes.c_str());
             printf("\nTelnet close conn");
         }
+        endStream(fd, settings.drainMilliseconds, settings.drainBytes);
     }
     close(fd);
     exit(0);

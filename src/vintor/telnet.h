@@ -34,6 +34,10 @@ struct TelnetSettings {
     int ioTimeoutSeconds = 30;
     // Connections served at once; further ones wait in the listen queue.
     int maxConnections = 64;
+    // After the answer, what the client still sends is read and dropped until
+    // it closes, for at most this long and this many bytes.
+    int drainMilliseconds = 2000;
+    size_t drainBytes = 1 << 20;
 };
 
 // Appends `text` (n bytes) as the inside of a JSON string: quotes, backslashes

@@ -116,6 +116,30 @@ TEST_F(ConfigTools, ConfigReadAsksForAReadAndPrintsTheNoticesOfASecond)
     EXPECT_EQ(requests().front(), R"({ "read": "" })");
 }
 
+// The service announces what its reload changed right behind the reply: the
+// subscription must be in place before the request leaves.
+TEST_F(ConfigTools, ConfigReadShowsTheNoticeOfItsOwnReadEveryTime)
+{
+    start();
+    int missed = 0;
+    for (int run = 0; run < 20; run++) {
+        // Served "radar" now differs from the file, so the read announces it.
+        answer(R"({"set":{"radar":{"sweepsize":")" + std::to_string(1000 + run) + R"("}}})");
+        Finished f = runToEnd(READ, {"5010", "5011"});
+        EXPECT_EQ(f.code, 0) << f.out;
+        missed += count(f.out, "\nSubscriber received:radar\n") != 1;
+    }
+    EXPECT_EQ(missed, 0) << "runs without the notice, of 20";
+
+    // A notice port where nothing listens delays the read a little and costs only the notices.
+    auto begin = std::chrono::steady_clock::now();
+    Finished f = runToEnd(READ, {"5010", "5098"});
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    EXPECT_EQ(f.code, 0);
+    EXPECT_NE(f.out.find("Klaar \n\nWaiting for subscriber measages\n\nDone\n"), std::string::npos) << f.out;
+    EXPECT_EQ(requests().back(), R"({ "read": "" })");
+}
+
 TEST_F(ConfigTools, ConfigReadAsADaemonLeavesTheExchangeToItsChild)
 {
     start();

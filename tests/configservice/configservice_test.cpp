@@ -111,6 +111,62 @@ TEST_F(Service, SetMergesIntoSectionsAndGetmemReturnsSetmemValues)
     EXPECT_EQ(m["status"]["vintor"]["validDataPoints"], "90.000000");
 }
 
+// A "set" merges objects and replaces a value only with one of its kind: anything
+// else would wipe a section or key, and a "write" would save the loss.
+TEST_F(Service, SetThatChangesTheKindOfAStoredValueIsRefusedWhole)
+{
+    start();
+    ASSERT_EQ(ask(R"({"set":{"kinds":{"n":5,"b":true,"a":[1,2],"z":null,"t":"x","o":{"k":"v"}}}})"),
+              "{\"success\":\"ok\"}");
+    ASSERT_EQ(ask("{\"write\":\"\"}"), "{\"success\":\"ok\"}");
+    const struct {
+        const char* set;
+        const char* error;  // "" when taken
+    } rows[] = {
+        {R"({"radar":"x"})", "set of radar refused: a section is an object, not a text"},
+        {R"({"radar":null})", "set of radar refused: a section is an object, not null"},
+        {R"({"radar":[1,2]})", "set of radar refused: a section is an object, not an array"},
+        {R"({"radar":7})", "set of radar refused: a section is an object, not a number"},
+        {R"({"radar":false})", "set of radar refused: a section is an object, not true or false"},
+        {R"({"newsection":"x"})", "set of newsection refused: a section is an object, not a text"},
+        {R"({"newsection":null})", "set of newsection refused: a section is an object, not null"},
+        {R"({"radar":{"brand":{"a":"b"}}})", "set of radar/brand refused: an object cannot replace a text"},
+        {R"({"radar":{"brand":5}})", "set of radar/brand refused: a number cannot replace a text"},
+        {R"({"radar":{"brand":null}})", "set of radar/brand refused: null cannot replace a text"},
+        {R"({"radar":{"brand":["readudp"]}})", "set of radar/brand refused: an array cannot replace a text"},
+        {R"({"kinds":{"n":"6"}})", "set of kinds/n refused: a text cannot replace a number"},
+        {R"({"kinds":{"b":1}})", "set of kinds/b refused: a number cannot replace true or false"},
+        {R"({"kinds":{"a":{"0":1}}})", "set of kinds/a refused: an object cannot replace an array"},
+        {R"({"kinds":{"o":"v"}})", "set of kinds/o refused: a text cannot replace an object"},
+        {R"({"kinds":{"o":{"k":{"deeper":"v"}}}})", "set of kinds/o/k refused: an object cannot replace a text"},
+        // Whole or nothing: the good parts of a refused request are not stored either.
+        {R"({"radar":{"threshold":"-1"},"radar2":"x"})", "set of radar2 refused: a section is an object, not a text"},
+        {R"({"radar":{"threshold":"-1","brand":7}})", "set of radar/brand refused: a number cannot replace a text"},
+        {R"({"kinds":{"n":7.5,"b":false,"a":[],"t":"y","z":{"now":"set"},"o":{"k":"w","new":[null]}}})", ""},
+        {R"({"radar":{"brand":"readudp","newkey":1},"newsection":{"a":{"b":null}}})", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.set);
+        const Json::Value served = parse(ask("{\"get\":\"\"}"))["success"];
+        const Json::Value written = parseFile(options.config);
+        Json::Value reply = parse(ask(std::string("{\"set\":") + row.set + "}"));
+        if (*row.error != '\0') {
+            EXPECT_EQ(reply, parse(std::string("{\"error\":\"") + row.error + "\"}"));
+            EXPECT_EQ(parse(ask("{\"get\":\"\"}"))["success"], served);
+            EXPECT_EQ(ask("{\"write\":\"\"}"), "{\"success\":\"ok\"}");
+            EXPECT_EQ(parseFile(options.config), written);
+        } else {
+            EXPECT_EQ(reply, parse("{\"success\":\"ok\"}"));
+            Json::Value now = parse(ask("{\"get\":\"\"}"))["success"];
+            EXPECT_NE(now, served);
+            EXPECT_EQ(now["radar"]["threshold"], served["radar"]["threshold"]);
+        }
+    }
+    Json::Value now = parse(ask("{\"get\":{\"kinds\":\"\",\"radar\":{\"brand\":\"\",\"newkey\":\"\"}}}"))["success"];
+    EXPECT_EQ(now, parse(R"({"kinds":{"a":[],"b":false,"n":7.5,"o":{"k":"w","new":[null]},"t":"y","z":{"now":"set"}},)"
+                                R"("radar":{"brand":"readudp","newkey":1}})"));
+}
+
 TEST_F(Service, DeletememRemovesKeysBranchesAndNamedOrValuedMembers)
 {
     writeFile(dir.file("memory.json"),

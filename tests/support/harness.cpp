@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include "configrequest.h"
+#include "handshake.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -348,32 +349,9 @@ Finished runToEnd(const std::string& program, const std::vector<std::string>& ar
 
 namespace {
 
-// Connects `socket` to `endpoint` and waits for the connection's handshake.
-bool connectAndHandshake(zmq::context_t& context, zmq::socket_t& socket, const std::string& endpoint,
-                         Clock::time_point deadline)
+milliseconds left(Clock::time_point deadline)
 {
-    // The monitor is in place before the connection starts, so its event cannot slip by.
-    const std::string monitor = "inproc://handshake-" + std::to_string(reinterpret_cast<uintptr_t>(socket.handle()));
-    if (zmq_socket_monitor(socket.handle(), monitor.c_str(), ZMQ_EVENT_HANDSHAKE_SUCCEEDED) != 0)
-        return false;
-    bool done = false;
-    {
-        zmq::socket_t events(context, zmq::socket_type::pair);
-        events.set(zmq::sockopt::linger, 0);
-        events.connect(monitor);
-        socket.connect(endpoint);
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        zmq::pollitem_t item{static_cast<void*>(events), 0, ZMQ_POLLIN, 0};
-        if (left.count() > 0 && zmq::poll(&item, 1, left) > 0) {
-            // An event is two frames: its number and value, then the peer's address.
-            zmq::message_t frame;
-            while (events.recv(frame, zmq::recv_flags::dontwait) && frame.more()) {
-            }
-            done = true;
-        }
-    }
-    zmq_socket_monitor(socket.handle(), nullptr, 0);
-    return done;
+    return std::max(milliseconds(0), std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
 }
 
 } // namespace
@@ -383,7 +361,7 @@ bool joinFeed(zmq::context_t& context, zmq::socket_t& socket, const std::string&
     const auto deadline = Clock::now() + timeout;
     // The subscription leaves right behind the handshake, but the publisher reads
     // it only when its I/O thread next runs, and nothing tells when that is.
-    if (!connectAndHandshake(context, socket, endpoint, deadline))
+    if (!connectAndHandshake(context, socket, endpoint, left(deadline)))
         return false;
     // Each time it wakes, that thread reads every connection with bytes waiting.
     // Two more connections, one after the other, are each answered in a later
@@ -392,7 +370,7 @@ bool joinFeed(zmq::context_t& context, zmq::socket_t& socket, const std::string&
     for (int i = 0; i < 2; i++) {
         zmq::socket_t probe(context, zmq::socket_type::sub);
         probe.set(zmq::sockopt::linger, 0);
-        if (!connectAndHandshake(context, probe, endpoint, deadline))
+        if (!connectAndHandshake(context, probe, endpoint, left(deadline)))
             return false;
     }
     return true;

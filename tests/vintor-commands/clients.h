@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 
@@ -73,6 +74,39 @@ public:
             text->append(buffer, static_cast<size_t>(n));
         }
         return false;
+    }
+
+    // Sends `chunk` every `gap` while it reads the reply, until a send fails
+    // (the service has cut the connection off) or `limit` has passed. *reply is
+    // what came before the end of stream, *ended whether one came in order.
+    // Returns the time from that end of stream, or from the start, to the cut.
+    milliseconds sendUntilCut(const std::string& chunk, milliseconds gap, milliseconds limit, std::string* reply,
+                              bool* ended) {
+        using Clock = std::chrono::steady_clock;
+        static char buffer[65536];
+        reply->clear();
+        *ended = false;
+        bool reading = true;
+        const auto begin = Clock::now();
+        auto since = begin;
+        while (Clock::now() - begin < limit) {
+            if (::send(fd_, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN &&
+                errno != EWOULDBLOCK)
+                break;
+            pollfd p{fd_, static_cast<short>(reading ? POLLIN : 0), 0};
+            poll(&p, 1, static_cast<int>(gap.count()));
+            while (reading && readable(fd_, milliseconds(0))) {
+                ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+                if (n > 0) {
+                    reply->append(buffer, static_cast<size_t>(n));
+                    continue;
+                }
+                *ended = n == 0;
+                reading = false;
+                since = Clock::now();
+            }
+        }
+        return std::chrono::duration_cast<milliseconds>(Clock::now() - since);
     }
 
 private:

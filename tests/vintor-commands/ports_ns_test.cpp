@@ -288,6 +288,39 @@ TEST_F(Ports, TelnetClientsGetWholeJsonRepliesFromTheRingsAndTheConfiguration) {
     EXPECT_EQ(count(vintor_->output(), "Telnet pid="), 1u) << vintor_->output();
 }
 
+// The service reads the first 1000 bytes of a request; closing with more
+// unread would reset the connection, and a reset can cost a client on a real
+// network the answer it has not read yet.
+TEST_F(Ports, TelnetAnswersWholeAndEndsTheStreamInOrderWhateverTheRequestsLength) {
+    std::string expected;
+    ASSERT_TRUE(commandtest::askTelnet(kTelnetPort, "c", &expected)) << vintor_->output();
+    for (size_t length : {10, 1001, 2000, 4000}) {
+        SCOPED_TRACE(length);
+        std::string reply;
+        EXPECT_TRUE(commandtest::askTelnet(kTelnetPort, "c" + std::string(length - 1, 'x'), &reply))
+            << "no end of stream in order";
+        EXPECT_EQ(reply, expected);
+    }
+    // A client that never stops sending, fast or slowly, gets the answer and
+    // is then cut off within the service's bound of 2 s.
+    const struct {
+        size_t chunk;
+        milliseconds gap;
+    } senders[] = {{65536, milliseconds(1)}, {100, milliseconds(20)}};
+    for (const auto& s : senders) {
+        SCOPED_TRACE(s.chunk);
+        TcpClient c(kTelnetPort);
+        ASSERT_TRUE(c.connected());
+        c.send("c");
+        std::string reply;
+        bool ended = false;
+        milliseconds took = c.sendUntilCut(std::string(s.chunk, 'x'), s.gap, milliseconds(30000), &reply, &ended);
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(reply, expected);
+        EXPECT_LT(took, milliseconds(4000));
+    }
+}
+
 // The emulator shows its own command line in /proc/<pid>/cmdline, not the
 // title a process gives itself.
 TEST_F(Ports, AnIdleTelnetClientsChildWaitsUnderItsOwnTitle) {

@@ -110,6 +110,44 @@ Json::Value select(const Json::Value& tree, const Json::Value& query)
     return out;
 }
 
+// The kind of a value, as a refusal names it; a number is one kind, whole or not.
+const char* kindOf(const Json::Value& v)
+{
+    switch (v.type()) {
+    case Json::nullValue: return "null";
+    case Json::intValue:
+    case Json::uintValue:
+    case Json::realValue: return "a number";
+    case Json::stringValue: return "a text";
+    case Json::booleanValue: return "true or false";
+    case Json::arrayValue: return "an array";
+    case Json::objectValue: break;
+    }
+    return "an object";
+}
+
+// Why merging `change` into `stored` (at `path`) would lose what is stored, or ""
+// when it may: an object merges member by member, any other value replaces only
+// a value of its own kind, and a new member or a null takes any value.
+std::string lossOf(const Json::Value& stored, const Json::Value& change, const std::string& path)
+{
+    if (stored.isNull())
+        return "";
+    if (std::string(kindOf(stored)) != kindOf(change))
+        return "set of " + path + " refused: " + kindOf(change) + " cannot replace " + kindOf(stored);
+    if (!change.isObject())
+        return "";
+    for (auto it = change.begin(); it != change.end(); ++it) {
+        const std::string name = it.name();
+        if (!stored.isMember(name))
+            continue;
+        std::string why = lossOf(stored[name], *it, path + "/" + name);
+        if (!why.empty())
+            return why;
+    }
+    return "";
+}
+
 void merge(Json::Value& into, const Json::Value& from)
 {
     for (const auto& name : from.getMemberNames()) {
@@ -214,6 +252,15 @@ ConfigStore::Answer ConfigStore::get(const Json::Value& query, const Json::Value
 
 ConfigStore::Answer ConfigStore::set(const Json::Value& changes)
 {
+    // Every section is checked before any is stored: a request is taken whole or not at all.
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        const std::string name = it.name();
+        if (!it->isObject())
+            return errorAnswer("set of " + name + " refused: a section is an object, not " + kindOf(*it));
+        std::string why = lossOf(config_.get(name, Json::Value()), *it, name);
+        if (!why.empty())
+            return errorAnswer(why);
+    }
     std::vector<std::string> changed;
     for (const auto& name : changes.getMemberNames()) {
         Json::Value before = config_.get(name, Json::Value());
