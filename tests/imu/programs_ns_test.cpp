@@ -131,6 +131,86 @@ TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusB
     close(ctl);
 }
 
+// Data lines whose used fields are not numbers publish nothing on any feed and
+// restart the stream, as the other refused lines do; the good line after each
+// flows.
+TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoise)
+{
+    TempDir d;
+    const std::string control = d.file("sim.ctl");
+    mkfifo(control.c_str(), 0600);
+    // Good line k: heave k.25 (x100: 100k+25), attitude 10+k,20+k,30+k, word 1000+k.
+    auto good = [](int k) {
+        return "X1,a,b," + std::to_string(k) + ".25," + std::to_string(10 + k) + "," + std::to_string(20 + k) + "," +
+               std::to_string(30 + k) + ",0.5," + std::to_string(1000 + k) + ",z";
+    };
+    // What feed f (imu, heave, attitude, status) carries after the time for line k.
+    auto published = [](int f, int k) {
+        const std::string heave = std::to_string(100 * k + 25), word = std::to_string(1000 + k);
+        const std::string attitude = std::to_string(10 + k) + "," + std::to_string(20 + k) + "," + std::to_string(30 + k);
+        const std::string texts[] = {heave + "," + attitude + ",0.5," + word, heave, attitude, "0.5," + word};
+        return texts[f];
+    };
+    Process sim(IMU_SIM_BIN, {"-l", "/tmp/imu0", "-c", control, "-L", good(0)});
+    ASSERT_TRUE(sim.waitForLine("imu-sim ready", milliseconds(5000)));
+    const int ctl = open(control.c_str(), O_WRONLY | O_CLOEXEC);
+    auto say = [ctl](const std::string& line) { ASSERT_EQ(write(ctl, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1)); };
+    auto service = startConfigServiceWith(d, imutest::stationConfig({{"imu/serial/comport", "/tmp/imu0"},
+                                                                     {"imu/output/datarate", "20"}}));
+    ASSERT_TRUE(service);
+    Subscriber feeds[] = {Subscriber(feed(5090)), Subscriber(feed(5091)), Subscriber(feed(5092)), Subscriber(feed(5093))};
+    Process::Options fast;
+    fast.environment = {"IMU_READER_WAIT_SCALE=0.1"};
+    fast.mergeStderr = true;
+    Process reader(IMU_READER_BIN, {"-v1"}, fast);
+
+    // Reads feed f until line k's message; every message before it must be line
+    // `before`'s (or none, at the start).
+    auto until = [&](int f, int k, int before) {
+        std::string m;
+        for (int i = 0; i < 2000; i++) {
+            if (!feeds[f].receive(&m, milliseconds(20000)))
+                return ::testing::AssertionFailure() << "feed " << f << " silent, waiting for line " << k;
+            const std::string text = m.substr(m.find(',') + 1);
+            if (text == published(f, k))
+                return ::testing::AssertionSuccess();
+            if (before < 0 || text != published(f, before))
+                return ::testing::AssertionFailure() << "feed " << f << " published " << m;
+        }
+        return ::testing::AssertionFailure() << "line " << k << " never came on feed " << f;
+    };
+    for (int f = 0; f < 4; f++)
+        ASSERT_TRUE(until(f, 0, -1)) << (reader.drain(milliseconds(100)), reader.output());
+
+    const char* noise[] = {
+        "X1,a,b,c,d,e,f,g,h,i",                  // nothing a number
+        "X1,0,0,abc,10,20,30,0.5,4294967295,z",  // heave
+        "X1,0,0,1.234,10,x,30,0.5,7,z",          // attitude
+        "X1,0,0,1.234,10,20,30,-,7,z",           // status value
+        "X1,0,0,1.234,10,20,30,0.5,abc,z",       // status word: not every bit cleared
+        "X1,0,0,1.234abc,10,20,30,0.5,7,z",      // a number and more
+        "X1,0,0,,10,20,30,0.5,7,z",              // an empty field
+    };
+    auto starts = [&] {
+        sim.drain(milliseconds(50));
+        return count(sim.output(), "cmd set,output,start");
+    };
+    int k = 0;
+    for (const char* line : noise) {
+        SCOPED_TRACE(line);
+        const size_t before = starts();
+        say(std::string("line ") + line);
+        // Two refused lines, two restarts of the stream.
+        for (int i = 0; i < 400 && starts() < before + 2; i++) {
+        }
+        EXPECT_GE(starts(), before + 2) << "no restart for refused lines";
+        say("line " + good(++k));
+        for (int f = 0; f < 4; f++)
+            ASSERT_TRUE(until(f, k, k - 1));
+    }
+    close(ctl);
+}
+
 // An unplugged IMU, wherever the reader was: the reader ends with a message
 // naming the port and status 1, so the service manager starts it again; the
 // restarted reader sets up the IMU plugged back in and publishes.
