@@ -133,10 +133,14 @@ TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusB
 
 // Data lines whose used fields are not numbers publish nothing on any feed and
 // restart the stream, as the other refused lines do; the good line after each
-// flows.
-TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoise)
+// flows. The identity file that cannot be written (a directory stands in its
+// place) is reported, not said to be updated.
+TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoiseAndSaysWhenItsIdentityIsNotWritten)
 {
     TempDir d;
+    const std::string identity = "/opt/kestrom/config/imuInformation";
+    unlink(identity.c_str());
+    ASSERT_EQ(mkdir(identity.c_str(), 0755), 0);
     const std::string control = d.file("sim.ctl");
     mkfifo(control.c_str(), 0600);
     // Good line k: heave k.25 (x100: 100k+25), attitude 10+k,20+k,30+k, word 1000+k.
@@ -181,6 +185,10 @@ TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoise)
     };
     for (int f = 0; f < 4; f++)
         ASSERT_TRUE(until(f, 0, -1)) << (reader.drain(milliseconds(100)), reader.output());
+    reader.drain(milliseconds(200));
+    EXPECT_NE(reader.output().find("File " + identity + " not updated: Is a directory\n"), std::string::npos)
+        << reader.output();
+    EXPECT_EQ(reader.output().find("File updated."), std::string::npos);
 
     const char* noise[] = {
         "X1,a,b,c,d,e,f,g,h,i",                  // nothing a number
@@ -209,6 +217,7 @@ TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoise)
             ASSERT_TRUE(until(f, k, k - 1));
     }
     close(ctl);
+    rmdir(identity.c_str());
 }
 
 // An unplugged IMU, wherever the reader was: the reader ends with a message

@@ -117,6 +117,11 @@ TEST(ImuIdentity, RecordHoldsSixLabelledAnswersAndTheFileIsWrittenOnlyWhenItDiff
     const std::string directory = dir.file("aDirectory");
     ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
     EXPECT_FALSE(fileHasContent(directory, record)) << "a path that cannot be read holds no record";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writeIfChanged(directory, record, true));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "File " + directory + " not updated: Is a directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "nothing written, nothing updated";
 }
 
 } // namespace
