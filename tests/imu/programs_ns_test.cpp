@@ -12,6 +12,7 @@
 #include <sys/time.h>
 
 #include <cstdlib>
+#include <cstring>
 
 using namespace testsupport;
 
@@ -286,6 +287,38 @@ TEST(ImuPrograms, ReaderEndsWhenItsImuIsGoneAndARestartTakesTheNewOne)
     std::string m;
     ASSERT_TRUE(imu.receive(&m, milliseconds(30000))) << (reader.drain(milliseconds(100)), reader.output());
     EXPECT_TRUE(sim.waitForLine("cmd set,output,stop", milliseconds(5000))) << "configured from scratch";
+}
+
+// A reply without "success" is said for what it is, before the path it then
+// lacks; the program ends as for a missing section.
+TEST(ImuPrograms, AReplyThatHoldsNoSuccessIsSaidBeforeThePathItLacks)
+{
+    const struct {
+        const char* reply;
+        const char* program;
+        const char* said;
+        const char* lacks;
+    } rows[] = {
+        {"nosuccess", IMU_READER_BIN, "Configuration reply holds no \"success\" object\r\n",
+         "No imu,serial,comport data found!\r\n"},
+        {"nosuccess", MOTION_SENTINEL_BIN, "Configuration reply holds no \"success\" object\r\n",
+         "No imu,publishers,status data found!\r\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.program) + " " + r.reply);
+        ConfigServiceOptions o;
+        o.reply = r.reply;
+        auto service = startConfigService(o);
+        ASSERT_TRUE(service);
+        Process p(r.program, {});
+        ASSERT_TRUE(p.wait(milliseconds(15000)));
+        p.drain(milliseconds(100));
+        EXPECT_EQ(p.exitCode(), 1);
+        const std::string& out = p.output();
+        EXPECT_EQ(out.substr(0, strlen(r.said)), r.said) << out;
+        ASSERT_GE(out.size(), strlen(r.lacks));
+        EXPECT_EQ(out.substr(out.size() - strlen(r.lacks)), r.lacks) << out;
+    }
 }
 
 TEST(ImuPrograms, ReaderRefusesUnknownOptions)
