@@ -44,13 +44,22 @@ int ConfigClient::requestSections(const std::string* sections, int count)
         request[verb][sections[i]] = "";
     std::string answer = exchange(Json::StyledWriter().write(request));
     std::string errors;
-    if (parseReply(answer, &reply, &errors))
-        return 0;
-    if (!quiet) {
-        printf("Failed to parse JSON\r\n%s\n", errors.c_str());
+    // Said here, once, so that the lookups' "No ... data found!" that follows
+    // does not read as a section missing from a good reply.
+    if (!parseReply(answer, &reply, &errors)) {
+        if (quiet)
+            printf("Failed to parse JSON\r\n");
+        else
+            printf("Failed to parse JSON\r\n%s\n", errors.c_str());
+        fflush(stdout);
+        return 3;
+    }
+    const Json::Value* success = at(reply, {});
+    if (success == nullptr || !success->isObject()) {
+        printf("Configuration reply holds no \"success\" object\r\n");
         fflush(stdout);
     }
-    return 3;
+    return 0;
 }
 
 int ConfigClient::requestWrite()

@@ -10,15 +10,17 @@
 
 class ConfigClient {
 public:
-    // mode 0 asks with "get", any other with "getmem". The quiet form never prints:
-    // a reply that does not parse shows only in requestSections' result.
+    // mode 0 asks with "get", any other with "getmem". The quiet form prints only
+    // the first line of a reply's failure, without the parser's messages.
     ConfigClient(int confport, int subport, int mode, bool quiet = false);
 
     void setVerbose(int flag);
 
     // One request for the named sections on a fresh socket to
     // tcp://localhost:<confport>, waiting as long as the service takes. 0 when the
-    // reply parsed, 3 when not; exit(3) when the send or receive fails.
+    // reply parsed, 3 when not ("Failed to parse JSON\r\n" on standard output);
+    // a reply that parsed but holds no "success" object is 0 and says so on a
+    // line of its own. exit(3) when the send or receive fails.
     int requestSections(const std::string* sections, int count);
     // Asks the service to write its configuration; 0.
     int requestWrite();

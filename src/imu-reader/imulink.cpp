@@ -1,5 +1,6 @@
 #include "imulink.h"
 
+#include "fieldnumber.h"
 #include "statusword.h"
 
 #include <fcntl.h>
@@ -561,10 +562,18 @@ bool parseSample(const char* line, char idChar, ImuSample* sample)
     }
     if (count < 10)
         return false;
-    sample->heaveX100 = static_cast<float>(strtod(field[3], nullptr) * 100.0);
+    // A used field that is not a number is line noise, not a measured 0.
+    double value[5];
+    uint32_t word = 0;
+    for (int i = 0; i < 5; i++)
+        if (!numberField(field[3 + i], &value[i]))
+            return false;
+    if (!statusWordFromText(field[8], &word))
+        return false;
+    sample->heaveX100 = static_cast<float>(value[0] * 100.0);
     for (int i = 0; i < 3; i++)
-        sample->attitude[i] = static_cast<float>(strtod(field[4 + i], nullptr));
-    sample->statusValue = static_cast<float>(strtod(field[7], nullptr));
-    sample->statusWord = statusWordFromText(field[8]);
+        sample->attitude[i] = static_cast<float>(value[1 + i]);
+    sample->statusValue = static_cast<float>(value[4]);
+    sample->statusWord = word;
     return true;
 }

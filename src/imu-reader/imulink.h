@@ -97,7 +97,8 @@ public:
     int readFineAngles(float* pitch, float* roll, float* yaw);
 
     // The next data line whose first character is outputId's and that has at
-    // least 10 fields; false for any other line, a silent IMU or a read error.
+    // least 10 fields, numbers where they are used (parseSample); false for any
+    // other line, a silent IMU or a read error.
     bool readSample(ImuSample* sample);
 
     // Why the device is gone (it never opened, hung up, hit end of file or failed
@@ -153,5 +154,7 @@ private:
 };
 
 // Fills *sample from one data line (NUL-terminated, CR LF allowed): the first
-// character must be idChar and there must be at least 10 comma-separated fields.
+// character must be idChar, there must be at least 10 comma-separated fields,
+// fields 3 to 7 must each be a number (strtod) and field 8 a whole number
+// (strtol), blanks around them allowed. False, *sample untouched, otherwise.
 bool parseSample(const char* line, char idChar, ImuSample* sample);

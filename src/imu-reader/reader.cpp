@@ -11,11 +11,11 @@
 #include <zmq.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 void formatFeeds(const ImuSample& s, uint64_t t, FeedTexts* out)
 {
@@ -59,18 +59,20 @@ bool fileHasContent(const std::string& path, const std::string& text)
     return readWholeFile(path, &content) && content == text;
 }
 
-void writeIfChanged(const std::string& path, const std::string& text, bool verbose)
+bool writeIfChanged(const std::string& path, const std::string& text, bool verbose)
 {
     if (fileHasContent(path, text)) {
         if (verbose)
             printf("File already contains the same data. No action required.\n");
-        return;
+        return true;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
+    if (!writeWholeFile(path, text)) {
+        fprintf(stderr, "File %s not updated: %s\n", path.c_str(), strerror(errno));
+        return false;
+    }
     if (verbose)
         printf("File updated.\n");
+    return true;
 }
 
 namespace {

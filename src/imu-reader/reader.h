@@ -44,5 +44,6 @@ std::string identityRecord(ImuLink& link);
 
 // True when the file opens and holds exactly text.
 bool fileHasContent(const std::string& path, const std::string& text);
-// Rewrites the file only when its content differs.
-void writeIfChanged(const std::string& path, const std::string& text, bool verbose);
+// Rewrites the file only when its content differs. False, after a line on
+// standard error naming the path and the reason, when it could not be written.
+bool writeIfChanged(const std::string& path, const std::string& text, bool verbose);

@@ -37,7 +37,14 @@ void StatusWatcher::handle(const std::string& message)
             out.print("Status message without a status word: " + message);
         return;
     }
-    const std::string bits = statusWordToBits(statusWordFromText(fields[2].c_str()));
+    // Noise in place of the word must not read as every bit cleared.
+    uint32_t word = 0;
+    if (!statusWordFromText(fields[2].c_str(), &word)) {
+        if (!quiet)
+            out.print("Status message whose status word is not a number: " + message);
+        return;
+    }
+    const std::string bits = statusWordToBits(word);
     for (int b = 0; b < 32; b++)
         if (bits[31 - b] == '0')
             zeroCounts[b]++;

@@ -32,7 +32,8 @@ public:
 
     StatusWatcher(std::map<int, bitrule_st> rules, bool quiet, Outputs outputs);
 
-    // One message of the status feed: "time,value,statusword".
+    // One message of the status feed: "time,value,statusword". A message
+    // without a word, or whose word is not a whole number, counts nothing.
     void handle(const std::string& message);
 
     uint8_t zeroCount(int bit) const { return zeroCounts[bit]; }

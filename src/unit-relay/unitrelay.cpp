@@ -49,8 +49,14 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
         int localPort = relay::portOf(text(section, {"publishers", name}));
         if (!relay::configurationFound(memory))
             return 1;
-        if (!relay::isObject(memory, {"success", "Radars", serialNr}))
+        if (!relay::isObject(memory, {"success", "Radars"})) {
+            puts("No memory branch \"Radars\" found");
             return 32;
+        }
+        if (!relay::isObject(memory, {"success", "Radars", serialNr})) {
+            puts(("No unit " + serialNr + " found in memory branch \"Radars\"").c_str());
+            return 32;
+        }
         std::string ip = text(memory, {"success", "Radars", serialNr, "ip"});
         if (ip.empty()) {
             if (!quiet)

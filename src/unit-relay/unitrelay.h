@@ -23,8 +23,9 @@ extern const char* const radarsRequest;
 
 // The feeds of the configuration reply and the memory reply ("Radars"), in
 // member order, into *feeds. 0, or the program's exit code: 1 when the memory
-// reply has no "success", 32 when it has no entry for a unit, 31 when the entry
-// has no ip. A feed without a local port is skipped with a message.
+// reply has no "success", 32 when it has no "Radars" branch or no entry for a
+// unit (after a line on standard output saying which), 31 when the entry has no
+// ip. A feed without a local port is skipped with a message.
 int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::string& own, bool quiet,
               std::vector<std::unique_ptr<UnitFeed>>* feeds);
 

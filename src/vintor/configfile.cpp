@@ -91,6 +91,13 @@ const char* radarSection(const std::string& name) {
     return nullptr;
 }
 
+// A reply that does not parse leaves the program without settings: it runs,
+// but starts no stage, and this line is what tells why.
+int notJson() {
+    printf("\nConfiguration reply does not parse as JSON\n");
+    return 3;
+}
+
 void reportNotObject(const std::string& name, const Json::Value& v) {
     printf("%s == null %s\n", name.c_str(), v.toStyledString().c_str());
 }
@@ -116,7 +123,7 @@ int ConfigFile::readConfig() {
     content_.clear();
 
     Json::Value root;
-    if (!parseReply(link.exchange(kGeneralRequest), &root)) return 3;
+    if (!parseReply(link.exchange(kGeneralRequest), &root)) return notJson();
 
     std::string reply = link.exchange(kSectionsRequest);
     printf("Received: %s\n", reply.c_str());
@@ -126,7 +133,7 @@ int ConfigFile::readConfig() {
 int ConfigFile::takeSections(const std::string& reply) {
     static const char kSuccess[] = "success";
     Json::Value root;
-    if (!parseReply(reply, &root)) return 3;
+    if (!parseReply(reply, &root)) return notJson();
 
     const Json::Value* success = root.isObject() ? root.find(kSuccess, kSuccess + sizeof kSuccess - 1) : nullptr;
     if (success == nullptr || !(success->isObject() || success->isNull())) {

@@ -124,6 +124,28 @@ TEST(HeaveCorrectorProgram, CorrectsAlignedRadarSamplesAndEndsOnARadarNotice)
     EXPECT_EQ(corrector.output(), "") << "any first argument makes it quiet";
 }
 
+TEST(HeaveCorrectorProgram, AReplyThatIsNotJsonOrHoldsNoSuccessIsSaidBeforeThePathItLacks)
+{
+    const struct {
+        const char* reply;
+        const char* said;
+    } rows[] = {
+        {"nonjson", "Failed to parse JSON\r\n"},
+        {"nosuccess", "Configuration reply holds no \"success\" object\r\n"},
+    };
+    for (const auto& r : rows) {
+        ConfigServiceOptions o;
+        o.reply = r.reply;
+        auto service = startConfigService(o);
+        ASSERT_TRUE(service);
+        Process corrector(HEAVE_CORRECTOR_BIN, {"-q"});
+        ASSERT_TRUE(corrector.wait(milliseconds(15000)));
+        corrector.drain(milliseconds(100));
+        EXPECT_EQ(corrector.exitCode(), 1) << r.reply;
+        EXPECT_EQ(corrector.output(), std::string(r.said) + "No heave-corrector,subscribers,heave data found!\r\n");
+    }
+}
+
 TEST(HeaveCorrectorProgram, AMissingSectionEndsItNamingThePath)
 {
     TempDir d;

@@ -1,5 +1,6 @@
 // Status feed messages of any bytes, one per line: the sentinel skips what has
-// no status word, and every restart request carries the message's own time.
+// no status word or one without a digit (no bit counted), and every restart
+// request carries the message's own time.
 #include "statuswatcher.h"
 
 #include <cstdint>
@@ -29,7 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (from <= text.size()) {
         size_t nl = text.find('\n', from);
         current = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
+        uint8_t before[32];
+        for (int b = 0; b < 32; b++)
+            before[b] = watcher.zeroCount(b);
         watcher.handle(current);
+        const size_t c1 = current.find(','), c2 = c1 == std::string::npos ? c1 : current.find(',', c1 + 1);
+        const std::string word = c2 == std::string::npos ? "" : current.substr(c2 + 1, current.find(',', c2 + 1) - c2 - 1);
+        if (word.find_first_of("0123456789") == std::string::npos)
+            for (int b = 0; b < 32; b++)
+                if (watcher.zeroCount(b) != before[b])
+                    abort();
         if (nl == std::string::npos)
             break;
         from = nl + 1;

@@ -12,6 +12,7 @@
 #include <sys/time.h>
 
 #include <cstdlib>
+#include <cstring>
 
 using namespace testsupport;
 
@@ -131,6 +132,95 @@ TEST(ImuPrograms, ReaderPublishesTheImuAndTheSentinelRestartsItOnAClearedStatusB
     close(ctl);
 }
 
+// Data lines whose used fields are not numbers publish nothing on any feed and
+// restart the stream, as the other refused lines do; the good line after each
+// flows. The identity file that cannot be written (a directory stands in its
+// place) is reported, not said to be updated.
+TEST(ImuPrograms, ReaderPublishesNothingForALineOfNoiseAndSaysWhenItsIdentityIsNotWritten)
+{
+    TempDir d;
+    const std::string identity = "/opt/kestrom/config/imuInformation";
+    unlink(identity.c_str());
+    ASSERT_EQ(mkdir(identity.c_str(), 0755), 0);
+    const std::string control = d.file("sim.ctl");
+    mkfifo(control.c_str(), 0600);
+    // Good line k: heave k.25 (x100: 100k+25), attitude 10+k,20+k,30+k, word 1000+k.
+    auto good = [](int k) {
+        return "X1,a,b," + std::to_string(k) + ".25," + std::to_string(10 + k) + "," + std::to_string(20 + k) + "," +
+               std::to_string(30 + k) + ",0.5," + std::to_string(1000 + k) + ",z";
+    };
+    // What feed f (imu, heave, attitude, status) carries after the time for line k.
+    auto published = [](int f, int k) {
+        const std::string heave = std::to_string(100 * k + 25), word = std::to_string(1000 + k);
+        const std::string attitude = std::to_string(10 + k) + "," + std::to_string(20 + k) + "," + std::to_string(30 + k);
+        const std::string texts[] = {heave + "," + attitude + ",0.5," + word, heave, attitude, "0.5," + word};
+        return texts[f];
+    };
+    Process sim(IMU_SIM_BIN, {"-l", "/tmp/imu0", "-c", control, "-L", good(0)});
+    ASSERT_TRUE(sim.waitForLine("imu-sim ready", milliseconds(5000)));
+    const int ctl = open(control.c_str(), O_WRONLY | O_CLOEXEC);
+    auto say = [ctl](const std::string& line) { ASSERT_EQ(write(ctl, (line + "\n").data(), line.size() + 1), ssize_t(line.size() + 1)); };
+    auto service = startConfigServiceWith(d, imutest::stationConfig({{"imu/serial/comport", "/tmp/imu0"},
+                                                                     {"imu/output/datarate", "20"}}));
+    ASSERT_TRUE(service);
+    Subscriber feeds[] = {Subscriber(feed(5090)), Subscriber(feed(5091)), Subscriber(feed(5092)), Subscriber(feed(5093))};
+    Process::Options fast;
+    fast.environment = {"IMU_READER_WAIT_SCALE=0.1"};
+    fast.mergeStderr = true;
+    Process reader(IMU_READER_BIN, {"-v1"}, fast);
+
+    // Reads feed f until line k's message; every message before it must be line
+    // `before`'s (or none, at the start).
+    auto until = [&](int f, int k, int before) {
+        std::string m;
+        for (int i = 0; i < 2000; i++) {
+            if (!feeds[f].receive(&m, milliseconds(20000)))
+                return ::testing::AssertionFailure() << "feed " << f << " silent, waiting for line " << k;
+            const std::string text = m.substr(m.find(',') + 1);
+            if (text == published(f, k))
+                return ::testing::AssertionSuccess();
+            if (before < 0 || text != published(f, before))
+                return ::testing::AssertionFailure() << "feed " << f << " published " << m;
+        }
+        return ::testing::AssertionFailure() << "line " << k << " never came on feed " << f;
+    };
+    for (int f = 0; f < 4; f++)
+        ASSERT_TRUE(until(f, 0, -1)) << (reader.drain(milliseconds(100)), reader.output());
+    reader.drain(milliseconds(200));
+    EXPECT_NE(reader.output().find("File " + identity + " not updated: Is a directory\n"), std::string::npos)
+        << reader.output();
+    EXPECT_EQ(reader.output().find("File updated."), std::string::npos);
+
+    const char* noise[] = {
+        "X1,a,b,c,d,e,f,g,h,i",                  // nothing a number
+        "X1,0,0,abc,10,20,30,0.5,4294967295,z",  // heave
+        "X1,0,0,1.234,10,x,30,0.5,7,z",          // attitude
+        "X1,0,0,1.234,10,20,30,-,7,z",           // status value
+        "X1,0,0,1.234,10,20,30,0.5,abc,z",       // status word: not every bit cleared
+        "X1,0,0,1.234abc,10,20,30,0.5,7,z",      // a number and more
+        "X1,0,0,,10,20,30,0.5,7,z",              // an empty field
+    };
+    auto starts = [&] {
+        sim.drain(milliseconds(50));
+        return count(sim.output(), "cmd set,output,start");
+    };
+    int k = 0;
+    for (const char* line : noise) {
+        SCOPED_TRACE(line);
+        const size_t before = starts();
+        say(std::string("line ") + line);
+        // Two refused lines, two restarts of the stream.
+        for (int i = 0; i < 400 && starts() < before + 2; i++) {
+        }
+        EXPECT_GE(starts(), before + 2) << "no restart for refused lines";
+        say("line " + good(++k));
+        for (int f = 0; f < 4; f++)
+            ASSERT_TRUE(until(f, k, k - 1));
+    }
+    close(ctl);
+    rmdir(identity.c_str());
+}
+
 // An unplugged IMU, wherever the reader was: the reader ends with a message
 // naming the port and status 1, so the service manager starts it again; the
 // restarted reader sets up the IMU plugged back in and publishes.
@@ -197,6 +287,38 @@ TEST(ImuPrograms, ReaderEndsWhenItsImuIsGoneAndARestartTakesTheNewOne)
     std::string m;
     ASSERT_TRUE(imu.receive(&m, milliseconds(30000))) << (reader.drain(milliseconds(100)), reader.output());
     EXPECT_TRUE(sim.waitForLine("cmd set,output,stop", milliseconds(5000))) << "configured from scratch";
+}
+
+// A reply without "success" is said for what it is, before the path it then
+// lacks; the program ends as for a missing section.
+TEST(ImuPrograms, AReplyThatHoldsNoSuccessIsSaidBeforeThePathItLacks)
+{
+    const struct {
+        const char* reply;
+        const char* program;
+        const char* said;
+        const char* lacks;
+    } rows[] = {
+        {"nosuccess", IMU_READER_BIN, "Configuration reply holds no \"success\" object\r\n",
+         "No imu,serial,comport data found!\r\n"},
+        {"nosuccess", MOTION_SENTINEL_BIN, "Configuration reply holds no \"success\" object\r\n",
+         "No imu,publishers,status data found!\r\n"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.program) + " " + r.reply);
+        ConfigServiceOptions o;
+        o.reply = r.reply;
+        auto service = startConfigService(o);
+        ASSERT_TRUE(service);
+        Process p(r.program, {});
+        ASSERT_TRUE(p.wait(milliseconds(15000)));
+        p.drain(milliseconds(100));
+        EXPECT_EQ(p.exitCode(), 1);
+        const std::string& out = p.output();
+        EXPECT_EQ(out.substr(0, strlen(r.said)), r.said) << out;
+        ASSERT_GE(out.size(), strlen(r.lacks));
+        EXPECT_EQ(out.substr(out.size() - strlen(r.lacks)), r.lacks) << out;
+    }
 }
 
 TEST(ImuPrograms, ReaderRefusesUnknownOptions)

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <cmath>
+
 
 namespace {
 
@@ -23,18 +25,33 @@ TEST(ImuSampleLine, FieldsThreeToEightFillTheSampleOfAnAcceptedLine)
     } rows[] = {
         {"X,a,b,1.234,10,20,30,0.5,4294967295,z\r\n", true, float(1.234 * 100.0), 30, 0.5f, 0xFFFFFFFFu},
         {"X,a,b,1.234,10,20,30,0.5,-1,z", true, float(1.234 * 100.0), 30, 0.5f, 0xFFFFFFFFu},
-        {"X,,,-0.015,,,1e3,,2147483648,,extra", true, float(-0.015 * 100.0), 1000, 0, 0x80000000u},
-        {"X,,,abc,,,,,99999999999,", true, 0, 0, 0, 0x7FFFFFFFu},
-        {"X,,,,,,,,-99999999999,", true, 0, 0, 0, 0x80000000u},
+        // Blanks around a number, as a device may pad its columns.
+        {"X,,, -0.015 ,0,0,\t1e3\r,0, 2147483648 ,,extra", true, float(-0.015 * 100.0), 1000, 0, 0x80000000u},
+        {"X,,,0,0,0,inf,0,99999999999,", true, 0, INFINITY, 0, 0x7FFFFFFFu},
+        {"X,,,0,0,0,0,0,-99999999999,", true, 0, 0, 0, 0x80000000u},
         {"X,a,b,1.234,10,20,30,0.5,7", false, 0, 0, 0, 0},  // 9 fields
         {"Y,a,b,1.234,10,20,30,0.5,7,z", false, 0, 0, 0, 0}, // another unit's line
         {"", false, 0, 0, 0, 0},
+        // A used field that is no number: noise, not a measured 0.
+        {"X,a,b,c,d,e,f,g,h,i", false, 0, 0, 0, 0},
+        {"X,0,0,abc,10,20,30,0.5,4294967295,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,x,30,0.5,7,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,20,30,-,7,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,20,30,0.5,abc,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234abc,10,20,30,0.5,7,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,20,30 40,0.5,7,z", false, 0, 0, 0, 0},
+        {"X,0,0,,10,20,30,0.5,7,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,20,30,0.5, ,z", false, 0, 0, 0, 0},
+        {"X,0,0,1.234,10,20,30,0.5,7.5,z", false, 0, 0, 0, 0}, // a word is whole
     };
     for (const auto& r : rows) {
         ImuSample s;
+        s.heaveX100 = 42;
         ASSERT_EQ(parseSample(r.line, 'X', &s), r.accepted) << r.line;
-        if (!r.accepted)
+        if (!r.accepted) {
+            EXPECT_EQ(s.heaveX100, 42) << r.line << ": a refused line leaves the sample";
             continue;
+        }
         // heaveX100 is the field times 100 in double precision, stored as float.
         EXPECT_EQ(s.heaveX100, r.heave) << r.line;
         EXPECT_EQ(s.attitude[2], r.a3) << r.line;
@@ -100,6 +117,11 @@ TEST(ImuIdentity, RecordHoldsSixLabelledAnswersAndTheFileIsWrittenOnlyWhenItDiff
     const std::string directory = dir.file("aDirectory");
     ASSERT_EQ(mkdir(directory.c_str(), 0755), 0);
     EXPECT_FALSE(fileHasContent(directory, record)) << "a path that cannot be read holds no record";
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writeIfChanged(directory, record, true));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "File " + directory + " not updated: Is a directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "nothing written, nothing updated";
 }
 
 } // namespace

@@ -48,12 +48,20 @@ TEST(StatusWord, SignedAndUnsignedWritingsKeepTheirBits)
 {
     const struct {
         const char* text;
+        bool taken;
         uint32_t word;
-    } rows[] = {{"0", 0}, {"1", 1}, {"-1", 0xFFFFFFFF}, {"4294967295", 0xFFFFFFFF}, {"2147483648", 0x80000000},
-                {"-2147483648", 0x80000000}, {"4294967296", 0x7FFFFFFF}, {"-2147483649", 0x80000000},
-                {"99999999999999999999999", 0x7FFFFFFF}, {" 12abc", 12}, {"abc", 0}, {"", 0}};
-    for (const auto& r : rows)
-        EXPECT_EQ(statusWordFromText(r.text), r.word) << r.text;
+    } rows[] = {{"0", true, 0}, {"1", true, 1}, {"-1", true, 0xFFFFFFFF}, {"4294967295", true, 0xFFFFFFFF},
+                {"2147483648", true, 0x80000000}, {"-2147483648", true, 0x80000000}, {"4294967296", true, 0x7FFFFFFF},
+                {"-2147483649", true, 0x80000000}, {"99999999999999999999999", true, 0x7FFFFFFF},
+                {" +12 \r\n", true, 12}, {"12,more", true, 12},
+                // Not a word: read as 0 it would clear every bit.
+                {" 12abc", false, 0}, {"abc", false, 0}, {"", false, 0}, {" ", false, 0}, {"-", false, 0},
+                {"7.5", false, 0}, {"0x10", false, 0}, {"1 2", false, 0}};
+    for (const auto& r : rows) {
+        uint32_t word = 0x5A5A5A5A;
+        EXPECT_EQ(statusWordFromText(r.text, &word), r.taken) << r.text;
+        EXPECT_EQ(word, r.taken ? r.word : 0x5A5A5A5A) << r.text;
+    }
     EXPECT_EQ(statusWordToBits(0x80000001), "10000000000000000000000000000001");
 }
 
@@ -109,9 +117,11 @@ TEST(StatusWatcher, QuietPrintsNothingAndOddMessagesAreSkipped)
 {
     Watch quiet({{1, 1, "log"}}, true);
     const std::string w1 = "WARNING, action:'log' :: 1th bit :: P :: D";
-    EXPECT_EQ(quiet.feed({"t,0,0", "t,0", "", "t,0,1,,x"}), (Events{"alert:" + w1, "syslog:" + w1, "alert:" + w1}));
+    EXPECT_EQ(quiet.feed({"t,0,0", "t,0", "", "t,0,abc", "t,0,", "t,0.5,12abc", "t,0,1,,x"}),
+              (Events{"alert:" + w1, "syslog:" + w1, "alert:" + w1}));
     Watch loud({{1, 1, "log"}});
-    EXPECT_EQ(loud.feed({"t,0"}), Events{"print:Status message without a status word: t,0"});
+    EXPECT_EQ(loud.feed({"t,0", "t,0,abc"}), (Events{"print:Status message without a status word: t,0",
+                                                      "print:Status message whose status word is not a number: t,0,abc"}));
     EXPECT_EQ(loud.watcher->zeroCount(1), 0);
 
     const std::string longDescription(300, 'd');

@@ -162,15 +162,18 @@ TEST_F(ConfigClientTest, ALaterRequestReplacesTheSectionsOfTheFirst)
 
 TEST(ConfigClientReplies, RepliesWithoutTheExpectedObjectsEndTheFirstLookup)
 {
-    struct { const char* reply; int parsed; } cases[] = {
-        {R"({"error":"x"})", 0},
-        {R"("hello")", 0},
-        {R"([1,2])", 0},
-        {R"({"success":"x"})", 0},
-        {R"({"success":{"imu":[]}})", 0},
-        {R"({"success":{"imu":{"publishers":5}}})", 0},
-        {"null", 0},
-        {"", 3},
+    // A reply without "success", or none at all, is said as such before the
+    // lookup names what it did not find.
+    const std::string noSuccess = "Configuration reply holds no \"success\" object\r\n";
+    struct { const char* reply; int parsed; std::string said; } cases[] = {
+        {R"({"error":"x"})", 0, noSuccess},
+        {R"("hello")", 0, noSuccess},
+        {R"([1,2])", 0, noSuccess},
+        {R"({"success":"x"})", 0, noSuccess},
+        {R"({"success":{"imu":[]}})", 0, ""},
+        {R"({"success":{"imu":{"publishers":5}}})", 0, ""},
+        {"null", 0, noSuccess},
+        {"", 3, "Failed to parse JSON\r\n"},
     };
     for (auto& c : cases) {
         const int port = freePort();
@@ -187,11 +190,11 @@ TEST(ConfigClientReplies, RepliesWithoutTheExpectedObjectsEndTheFirstLookup)
                     service.reset(new FixedReply(c.reply, port));
             });
         EXPECT_EQ(r.status, 1) << c.reply;
-        EXPECT_EQ(r.out, std::to_string(c.parsed) + "\nNo imu,publishers,status data found!\r\n") << c.reply;
+        EXPECT_EQ(r.out, c.said + std::to_string(c.parsed) + "\nNo imu,publishers,status data found!\r\n") << c.reply;
     }
 }
 
-TEST_F(ConfigClientTest, AReplyThatIsNotJsonIsReportedByTheFullFormOnly)
+TEST_F(ConfigClientTest, AReplyThatIsNotJsonIsSaidTheFullFormWithTheParsersMessages)
 {
     start("nonjson");
     for (bool quiet : {false, true}) {
@@ -202,7 +205,7 @@ TEST_F(ConfigClientTest, AReplyThatIsNotJsonIsReportedByTheFullFormOnly)
         });
         EXPECT_EQ(r.status, 0);
         if (quiet)
-            EXPECT_EQ(r.out, "result 3\n");
+            EXPECT_EQ(r.out, "Failed to parse JSON\r\nresult 3\n");
         else
             EXPECT_EQ(r.out, "Failed to parse JSON\r\n* Line 1, Column 1\n  Syntax error: value, object or array expected.\n\n"
                              "result 3\n");

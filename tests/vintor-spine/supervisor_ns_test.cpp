@@ -289,23 +289,28 @@ TEST(VintorProgram, ASecondStartLeavesTheRunningOneAndItsFilesAlone) {
     EXPECT_TRUE(first.waitForLine("Housekeeping pid=", milliseconds(15000))) << "the first one goes on";
 }
 
-TEST(VintorProgram, AReplyNestedTooDeepIsAReplyThatDoesNotParse) {
-    TempDir dir;
-    unlink("/tmp/sharedmem");
-    ConfigServiceOptions o;
-    o.reply = "deep";
-    o.requestLog = dir.file("requests.log");
-    auto service = startConfigService(o);
-    ASSERT_TRUE(service);
-    Vintor vintor;
-    // Without settings the supervisor starts no stage, but it runs.
-    for (int i = 0; i < 400 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
-        vintor.drain(milliseconds(50));
-    vintor.drain(milliseconds(300));
-    EXPECT_TRUE(vintor.running()) << vintor.output();
-    EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
-    EXPECT_EQ(readRequestLog(o.requestLog), std::vector<std::string>{"{\"get\":{\"general\":\"\"}}"})
-        << "the second request follows a reply that parsed";
+TEST(VintorProgram, AReplyNestedTooDeepOrNotJsonIsAReplyThatDoesNotParseAndIsSaid) {
+    for (const char* reply : {"deep", "nonjson"}) {
+        SCOPED_TRACE(reply);
+        TempDir dir;
+        unlink("/tmp/sharedmem");
+        ConfigServiceOptions o;
+        o.reply = reply;
+        o.requestLog = dir.file("requests.log");
+        auto service = startConfigService(o);
+        ASSERT_TRUE(service);
+        Vintor vintor;
+        // Without settings the supervisor starts no stage, but it runs, and says why.
+        for (int i = 0; i < 400 && fileSize("/tmp/sharedmem") != 965968 && vintor.running(); ++i)
+            vintor.drain(milliseconds(50));
+        EXPECT_TRUE(waitForText(vintor, "\nConfiguration reply does not parse as JSON\n", milliseconds(5000)))
+            << vintor.output();
+        vintor.drain(milliseconds(300));
+        EXPECT_TRUE(vintor.running()) << vintor.output();
+        EXPECT_EQ(fileSize("/tmp/sharedmem"), 965968);
+        EXPECT_EQ(readRequestLog(o.requestLog), std::vector<std::string>{"{\"get\":{\"general\":\"\"}}"})
+            << "the second request follows a reply that parsed";
+    }
 }
 
 TEST(VintorProgram, AFullFileSystemIsAFileThatCannotBeCreated) {
