@@ -28,12 +28,18 @@ inline bool numberOption(int option, const char* text, long min, long max, long*
     return false;
 }
 
+// The message for an argument of option that is no port.
+inline void reportNotAPort(int option, const char* text)
+{
+    fprintf(stderr, "Error: -%c needs a port number, not \"%s\"\n", option, text);
+}
+
 // A TCP port as the argument of option.
 inline bool portOption(int option, const char* text, int* port)
 {
     if (parsePortNumber(text, port))
         return true;
-    fprintf(stderr, "Error: -%c needs a port number, not \"%s\"\n", option, text);
+    reportNotAPort(option, text);
     return false;
 }
 

@@ -8,6 +8,8 @@
 
 #include <json/reader.h>
 
+#include "publisherbind.h"
+
 ConfigRequest::ConfigRequest(zmq::context_t& context, std::string endpoint, const Options& options)
     : context_(context), endpoint_(std::move(endpoint)), options_(options) {}
 
@@ -19,10 +21,16 @@ ConfigRequest::~ConfigRequest() {
     socket_.reset();
 }
 
-const char* ConfigRequest::reason() const { return zmq_strerror(error_); }
+const char* ConfigRequest::reason() const { return notAPort_ ? NOT_A_PORT : zmq_strerror(error_); }
 
 ConfigRequest::Result ConfigRequest::connect() {
     monitor_.reset();
+    notAPort_ = !hasPortNumber(endpoint_);
+    if (notAPort_) {
+        error_ = EINVAL;
+        socket_.reset();
+        return ConnectFailed;
+    }
     try {
         socket_.reset(new zmq::socket_t(context_, zmq::socket_type::req));
         // A reply that will never come must not hold the program at its end.

@@ -45,7 +45,8 @@ public:
     // endpoint before it says it sends (exchange otherwise does it itself).
     Result open() { return socket_ ? Ok : connect(); }
 
-    // errno of the last failure, and its text.
+    // errno of the last failure, and its text (an endpoint whose port is none
+    // fails to connect with EINVAL and NOT_A_PORT of publisherbind.h).
     int error() const { return error_; }
     const char* reason() const;
     const std::string& endpoint() const { return endpoint_; }
@@ -63,6 +64,7 @@ private:
     std::unique_ptr<zmq::socket_t> socket_;
     std::unique_ptr<zmq::socket_t> monitor_;  // socket_'s dropped connections
     int error_ = 0;
+    bool notAPort_ = false;  // the endpoint's port is none: refused before the library wraps it
 };
 
 // No time-out, the reply read as a C text (as s_recv reads it), the request

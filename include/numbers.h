@@ -30,11 +30,22 @@ inline bool parseWholeNumber(const char* text, int* value, int min = INT_MIN, in
     return true;
 }
 
-// A TCP port, 1..65535.
+// A TCP or UDP port a program binds or connects: 1..65535. The socket calls
+// take the number modulo 65536 and 0 as "any port", so anything else would
+// listen or connect somewhere nobody looks.
+inline bool isPortNumber(long v) { return v >= 1 && v <= 65535; }
+
+// A port as text: decimal digits only, nothing before or after them (no sign,
+// no blank, which a connect refuses anyway), of a port number.
 inline bool parsePortNumber(const char* text, int* port)
 {
+    if (text == nullptr || *text == '\0')
+        return false;
+    for (const char* c = text; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9')
+            return false;
     long v = 0;
-    if (!parseWholeNumber(text, 1, 65535, &v))
+    if (!parseWholeNumber(text, 0, LONG_MAX, &v) || !isPortNumber(v))
         return false;
     *port = static_cast<int>(v);
     return true;

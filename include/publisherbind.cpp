@@ -1,14 +1,38 @@
 #include "publisherbind.h"
 
+#include "numbers.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 std::string feedAddress(int port) { return "tcp://*:" + std::to_string(port); }
 
-bool tryBind(zmq::socket_t& socket, const std::string& address, std::string* reason)
+const char* const NOT_A_PORT = "not a port number (1-65535)";
+
+bool hasPortNumber(const std::string& address)
 {
+    static const std::string tcp = "tcp://";
+    if (address.compare(0, tcp.size(), tcp) != 0)
+        return true;
+    const size_t colon = address.rfind(':');
+    if (colon < tcp.size())
+        return true;
+    int port = 0;
+    return parsePortNumber(address.c_str() + colon + 1, &port);
+}
+
+namespace {
+
+// Binds or connects; false with the reason when the port is none or the library refuses.
+template <typename Call>
+bool tryOpen(const std::string& address, std::string* reason, Call call)
+{
+    if (!hasPortNumber(address)) {
+        *reason = NOT_A_PORT;
+        return false;
+    }
     try {
-        socket.bind(address);
+        call();
         return true;
     } catch (const zmq::error_t& e) {
         *reason = e.what();
@@ -16,14 +40,37 @@ bool tryBind(zmq::socket_t& socket, const std::string& address, std::string* rea
     }
 }
 
-bool bindSocket(zmq::socket_t& socket, const std::string& address, const std::string& what)
+bool report(bool opened, const std::string& address, const std::string& what, const std::string& reason)
 {
-    std::string reason;
-    if (tryBind(socket, address, &reason))
+    if (opened)
         return true;
     std::fprintf(stderr, "%s %s: %s\n", what.c_str(), address.c_str(), reason.c_str());
     std::fflush(stderr);
     return false;
+}
+
+} // namespace
+
+bool tryBind(zmq::socket_t& socket, const std::string& address, std::string* reason)
+{
+    return tryOpen(address, reason, [&] { socket.bind(address); });
+}
+
+bool bindSocket(zmq::socket_t& socket, const std::string& address, const std::string& what)
+{
+    std::string reason;
+    return report(tryBind(socket, address, &reason), address, what, reason);
+}
+
+bool tryConnect(zmq::socket_t& socket, const std::string& address, std::string* reason)
+{
+    return tryOpen(address, reason, [&] { socket.connect(address); });
+}
+
+bool connectSocket(zmq::socket_t& socket, const std::string& address, const std::string& what)
+{
+    std::string reason;
+    return report(tryConnect(socket, address, &reason), address, what, reason);
 }
 
 bool bindFeed(zmq::socket_t& publisher, const std::string& address, const char* label, BindFailure onFailure)

@@ -36,7 +36,9 @@ int processStart(const Json::Value& config, const std::string& own, bool quiet, 
     std::string subscriberURI = text(config, {"success", own, "subscriberURI"});
     std::string endpoint = "tcp://*:" + text(config, {"success", own, "publishers", "Vdup"}, "5040");
     zmq::context_t context(1, 1023);
-    zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURI, timing.receiveTimeoutMs);
+    zmq::socket_t subscriber;
+    if (!relay::openSubscriber(context, subscriberURI, timing.receiveTimeoutMs, &subscriber))
+        return 1;
     if (!quiet) {
         trace("ZMQ Connecting subscriber: " + subscriberURI);
         printf("Starting publisher: %s\n", endpoint.c_str());

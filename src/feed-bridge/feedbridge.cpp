@@ -43,13 +43,8 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
         return 1;
     const std::string input = "tcp://" + settings.subscriberURI;
     zmq::socket_t subscriber;
-    try {
-        subscriber = relay::openSubscriber(context, input, timing.receiveTimeoutMs);
-    } catch (const zmq::error_t& e) {
-        // A configured endpoint that is none (empty, no port) must not abort.
-        fprintf(stderr, "feed-bridge subscriber %s: %s\n", input.c_str(), e.what());
+    if (!relay::openSubscriber(context, input, timing.receiveTimeoutMs, &subscriber))
         return 1;
-    }
     if (!settings.quiet)
         relay::trace("ZMQ Connecting subscriber: tcp://" + settings.subscriberURI);
     while (!stop)

@@ -25,7 +25,9 @@ int pidlist_st::processStart()
     zmq::socket_t publisher;
     if (!relay::openPublisher(context, publisherURL, &publisher))
         return 1;
-    zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs);
+    zmq::socket_t subscriber;
+    if (!relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs, &subscriber))
+        return 1;
     if (verbose)
         trace("ZMQ Connecting : " + subscriberURL);
     zmq::socket_t headingSocket(context, zmq::socket_type::pull);
@@ -105,9 +107,14 @@ int headingFeeds(const Json::Value& reply, const std::string& own, int verbose,
                 trace("No subscriberURI found: " + subscriber);
             return 31;
         }
-        int port = relay::portOf(text(section, {"publishers", name}));
+        const std::string portText = text(section, {"publishers", name});
+        int port = relay::portOf(portText);
         if (port == 0) {
-            trace("No publisher port for feed " + name + ": feed skipped");
+            relay::skipFeed(name, "publisher port", portText);
+            continue;
+        }
+        if (!hasPortNumber("tcp://" + subscriber)) {
+            relay::skipFeed(name, "subscriber", subscriber);
             continue;
         }
         auto feed = std::make_unique<pidlist_st>();

@@ -60,10 +60,12 @@ int runCorrector(const CorrectorOptions& o)
     try {
         zmq::context_t context(1, 1023);
         zmq::socket_t radar(context, zmq::socket_type::sub);
-        radar.connect("tcp://" + s.heaveEndpoint);
+        if (!connectSocket(radar, "tcp://" + s.heaveEndpoint, "heave subscriber"))
+            return 1;
         radar.set(zmq::sockopt::subscribe, "");
         zmq::socket_t imu(context, zmq::socket_type::sub);
-        imu.connect("tcp://" + s.imuEndpoint);
+        if (!connectSocket(imu, "tcp://" + s.imuEndpoint, "imu subscriber"))
+            return 1;
         imu.set(zmq::sockopt::subscribe, "");
         zmq::socket_t output(context, zmq::socket_type::pub);
         output.set(zmq::sockopt::ipv6, 1);

@@ -65,14 +65,10 @@ std::string requestSettings(zmq::context_t& context, const SmootherOptions& o)
     ConfigRequest request(context, endpoint, options);
     std::string text = "{\"get\":{\"configurator\":\"\",\"general\":\"\",\"" + o.name + "\":\"\",\"IMU\":\"\"}}";
     diagnostic("Sending request %s..\n", text.c_str());
+    // A bad address ends the worker with 1, a failed exchange with 3, each
+    // after a line naming the endpoint.
     std::string reply;
-    const ConfigRequest::Result r = request.exchange(text, &reply);
-    // A bad address ends the worker through the binding's error, as before.
-    if (r == ConfigRequest::ConnectFailed) {
-        errno = request.error();
-        throw zmq::error_t();
-    }
-    if (r != ConfigRequest::Ok) exit(3);
+    if (!exchangeOrEnd(request, text, &reply, OnFailure::NameEndpoint)) exit(3);
     diagnostic("Received: %s\n", reply.c_str());
     return reply;
 }
@@ -122,14 +118,15 @@ int processStart(const SmootherOptions& o)
         std::string reason;
         if (!tryBind(output, endpoint, &reason)) {
             fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), reason.c_str());
-            return WORKER_CANNOT_BIND;
+            return WORKER_CANNOT_OPEN;
         }
         diagnostic("Starting publisher: %s\n", endpoint.c_str());
         zmq::socket_t input(context, zmq::socket_type::sub);
         input.set(zmq::sockopt::ipv6, 1);
         input.set(zmq::sockopt::rcvtimeo, o.inputTimeoutMs);
         endpoint = "tcp://" + settings.subscribe;
-        input.connect(endpoint);
+        if (!connectSocket(input, endpoint, "heave-smoother subscriber"))
+            return WORKER_CANNOT_OPEN;
         input.set(zmq::sockopt::subscribe, "");
         diagnostic("ZMQ Connecting vintordir: %s\n", endpoint.c_str());
 
@@ -220,9 +217,9 @@ int runSmoother(const SmootherOptions& o)
                 diagnostic("\nStopped %s pid:%d ", it->name.c_str(), static_cast<int>(it->pid));
                 workers.erase(it);
                 workerPid = 0;
-                // Without its publisher the program cannot do its job: a restart
-                // by the service manager may find the port free.
-                return WIFEXITED(status) && WEXITSTATUS(status) == WORKER_CANNOT_BIND ? 1 : 0;
+                // Without its feeds the program cannot do its job: a restart by
+                // the service manager may find the port free.
+                return WIFEXITED(status) && WEXITSTATUS(status) == WORKER_CANNOT_OPEN ? 1 : 0;
             }
         }
         uSleep(static_cast<int64_t>(o.watchPeriodMs) * 1000);

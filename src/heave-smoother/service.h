@@ -28,18 +28,19 @@ struct SmootherOptions {
     int watchPeriodMs = 5000;
 };
 
-// The worker's status when its publisher cannot be bound.
-constexpr int WORKER_CANNOT_BIND = 4;
+// The worker's status when its publisher cannot be bound or its input not
+// connected.
+constexpr int WORKER_CANNOT_OPEN = 4;
 
 // The worker: its exit status (0 on stop, silence or an unparsable reply; 1 on a
 // reply without "success", an unusable filter or a socket that cannot be made;
-// WORKER_CANNOT_BIND, after a message naming the endpoint).
+// WORKER_CANNOT_OPEN, after a message naming the endpoint).
 int processStart(const SmootherOptions& options);
 
 // Forks the worker and watches it: 0 on a notice or SIGTERM (the worker gets
-// SIGTERM) or when it ends, 1 when it could not bind its publisher; 10 when the
-// fork fails; 122 when it cannot be waited for. The worker also ends when the
-// supervisor is killed.
+// SIGTERM) or when it ends, 1 when it could not bind its publisher or connect
+// its input; 10 when the fork fails; 122 when it cannot be waited for. The
+// worker also ends when the supervisor is killed.
 int runSmoother(const SmootherOptions& options);
 
 // One worker of a supervising program.

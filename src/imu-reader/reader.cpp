@@ -168,7 +168,11 @@ int runImuReader(const ReaderOptions& o)
     }
     zmq::socket_t actions(context, zmq::socket_type::sub);
     actions.set(zmq::sockopt::subscribe, "");
-    actions.connect("tcp://127.0.0.1:" + actionPort);
+    if (!connectSocket(actions, "tcp://127.0.0.1:" + actionPort, "action subscriber")) {
+        delete link;
+        delete config;
+        return 1;
+    }
     zmq::socket_t notices(context, zmq::socket_type::sub);
     notices.connect("tcp://127.0.0.1:" + std::to_string(o.noticePort));
     notices.set(zmq::sockopt::subscribe, o.progname);

@@ -43,9 +43,9 @@ int runSentinel(const SentinelOptions& o)
     zmq::context_t context(1, 1023);
     zmq::socket_t status(context, zmq::socket_type::sub);
     status.set(zmq::sockopt::subscribe, "");
-    status.connect("tcp://127.0.0.1:" + statusPort);
     zmq::socket_t alert, action;
-    if (!publisher(context, alertPort, "alert", &alert) || !publisher(context, actionPort, "action", &action)) {
+    if (!connectSocket(status, "tcp://127.0.0.1:" + statusPort, "status subscriber") ||
+        !publisher(context, alertPort, "alert", &alert) || !publisher(context, actionPort, "action", &action)) {
         delete config;
         return 1;
     }

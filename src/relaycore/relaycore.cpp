@@ -1,6 +1,7 @@
 #include "relaycore.h"
 
 #include "childtree.h"
+#include "cmdline.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
 #include "uniquefd.h"
@@ -69,9 +70,17 @@ bool parseOptions(int argc, char** argv, const char* optstring, const char* refu
         case 's':
             options->subscriberURI = optarg;
             break;
-        case 'p':
-            options->publisherPort = static_cast<int>(strtol(optarg, nullptr, 10));
+        case 'p': {
+            // Read as strtol reads it; a number that is no port would be bound
+            // modulo 65536, and 0 would leave the port to the configuration.
+            const long port = strtol(optarg, nullptr, 10);
+            if (!isPortNumber(port)) {
+                reportNotAPort(option, optarg);
+                return false;
+            }
+            options->publisherPort = static_cast<int>(port);
             break;
+        }
         default:
             printHelp(argv[0], optopt, help);
             return false;
@@ -95,7 +104,12 @@ std::string hostOf(const std::string& connection)
 int portOf(const std::string& text)
 {
     long port = strtol(text.c_str(), nullptr, 10);
-    return port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
+    return isPortNumber(port) ? static_cast<int>(port) : 0;
+}
+
+void skipFeed(const std::string& name, const std::string& what, const std::string& text)
+{
+    trace("Feed " + name + ": " + what + " \"" + text + "\": " + NOT_A_PORT + "; feed skipped");
 }
 
 const Json::Value* node(const Json::Value& root, const std::vector<std::string>& path)
@@ -157,8 +171,12 @@ bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::str
     if (traces)
         trace("Sending request " + request + "..");
     std::string answer;
-    if (!requests || requests->exchange(request, &answer) != ConfigRequest::Ok) {
-        fprintf(stderr, "Configuration request failed: %s\n", requests ? requests->reason() : "closed");
+    if (!requests) {
+        fprintf(stderr, "Configuration request failed: closed\n");
+        exit(3);
+    }
+    if (requests->exchange(request, &answer) != ConfigRequest::Ok) {
+        fprintf(stderr, "Configuration request failed: %s: %s\n", requests->endpoint().c_str(), requests->reason());
         exit(3);
     }
     if (traces)
@@ -187,15 +205,17 @@ bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::so
     return true;
 }
 
-zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs)
+bool openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs, zmq::socket_t* subscriber)
 {
     zmq::socket_t s(context, zmq::socket_type::sub);
     s.set(zmq::sockopt::ipv6, 1);
     s.set(zmq::sockopt::linger, 0);
     s.set(zmq::sockopt::rcvtimeo, timeoutMs);
-    s.connect(endpoint);
+    if (!connectSocket(s, endpoint, std::string(program_invocation_short_name) + " subscriber"))
+        return false;
     s.set(zmq::sockopt::subscribe, "");
-    return s;
+    *subscriber = std::move(s);
+    return true;
 }
 
 Received relayMessage(zmq::socket_t& in, zmq::socket_t& out, bool print)
@@ -485,10 +505,10 @@ int startNoticeWatcher(const std::string& connection, const Json::Value& reply,
         zmq::socket_t alerts(context, zmq::socket_type::sub);
         alerts.set(zmq::sockopt::ipv6, 1);
         alerts.set(zmq::sockopt::linger, 0);
-        alerts.connect("tcp://" + hostOf(connection) + ":" + port);
+        const bool connected = connectSocket(alerts, "tcp://" + hostOf(connection) + ":" + port, "Alert channel");
         for (const std::string& topic : topics)
             alerts.set(zmq::sockopt::subscribe, topic);
-        if (write(writeEnd.get(), "ready", 5) == 5) {
+        if (connected && write(writeEnd.get(), "ready", 5) == 5) {
             zmq::message_t notice;
             while (true) {
                 if (zmq_msg_recv(notice.handle(), alerts.handle(), 0) >= 0) {

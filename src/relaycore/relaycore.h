@@ -49,8 +49,12 @@ std::string requestText(const std::string& own, bool withVintorDir);
 // The host part of "host:port" (the text before the last ':').
 std::string hostOf(const std::string& connection);
 
-// A port text read with strtol; 0 when it names no port (1..65535).
+// A port text read with strtol; 0 when that reads no port number (1..65535).
 int portOf(const std::string& text);
+
+// A feed left out at set-up because one of its ports is none: traces
+// "Feed <name>: <what> "<text>": not a port number (1-65535); feed skipped".
+void skipFeed(const std::string& name, const std::string& what, const std::string& text);
 
 // The node at a path of member names below root; null when a level is missing
 // or is not an object (jsoncpp throws when a non-object is indexed by name).
@@ -86,8 +90,10 @@ private:
 // The publisher bound to endpoint into *publisher; false, after "<program>
 // publisher <endpoint>: <reason>" on standard error, when it cannot be bound.
 bool openPublisher(zmq::context_t& context, const std::string& endpoint, zmq::socket_t* publisher);
-// Connected and subscribed to everything, giving up after timeoutMs of silence.
-zmq::socket_t openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs);
+// Connected to endpoint and subscribed to everything into *subscriber, giving
+// up after timeoutMs of silence; false, after "<program> subscriber
+// <endpoint>: <reason>" on standard error, when it cannot be connected.
+bool openSubscriber(zmq::context_t& context, const std::string& endpoint, int timeoutMs, zmq::socket_t* subscriber);
 
 enum class Received { Message, Stopped, Failed };
 

@@ -23,7 +23,9 @@ int UnitFeed::processStart()
     zmq::socket_t publisher;
     if (!relay::openPublisher(context, publisherURL, &publisher))
         return 1;
-    zmq::socket_t subscriber = relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs);
+    zmq::socket_t subscriber;
+    if (!relay::openSubscriber(context, subscriberURL, timing.receiveTimeoutMs, &subscriber))
+        return 1;
     if (!quiet)
         trace("ZMQ Connecting : " + subscriberURL);
     while (!stop) {
@@ -41,12 +43,14 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
         return 0;
     const Json::Value& section = reply["success"][own];
     for (const std::string& name : section["subscribers"].getMemberNames()) {
-        long port = strtol(text(section, {"subscribers", name, "port"}).c_str(), nullptr, 10);
+        const std::string portText = text(section, {"subscribers", name, "port"});
+        long port = strtol(portText.c_str(), nullptr, 10);
         std::string selector = text(section, {"subscribers", name, "serialSelector"});
         std::string serialNr = text(reply, {"success", "vintor-dir", "Configuration", selector}, "A");
         if (!quiet)
             trace("serialnr: " + serialNr);
-        int localPort = relay::portOf(text(section, {"publishers", name}));
+        const std::string localText = text(section, {"publishers", name});
+        int localPort = relay::portOf(localText);
         if (!relay::configurationFound(memory))
             return 1;
         if (!relay::isObject(memory, {"success", "Radars"})) {
@@ -64,7 +68,11 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
             return 31;
         }
         if (localPort == 0) {
-            trace("No publisher port for feed " + name + ": feed skipped");
+            relay::skipFeed(name, "publisher port", localText);
+            continue;
+        }
+        if (relay::portOf(portText) == 0) {
+            relay::skipFeed(name, "port", portText);
             continue;
         }
         auto feed = std::make_unique<UnitFeed>();

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "numbers.h"
+
 void listenerBindFailed(const char* label, const sockaddr_in& address, const char* text) {
     const int e = errno;
     char host[INET_ADDRSTRLEN] = "?";
@@ -14,5 +16,11 @@ void listenerBindFailed(const char* label, const sockaddr_in& address, const cha
     errno = e;
     std::perror(text);
     std::fflush(stdout);
+    std::exit(1);
+}
+
+int listenerPort(const char* label, long port) {
+    if (isPortNumber(port)) return static_cast<int>(port);
+    std::fprintf(stderr, "%s port %ld: %s\n", label, port, NOT_A_PORT);
     std::exit(1);
 }

@@ -18,6 +18,12 @@
 // for a radar the radar manager, starts it again).
 [[noreturn]] void listenerBindFailed(const char* label, const sockaddr_in& address, const char* text);
 
+// The configured port of a socket a stage listens on. One that is no port
+// number (the socket call would take it modulo 65536, or 0 as any port) ends
+// the process as a failed bind does: "<label> port <port>: not a port number
+// (1-65535)" on standard error, status 1.
+int listenerPort(const char* label, long port);
+
 // The record a stage stores in its ring and publishes, built once in a buffer
 // the feed's message then takes without a copy or an allocation: with nobody
 // subscribed ZeroMQ hands it back at once, otherwise when the last

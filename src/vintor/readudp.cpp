@@ -42,7 +42,7 @@ int ReadUdpClass::openRadar() {
         return 1;
     }
     std::memcpy(&server, serverinfo->ai_addr, sizeof server);
-    server.sin_port = htons(uint16_t(portnumber));
+    server.sin_port = htons(uint16_t(listenerPort("network replay", portnumber)));
     freeaddrinfo(serverinfo);
     // A restarted radar process must not find its port held by TIME_WAIT.
     int one = 1;

@@ -297,8 +297,9 @@ int SubscriptionsClass::process(int keySubscriptions) {
         const std::string endpoint = feedAddress(f.port);
         if (debug != 0) std::printf("Starting %s publisher: %s\n", f.label, endpoint.c_str());
         f.socket.set(zmq::sockopt::ipv6, 1);
-        // That feed is bound again later; the others and the valid-data share go on.
-        if (!bindFeed(f.socket, endpoint, f.label, BindFailure::KeepGoing))
+        // A taken port is tried again later, one that is none never: it was
+        // said once. The other feeds and the valid-data share go on.
+        if (!bindFeed(f.socket, endpoint, f.label, BindFailure::KeepGoing) && hasPortNumber(endpoint))
             unbound_.push_back({&f.socket, endpoint, f.label});
     }
     nextBindAttempt_ = getTime() + rebindMs;

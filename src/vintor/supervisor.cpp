@@ -19,6 +19,8 @@
 #include "defaults.h"
 #include "handler.h"
 #include "misc.h"
+#include "numbers.h"
+#include "publisherbind.h"
 #include "sharedmem.h"
 #include "timer.h"
 
@@ -150,9 +152,14 @@ void term_handler(int) {
     for (;;) pause();
 }
 
+// Read with strtol, as the command line always was; a number that is no port
+// is named before the usage text.
 bool parsePort(const char* text, int* port) {
     long v = strtol(text, nullptr, 10);
-    if (v < 1 || v > 65535) return false;
+    if (!isPortNumber(v)) {
+        fprintf(stderr, "Error: \"%s\" is %s\n", text, NOT_A_PORT);
+        return false;
+    }
     *port = static_cast<int>(v);
     return true;
 }

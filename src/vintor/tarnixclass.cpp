@@ -13,6 +13,7 @@
 
 #include "configfile.h"
 #include "configrequest.h"
+#include "publisherbind.h"
 
 namespace {
 
@@ -91,10 +92,9 @@ TarnixClass::TarnixClass(ConfigFile* cfp, std::string Sec, double timeout)
 
     subscriber = new zmq::socket_t(*context, zmq::socket_type::sub);
     subscriber->set(zmq::sockopt::ipv6, 1);
-    try {
-        subscriber->connect(endpoint);
-    } catch (const zmq::error_t& e) {
-        printf("Errormgs: rawdata-pub %s: %s\n", endpoint.c_str(), e.what());
+    std::string reason;
+    if (!tryConnect(*subscriber, endpoint, &reason)) {
+        printf("Errormgs: rawdata-pub %s: %s\n", endpoint.c_str(), reason.c_str());
         fflush(stdout);
         exit(1);
     }

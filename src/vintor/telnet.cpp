@@ -462,7 +462,7 @@ void TelnetClass::process() {
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(portnr));
+    address.sin_port = htons(static_cast<uint16_t>(listenerPort("telnet status service", portnr)));
     if (debug != 0) printf("\nTelnet bind");
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
         listenerBindFailed("telnet status service", address, "bind");

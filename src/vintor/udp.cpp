@@ -254,7 +254,7 @@ int UDP::startListen() {
 void UDP::listen() {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) util::error("socket");
-    sockaddr_in address = ipv4("0.0.0.0", cf->ValueInt("vintor", "portnumber"));
+    sockaddr_in address = ipv4("0.0.0.0", listenerPort("UDP command listener", cf->ValueInt("vintor", "portnumber")));
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0)
         listenerBindFailed("UDP command listener", address, "bind");

@@ -5,6 +5,7 @@
 
 #include <json/json.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@ namespace {
 
 // The station's configuration with the sections the programs below need and
 // the station does not carry; none for feed-bridge, whose defaults hold.
-std::string configuration()
+Json::Value configurationTree()
 {
     Json::Value root;
     Json::Reader().parse(readFile(sourcePath("config/station.json")), root);
@@ -28,8 +29,10 @@ std::string configuration()
     corrector["publishers"]["corrected-heave"] = "5072";
     corrector["timelag"]["value"] = "0";
     root["climate-sensor"]["publishers"]["data"] = "5073";
-    return Json::FastWriter().write(root);
+    return root;
 }
+
+std::string configuration() { return Json::FastWriter().write(configurationTree()); }
 
 TEST(ProgramsThatCannotBind, SayWhichEndpointAndEndWithAStatusOfTheirOwn)
 {
@@ -66,6 +69,57 @@ TEST(ProgramsThatCannotBind, SayWhichEndpointAndEndWithAStatusOfTheirOwn)
         ASSERT_TRUE(p.wait(milliseconds(30000))) << (p.drain(milliseconds(100)), p.output());
         EXPECT_EQ(p.exitCode(), 1) << "not an abort (134)";
         p.drain(milliseconds(100));
+        EXPECT_NE(p.output().find(r.message), std::string::npos) << p.output();
+    }
+}
+
+// A port that is none, configured or on the command line, bound or connected:
+// the library would take it modulo 65536 (99999 as 34463) or 0 as any port.
+// The program names it and ends with 1, as for a port that is taken (a relay
+// service whose configuration request fails: 3, as for any failed request).
+TEST(ProgramsGivenAPortThatIsNone, NameItAndEndAsForAPortTheyCannotUse)
+{
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+        std::function<void(Json::Value&)> configure;
+        const char* message;
+        int status = 1;
+    } rows[] = {
+        {HEAVE_CORRECTOR_BIN, {"-q"}, [](Json::Value& c) { c["heave-corrector"]["publishers"]["corrected-heave"] = "99999"; },
+         "corrected-heave publisher tcp://*:99999: not a port number (1-65535)"},
+        {HEAVE_CORRECTOR_BIN, {"-q"}, [](Json::Value& c) { c["heave-corrector"]["subscribers"]["imu"] = "127.0.0.1:-1"; },
+         "imu subscriber tcp://127.0.0.1:-1: not a port number (1-65535)"},
+        {MOTION_SENTINEL_BIN, {"-q"}, [](Json::Value& c) { c["imu"]["publishers"]["status"] = "5093abc"; },
+         "status subscriber tcp://127.0.0.1:5093abc: not a port number (1-65535)"},
+        {HEAVE_SMOOTHER_BIN, {"-q"}, [](Json::Value& c) { c["heave-smoother"]["subscribe"] = "127.0.0.1:99999"; },
+         "heave-smoother subscriber tcp://127.0.0.1:99999: not a port number (1-65535)"},
+        {TARNIX_BIN, {"-q"}, [](Json::Value& c) { c["tarnix-pic32"]["publishers"]["rawdata-pub"] = "0"; },
+         "Error binding publisher tcp://*:0: not a port number (1-65535)"},
+        {FEED_BRIDGE_BIN, {"-q", "-p", "99999"}, nullptr, "Error: -p needs a port number, not \"99999\""},
+        {FEED_BRIDGE_BIN, {"-q", "-p", "abc"}, nullptr, "Error: -p needs a port number, not \"abc\""},
+        {FEED_BRIDGE_BIN, {"-q", "-s", "127.0.0.1:65536"}, nullptr,
+         "feed-bridge subscriber tcp://127.0.0.1:65536: not a port number (1-65535)"},
+        {FEED_BRIDGE_BIN, {"-q", "-c", "127.0.0.1:70000"}, nullptr,
+         "Configuration request failed: tcp://127.0.0.1:70000: not a port number (1-65535)", 3},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.program) + " " + r.message);
+        TempDir d;
+        Json::Value config = configurationTree();
+        if (r.configure)
+            r.configure(config);
+        auto service = startConfigServiceWith(d, Json::FastWriter().write(config));
+        ASSERT_TRUE(service);
+        Process::Options o;
+        o.mergeStderr = true;
+        Process p(r.program, r.args, o);
+        if (!p.wait(milliseconds(15000))) {
+            ADD_FAILURE() << "still running: " << (p.drain(milliseconds(100)), p.output());
+            continue;  // ended by its destructor; the next row is its own case
+        }
+        p.drain(milliseconds(100));
+        EXPECT_EQ(p.exitCode(), r.status) << p.output();
         EXPECT_NE(p.output().find(r.message), std::string::npos) << p.output();
     }
 }

@@ -82,6 +82,9 @@ TEST(BoardFrontEnd, ConfigurationFailuresEndTheRadarProcess)
         {R"({"failure":"unknown"})", 1, "Errormgs: no publishers object\n"},
         {R"([1,2,3])", 1, "Errormgs: no publishers object\n"},
         {R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":"no port"}}}})", 1, "Errormgs: rawdata-pub tcp://127.0.0.1:no port"},
+        // The library would connect to 4464.
+        {R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":"70000"}}}})", 1,
+         "Errormgs: rawdata-pub tcp://127.0.0.1:70000: not a port number (1-65535)\n"},
         {R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":"5999"}}}})", 42, ""},
     };
     for (const auto& c : cases) {

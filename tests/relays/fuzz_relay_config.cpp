@@ -1,9 +1,10 @@
 // Any bytes as the configuration (and memory) reply of the relay services: the
 // feeds they would start are read without an exception, and every feed started
-// has both endpoints.
+// has both endpoints, neither with a port that is none.
 #include "configclient.h"
 #include "feedbridge.h"
 #include "headingadjust.h"
+#include "publisherbind.h"
 #include "unitrelay.h"
 
 #include <cstdint>
@@ -24,12 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::unique_ptr<pidlist_st>> headings;
     if (headingFeeds(reply, "heading-adjust", 0, &headings) == 0)
         for (const auto& f : headings)
-            if (f->subscriberURL.size() <= 6 || f->publisherURL.size() <= 8)
+            if (f->subscriberURL.size() <= 6 || f->publisherURL.size() <= 8 || !hasPortNumber(f->subscriberURL) ||
+                !hasPortNumber(f->publisherURL))
                 abort();
     std::vector<std::unique_ptr<UnitFeed>> units;
     if (unitFeeds(reply, reply, "unit-relay", true, &units) == 0)
         for (const auto& f : units)
-            if (f->subscriberURL.size() <= 7 || f->publisherURL.size() <= 8)
+            if (f->subscriberURL.size() <= 7 || f->publisherURL.size() <= 8 || !hasPortNumber(f->subscriberURL) ||
+                !hasPortNumber(f->publisherURL))
                 abort();
     BridgeSettings bridge;
     bridgeFromReply(reply, "feed-bridge", &bridge);

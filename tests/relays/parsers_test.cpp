@@ -115,6 +115,9 @@ TEST(HeadingFeeds, AreCheckedWholeBeforeAnyWorkerStarts)
          {"b tcp://*:7102 "}},
         {R"({"subscribers":{"a":"h:1","b":"h:2"},"publishers":{"a":"7101","b":"7102"},"pull":{"heading":"*:7200"}})", 0,
          {"a tcp://*:7101 tcp://*:7200", "b tcp://*:7102 "}},
+        // A port that is none, to connect to or to bind: the feed is left out.
+        {R"({"subscribers":{"a":"h:70000","b":"h:2","c":"h:3"},"publishers":{"a":"7101","b":"99999","c":"7103"}})", 0,
+         {"c tcp://*:7103 "}},
         {R"({"subscribers":"abc"})", 0, {}},
         {R"("abc")", 0, {}},
     };
@@ -136,11 +139,13 @@ TEST(HeadingFeeds, AreCheckedWholeBeforeAnyWorkerStarts)
     EXPECT_EQ(feeds[0]->subscriberURL, "tcp://x:1");
 }
 
+// Feeds d and e, whose remote port is none, are left out.
 TEST(UnitFeeds, FindTheUnitBySerialNumber)
 {
     const std::string config = R"({"success":{"vintor-dir":{"Configuration":{"sel":"S1"}},"unit-relay":{
-        "subscribers":{"a":{"port":"6001","serialSelector":"sel"},"b":{"port":"6002"},"c":{"port":"6003","serialSelector":"other"}},
-        "publishers":{"a":"6101","b":"6102","c":"6103"}}}})";
+        "subscribers":{"a":{"port":"6001","serialSelector":"sel"},"b":{"port":"6002"},"c":{"port":"6003","serialSelector":"other"},
+                       "d":{"port":"99999"},"e":{}},
+        "publishers":{"a":"6101","b":"6102","c":"6103","d":"6104","e":"6105"}}}})";
     struct Case {
         std::string memory;
         int code;

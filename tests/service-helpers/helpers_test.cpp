@@ -3,7 +3,10 @@
 #include "childrun.h"
 #include "configclient.h"
 #include "harness.h"
+#include "configrequest.h"
 #include "misc.h"
+#include "numbers.h"
+#include "publisherbind.h"
 #include "signalhandler.h"
 #include "zhelpers.h"
 
@@ -61,6 +64,48 @@ TEST(IsExactNaN, OnlyTheThreeLettersInAnyCase)
     };
     for (auto& c : cases)
         EXPECT_EQ(isExactNaN(c.text), c.nan) << '"' << c.text << '"';
+}
+
+TEST(PortTexts, AreBoundOrConnectedOnlyWhenTheyAreAPortNumber)
+{
+    // The library takes 99999 as 34463, -1 as 65535, 0 as any port and
+    // 5033abc as 5033, and refuses a blank or a sign only when it connects.
+    struct { const char* text; bool port; } cases[] = {
+        {"0", false}, {"1", true}, {"5010", true}, {"05010", true}, {"65535", true},
+        {"65536", false}, {"99999", false}, {"4294967297", false}, {"99999999999999999999", false},
+        {"-1", false}, {"+5010", false}, {" 5010", false}, {"5010 ", false}, {"5033abc", false},
+        {"abc", false}, {"", false}, {"*", false},
+    };
+    zmq::context_t context(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.text + "\"");
+        int port = -1;
+        EXPECT_EQ(parsePortNumber(c.text, &port), c.port);
+        const std::string bound = std::string("tcp://127.0.0.1:") + c.text;
+        EXPECT_EQ(hasPortNumber(bound), c.port);
+        EXPECT_EQ(hasPortNumber(std::string("tcp://[::1]:") + c.text), c.port);
+        zmq::socket_t s(context, zmq::socket_type::sub);
+        s.set(zmq::sockopt::linger, 0);
+        std::string reason;
+        EXPECT_EQ(tryConnect(s, bound, &reason), c.port) << reason;
+        if (c.port)
+            continue;
+        EXPECT_EQ(reason, NOT_A_PORT);
+        reason.clear();
+        EXPECT_FALSE(tryBind(s, bound, &reason));
+        EXPECT_EQ(reason, NOT_A_PORT);
+        EXPECT_EQ(s.get(zmq::sockopt::last_endpoint), "") << "nothing was bound or connected";
+        ConfigRequest request(context, bound, ConfigRequest::Options());
+        EXPECT_EQ(request.open(), ConfigRequest::ConnectFailed);
+        EXPECT_STREQ(request.reason(), NOT_A_PORT);
+    }
+    // Without a port, or of another transport: the library's to judge.
+    for (const char* address : {"tcp://nohost", "tcp://", "inproc://feed:99999", "ipc:///tmp/x:1"})
+        EXPECT_TRUE(hasPortNumber(address)) << address;
+    zmq::socket_t s(context, zmq::socket_type::sub);
+    std::string reason;
+    EXPECT_FALSE(tryConnect(s, "tcp://nohost", &reason));
+    EXPECT_EQ(reason, "Invalid argument");
 }
 
 TEST(Zhelpers, MessagesTravelAsTheirTextWithoutTheNul)

@@ -15,7 +15,7 @@ TEST(Numbers, WholeNumbersPortsAndIntsAreTakenOnlyWhenTheWholeTextIsOneInRange)
         {"", false, false, false, 0},
         {"12ab", false, false, false, 0},
         {"abc", false, false, false, 0},
-        {" 7", true, true, true, 7}, // leading blanks, as strtol reads them
+        {" 7", true, true, false, 7}, // leading blanks, as strtol reads them; a port is digits only
         {"99999999999999999999", false, false, false, 0},
     };
     for (const auto& c : cases) {

@@ -232,7 +232,8 @@ TEST(VintorProgram, ASingleNoticeEndsTheTreeWhileStagesRestart) {
 TEST(VintorProgram, StageLinesReachTheLogAsTheyArePrinted) {
     TempDir dir;
     auto service = startConfigServiceWith(dir, R"({
-      "vintor": {"vintor": {"debug": "0", "debugpeak": "1"}, "module": {"radars": "1", "peak": "1"}},
+      "vintor": {"vintor": {"debug": "0", "debugpeak": "1"}, "module": {"radars": "1", "peak": "1"},
+                 "publishers": {"peak": "5031"}},
       "general": {"speed": "1000"},
       "radar": {"active": "1", "brand": "tarnix"},
       "radar2": {"active": "0"},
@@ -457,6 +458,66 @@ TEST(VintorProgram, AListenerThatCannotBindNamesItsAddress) {
     }
     EXPECT_TRUE(vintor.running());
     for (int fd : held) close(fd);
+}
+
+namespace {
+
+// The station's configuration with each text `from` (found once) replaced.
+std::string stationWith(std::initializer_list<std::pair<std::string, std::string>> changes) {
+    std::string station = readFile(sourcePath(kStationProgram));
+    for (const auto& c : changes) {
+        const size_t at = station.find(c.first);
+        EXPECT_NE(at, std::string::npos) << c.first;
+        if (at != std::string::npos) station.replace(at, c.first.size(), c.second);
+    }
+    return station;
+}
+
+}  // namespace
+
+// A port that is none (the socket calls would take it modulo 65536, or 0 as
+// any port) is refused as a port that cannot be bound: the stage says which
+// and ends, and is started again; the program runs on.
+TEST(VintorProgram, AStageWhosePortIsNoneNamesItAndEnds) {
+    TempDir dir;
+    auto service = startConfigServiceWith(
+        dir, stationWith({{"\"brand\": \"readfile\"", "\"brand\": \"readudp\""},
+                          {"\"portnumber\": \"3010\"", "\"portnumber\": \"65536\""},
+                          {"\"portnumber\": \"3001\"", "\"portnumber\": \"70000\""},
+                          {"\"telnetport\": \"3002\"", "\"telnetport\": \"abc\""},
+                          {"\"fft\": \"5030\"", "\"fft\": \"99999\""}}));
+    ASSERT_TRUE(service);
+    Vintor vintor(sourcePath(""));
+    for (const char* line : {"UDP command listener port 70000: not a port number (1-65535)\n",
+                             "telnet status service port 0: not a port number (1-65535)\n",
+                             "network replay port 65536: not a port number (1-65535)\n",
+                             "fft publisher tcp://*:99999: not a port number (1-65535)\n"})
+        EXPECT_TRUE(waitForText(vintor, line, milliseconds(20000))) << vintor.output();
+    EXPECT_TRUE(vintor.running());
+}
+
+// The subscriptions stage's feed whose port is none is named once and never
+// tried again; the stage's other feeds deliver, and nothing listens on the
+// port the library would have made of it.
+TEST(VintorProgram, AFeedWhosePortIsNoneIsNamedOnceWhileTheOthersDeliver) {
+    TempDir dir;
+    auto service = startConfigServiceWith(dir, stationWith({{"\"heave\": \"5033\"", "\"heave\": \"70000\""}}));
+    ASSERT_TRUE(service);
+    Subscriber wrapped("tcp://127.0.0.1:4464");
+    Vintor vintor(sourcePath(""));
+    const std::string said = "heave publisher tcp://*:70000: not a port number (1-65535)\n";
+    EXPECT_TRUE(waitForText(vintor, said, milliseconds(20000))) << vintor.output();
+    for (int port : {5034, 5035}) {
+        SCOPED_TRACE(port);
+        Subscriber feed("tcp://127.0.0.1:" + std::to_string(port));
+        std::string message;
+        EXPECT_TRUE(feed.receive(&message, milliseconds(16000))) << vintor.output();
+    }
+    std::string message;
+    EXPECT_FALSE(wrapped.receive(&message, milliseconds(100))) << "heave lines on 4464";
+    vintor.drain(milliseconds(200));
+    EXPECT_EQ(count(vintor.output(), said), 1u) << vintor.output();
+    EXPECT_TRUE(vintor.running());
 }
 
 // A text feed whose port is taken when the subscriptions stage starts says so

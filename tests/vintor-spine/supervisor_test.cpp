@@ -194,18 +194,27 @@ protected:
 }  // namespace
 
 TEST_F(Supervisor, UsageErrorForMissingArgumentsOrAPortOutOfRange) {
-    std::vector<std::vector<std::string>> cases = {{"5010"}, {"0", "5011"}, {"5010", "70000"}, {"abc", "5011"}, {}};
-    for (const auto& args : cases) {
+    // A port out of range is named first.
+    const struct {
+        std::vector<std::string> args;
+        std::string named;
+    } cases[] = {{{"5010"}, ""},
+                 {{"0", "5011"}, "\"0\""},
+                 {{"5010", "70000"}, "\"70000\""},
+                 {{"abc", "5011"}, "\"abc\""},
+                 {{"-1", "5011"}, "\"-1\""},
+                 {{}, ""}};
+    for (const auto& c : cases) {
         Process::Options po;
         po.mergeStderr = true;
         po.environment = {"SPINE_DIR=" + dir_.path()};
-        Process p(FAKE_STAGES_BIN, args, po);
+        Process p(FAKE_STAGES_BIN, c.args, po);
         ASSERT_TRUE(p.wait(milliseconds(5000)));
         p.drain(milliseconds(100));
         EXPECT_EQ(p.exitCode(), 1);
-        EXPECT_EQ(p.output(),
-                  "ERROR, No configport\nUse: vintorMain <configport> <subscriptionport>\n"
-                  " bv: vintorMain 5010 5011\n\n");
+        EXPECT_EQ(p.output(), (c.named.empty() ? "" : "Error: " + c.named + " is not a port number (1-65535)\n") +
+                                  "ERROR, No configport\nUse: vintorMain <configport> <subscriptionport>\n"
+                                  " bv: vintorMain 5010 5011\n\n");
     }
     EXPECT_EQ(fileSize(dir_.file("sharedmem")), -1);
 
