@@ -34,6 +34,14 @@ for f in "${shared_files[@]}"; do [ -e "$f" ] || new_files+=("$f"); done
 for k in "${semaphore_keys[@]}"; do semaphore_exists "$k" || new_semaphores+=("$k"); done
 
 service_pid="" vintor_pid="" peer_pid="" heave_pid="" line_pid="" errors_pid=""
+# Once vintor has ended: lets the follower of its error lines pass on the last
+# ones and end, a few seconds at most.
+errors_passed() {
+  [ -n "$errors_pid" ] || return 0
+  for _ in $(seq 50); do kill -0 "$errors_pid" 2>/dev/null || break; sleep 0.1; done
+  kill "$errors_pid" 2>/dev/null || true
+  errors_pid=""
+}
 cleanup() {
   trap - EXIT INT TERM
   if [ -n "$vintor_pid" ]; then
@@ -43,8 +51,7 @@ cleanup() {
     kill -KILL -- "-$vintor_pid" 2>/dev/null || true
   fi
   for p in $heave_pid $line_pid $peer_pid $service_pid; do kill "$p" 2>/dev/null || true; done
-  sleep 0.2
-  [ -z "$errors_pid" ] || kill "$errors_pid" 2>/dev/null || true
+  errors_passed
   wait 2>/dev/null || true
   for f in "${new_files[@]}"; do rm -f "$f"; done
   for k in "${new_semaphores[@]}"; do ipcrm -S "$k" 2>/dev/null || true; done
@@ -84,11 +91,9 @@ grep -q "configservice ready" "$logs/service.out" || { echo "configuration servi
 
 ask() { "$build/tools/configservice/configservice-request" -e "tcp://127.0.0.1:$repport" "$1"; }
 value() { sed -n "s/.*\"$1\":\"\([^\"]*\)\".*/\1/p"; }
-# radar0 replays through the network front-end at the recording's own pace
-# (one sweep pair every 250 ms); the peer starts again at the end of the file.
-ask '{"set":{"radar":{"brand":"readudp","scanspeed":"250"}}}' >/dev/null
+# Every port is checked before the "set" below: its notice would end a vintor
+# of this host that follows this service's notice port.
 peerport=$(ask '{"get":{"radar":{"portnumber":""}}}' | value portnumber)
-mounting=$(ask '{"get":{"radar":{"mountingheight":""}}}' | value mountingheight)
 feedport() { ask "{\"get\":{\"vintor\":{\"publishers\":{\"$1\":\"\"}}}}" | value "$1"; }
 for feed in fft peak h heave vintor reflection; do
   need_port "$(feedport "$feed")" "vintor's \"$feed\" feed"
@@ -101,14 +106,22 @@ fi
 if [ "$(module telnet)" != "0" ]; then
   need_port "$(ask '{"get":{"vintor":{"vintor":{"telnetport":""}}}}' | value telnetport)" "vintor's status service"
 fi
+# radar0 replays through the network front-end at the recording's own pace
+# (one sweep pair every 250 ms); the peer starts again at the end of the file.
+ask '{"set":{"radar":{"brand":"readudp","scanspeed":"250"}}}' >/dev/null
+mounting=$(ask '{"get":{"radar":{"mountingheight":""}}}' | value mountingheight)
 
 (cd "$work" && exec "$build/src/vintor/vintor" "$repport" "$pubport") >"$logs/vintor.out" 2>"$logs/vintor.err" &
 vintor_pid=$!
-# Two lines come by design and are left in the log only: the housekeeping
+# Some lines come by design and are left in the log only: the housekeeping
 # stage has no work, so it ends (and is started again) every second, and the
-# watchdog file's folder /opt/kestrom/tmp exists on a station, not here.
-tail --pid="$vintor_pid" -n +1 -F "$logs/vintor.err" 2>/dev/null |
-  grep --line-buffered -v -e 'Error child Housekeeping class returned' -e 'watchdogvintor' |
+# folder of the watchdog files, /opt/kestrom/tmp, exists on a station, not
+# here, so every touch of watchdogvintor (the supervisor's) and of
+# watchdogtimesync (after each status connection) fails.
+# The follower ends by itself once vintor has ended, after its last lines.
+tail --pid="$vintor_pid" -s 0.2 -n +1 -F "$logs/vintor.err" 2>/dev/null |
+  grep --line-buffered -v -e 'Error child Housekeeping class returned' \
+    -e '^/bin/touch: .*/opt/kestrom/tmp/watchdog\(vintor\|timesync\)' |
   sed -u 's/^/vintor: /' >&2 &
 errors_pid=$!
 "$build/tools/replay-peer/replay-peer" -p "$peerport" -l -i 250 "$recording" >"$logs/peer.out" 2>&1 &
@@ -129,6 +142,7 @@ line_pid=$!
 # Wait for the listeners, but notice when vintor itself ends.
 while kill -0 "$heave_pid" 2>/dev/null || kill -0 "$line_pid" 2>/dev/null; do
   if ! kill -0 "$vintor_pid" 2>/dev/null; then
+    errors_passed
     echo "vintor ended; the end of its output:" >&2
     tail -20 "$logs/vintor.out" >&2
     exit 1

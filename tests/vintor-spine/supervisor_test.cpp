@@ -437,9 +437,15 @@ TEST_F(Supervisor, ACrashEndsTheTreeEvenWhenItsStarterBlockedTheSignals) {
     sigaddset(&blocked, SIGUSR1);
     sigaddset(&blocked, SIGSEGV);
     pthread_sigmask(SIG_BLOCK, &blocked, &old);
-    start("\"udp\": \"1\"", "");
+    // Passes of a second: the watchdog, touched in the first, is touched again 31 s later.
+    start("\"udp\": \"1\"", "", {"SPINE_MARK_PASSES=1"}, 1000000);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     ASSERT_TRUE(waitStarts("udp", 1));
+    // The signal comes in the sleep that ends the first pass, once its touch
+    // command has been started and waited for: while the C library starts a
+    // command it blocks every signal, and there the emulator ends a process on
+    // a SIGSEGV that a kernel keeps pending.
+    ASSERT_TRUE(waitUntil([&] { return output().find("[pass]") != std::string::npos; }, milliseconds(30000)));
     program_->signal(SIGSEGV);
     ASSERT_TRUE(program_->wait(milliseconds(5000)));
     EXPECT_EQ(program_->exitCode(), 1);
