@@ -44,9 +44,14 @@ inline bool parsePortNumber(const char* text, int* port)
     for (const char* c = text; *c != '\0'; ++c)
         if (*c < '0' || *c > '9')
             return false;
-    long v = 0;
-    if (!parseWholeNumber(text, 0, LONG_MAX, &v) || !isPortNumber(v))
-        return false;
-    *port = static_cast<int>(v);
-    return true;
+    return parseWholeNumber(text, port, 1, 65535);
+}
+
+// A port as strtol reads its text (leading blanks, a sign, the digits up to the
+// first other character), for the texts that have always been read that way;
+// 0 when that reads no port number.
+inline int leadingPortNumber(const char* text)
+{
+    const long v = strtol(text, nullptr, 10);
+    return isPortNumber(v) ? static_cast<int>(v) : 0;
 }

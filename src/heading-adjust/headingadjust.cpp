@@ -113,13 +113,14 @@ int headingFeeds(const Json::Value& reply, const std::string& own, int verbose,
             relay::skipFeed(name, "publisher port", portText);
             continue;
         }
-        if (!hasPortNumber("tcp://" + subscriber)) {
+        const std::string subscriberURL = "tcp://" + subscriber;
+        if (!hasPortNumber(subscriberURL)) {
             relay::skipFeed(name, "subscriber", subscriber);
             continue;
         }
         auto feed = std::make_unique<pidlist_st>();
         feed->name = name;
-        feed->subscriberURL = "tcp://" + subscriber;
+        feed->subscriberURL = subscriberURL;
         feed->publisherURL = "tcp://*:" + std::to_string(port);
         feed->radarXaxisToHeadingRef_ENU_deg = angle;
         feed->verbose = verbose;

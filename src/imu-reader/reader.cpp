@@ -159,16 +159,12 @@ int runImuReader(const ReaderOptions& o)
 
     zmq::context_t context(1, 1023);
     zmq::socket_t feeds[4];
-    if (!feedPublisher(context, imuPort, "imu", &feeds[0]) || !feedPublisher(context, heavePort, "heave", &feeds[1]) ||
-        !feedPublisher(context, attitudePort, "attitude", &feeds[2]) ||
-        !feedPublisher(context, statusPort, "status", &feeds[3])) {
-        delete link;
-        delete config;
-        return 1;
-    }
     zmq::socket_t actions(context, zmq::socket_type::sub);
     actions.set(zmq::sockopt::subscribe, "");
-    if (!connectSocket(actions, "tcp://127.0.0.1:" + actionPort, "action subscriber")) {
+    if (!feedPublisher(context, imuPort, "imu", &feeds[0]) || !feedPublisher(context, heavePort, "heave", &feeds[1]) ||
+        !feedPublisher(context, attitudePort, "attitude", &feeds[2]) ||
+        !feedPublisher(context, statusPort, "status", &feeds[3]) ||
+        !connectSocket(actions, "tcp://127.0.0.1:" + actionPort, "action subscriber")) {
         delete link;
         delete config;
         return 1;

@@ -73,12 +73,11 @@ bool parseOptions(int argc, char** argv, const char* optstring, const char* refu
         case 'p': {
             // Read as strtol reads it; a number that is no port would be bound
             // modulo 65536, and 0 would leave the port to the configuration.
-            const long port = strtol(optarg, nullptr, 10);
-            if (!isPortNumber(port)) {
+            options->publisherPort = leadingPortNumber(optarg);
+            if (options->publisherPort == 0) {
                 reportNotAPort(option, optarg);
                 return false;
             }
-            options->publisherPort = static_cast<int>(port);
             break;
         }
         default:
@@ -103,8 +102,7 @@ std::string hostOf(const std::string& connection)
 
 int portOf(const std::string& text)
 {
-    long port = strtol(text.c_str(), nullptr, 10);
-    return isPortNumber(port) ? static_cast<int>(port) : 0;
+    return leadingPortNumber(text.c_str());
 }
 
 void skipFeed(const std::string& name, const std::string& what, const std::string& text)

@@ -1,5 +1,6 @@
 #include "unitrelay.h"
 
+#include "numbers.h"
 #include "signalhandler.h"
 
 #include <cstdio>
@@ -71,7 +72,7 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
             relay::skipFeed(name, "publisher port", localText);
             continue;
         }
-        if (relay::portOf(portText) == 0) {
+        if (!isPortNumber(port)) {
             relay::skipFeed(name, "port", portText);
             continue;
         }

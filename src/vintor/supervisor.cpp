@@ -155,13 +155,9 @@ void term_handler(int) {
 // Read with strtol, as the command line always was; a number that is no port
 // is named before the usage text.
 bool parsePort(const char* text, int* port) {
-    long v = strtol(text, nullptr, 10);
-    if (!isPortNumber(v)) {
-        fprintf(stderr, "Error: \"%s\" is %s\n", text, NOT_A_PORT);
-        return false;
-    }
-    *port = static_cast<int>(v);
-    return true;
+    *port = leadingPortNumber(text);
+    if (*port == 0) fprintf(stderr, "Error: \"%s\" is %s\n", text, NOT_A_PORT);
+    return *port != 0;
 }
 
 [[noreturn]] void usage(const char* program) {

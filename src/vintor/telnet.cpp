@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -155,15 +156,12 @@ bool sendAll(int fd, const std::string& text) {
 // with bytes unread would reset the connection instead, and a reset can cost
 // the client the part of the answer it has not read yet.
 void endStream(int fd, int milliseconds, size_t bytes) {
+    using Clock = std::chrono::steady_clock;
     shutdown(fd, SHUT_WR);
-    timespec deadline = readClock(CLOCK_MONOTONIC);
-    deadline.tv_sec += milliseconds / 1000;
-    deadline.tv_nsec += (milliseconds % 1000) * 1000000L;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     char discard[4096];
     for (size_t taken = 0; taken < bytes;) {
-        const timespec now = readClock(CLOCK_MONOTONIC);
-        const long long left =
-            (deadline.tv_sec - now.tv_sec) * 1000LL + (deadline.tv_nsec - now.tv_nsec) / 1000000L;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return;
         pollfd p{fd, POLLIN, 0};
         int r = poll(&p, 1, static_cast<int>(left));
