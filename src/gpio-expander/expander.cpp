@@ -3,9 +3,10 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
+
+#include "cmdline.h"
 
 namespace expander {
 
@@ -37,24 +38,6 @@ void usage(const char* name)
     fprintf(stderr, "\t%s -a113 -p2 -s1\n", name);
 }
 
-// A whole decimal number; false for anything else.
-bool number(const char* text, long* out)
-{
-    char* end = nullptr;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0')
-        return false;
-    *out = v;
-    return true;
-}
-
-long numberOr0(const char* text)
-{
-    long v = 0;
-    return number(text, &v) ? v : 0;
-}
-
 } // namespace
 
 bool parseCommand(int argc, char** argv, Command* c, int* status)
@@ -67,9 +50,9 @@ bool parseCommand(int argc, char** argv, Command* c, int* status)
         switch (option) {
         case 'p':
         case 't': {
-            long pin = -1;
+            int pin = -1;
             // A negative pin would shift by a negative count: refused like one above 7.
-            if (!number(optarg, &pin) || pin < 0 || pin > 7) {
+            if (!parseWholeNumber(optarg, &pin) || pin < 0 || pin > 7) {
                 fprintf(stderr, "Pinnr must be between 0 - 7 `-%c'.\n", option);
                 *status = 1;
                 return false;
@@ -80,25 +63,37 @@ bool parseCommand(int argc, char** argv, Command* c, int* status)
             break;
         }
         case 's':
-            c->action = 's';
-            c->value = numberOr0(optarg) != 0 ? 0xFF : 0x00;
-            break;
         case 'f':
-            c->action = 'f';
-            c->value = static_cast<int>(numberOr0(optarg) & 0xFF);
-            break;
         case 'c':
-            c->action = 'c';
-            c->direction = static_cast<uint8_t>(numberOr0(optarg) & 0xFF);
+        case 'i':
+        case 'a': {
+            // Anything but a whole decimal number ("0x70", "15x", "", "on") is
+            // refused by name: read as 0 it would drive the chip with a value
+            // nobody asked for. Bus and address are ints, the bytes their low 8 bits.
+            const bool isInt = option == 'i' || option == 'a';
+            long v = 0;
+            if (!numberOption(option, optarg, isInt ? INT_MIN : LONG_MIN, isInt ? INT_MAX : LONG_MAX, &v)) {
+                *status = 1;
+                return false;
+            }
+            if (option == 's') {
+                c->action = 's';
+                c->value = v != 0 ? 0xFF : 0x00;
+            } else if (option == 'f') {
+                c->action = 'f';
+                c->value = static_cast<int>(v & 0xFF);
+            } else if (option == 'c') {
+                c->action = 'c';
+                c->direction = static_cast<uint8_t>(v & 0xFF);
+            } else if (option == 'i') {
+                c->bus = static_cast<int>(v);
+            } else {
+                c->address = static_cast<int>(v);
+            }
             break;
+        }
         case 'r':
             c->action = 'r';
-            break;
-        case 'i':
-            c->bus = static_cast<int>(numberOr0(optarg));
-            break;
-        case 'a':
-            c->address = static_cast<int>(numberOr0(optarg));
             break;
         case 'x':
         case 'X':

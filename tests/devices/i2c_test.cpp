@@ -150,4 +150,51 @@ TEST(GpioExpander, RefusesBadOptionsAndNeverWritesAfterAFailedRead)
     }
 }
 
+TEST(GpioExpander, RefusesAValueThatIsNotADecimalNumberBeforeTouchingTheChip)
+{
+    // Read as 0, each of these drove the chip: "-c 0xff" made every pin an
+    // output, "-s on" cleared the pin, "-a 0x70" used address 0.
+    const struct {
+        std::vector<std::string> args;
+        std::string text; // the refused argument, as named
+    } refused[] = {
+        {{"-c", "0xff"}, "0xff"}, {{"-c", "15x"}, "15x"},     {{"-c", ""}, ""},
+        {{"-f", "0xff"}, "0xff"}, {{"-f", "abc"}, "abc"},     {{"-p2", "-s", "on"}, "on"},
+        {{"-s", "1.0"}, "1.0"},   {{"-a", "0x70", "-r"}, "0x70"}, {{"-i", "0x2", "-r"}, "0x2"},
+        {{"-a", "4294967408", "-r"}, "4294967408"},
+        {{"-c", "99999999999999999999"}, "99999999999999999999"},
+        {{"-r", "-c", "1 "}, "1 "},
+    };
+    for (const auto& row : refused) {
+        std::vector<std::string> program{"gpio-expander"};
+        program.insert(program.end(), row.args.begin(), row.args.end());
+        SimRun r = i2cSim({"--output", "0x5a"}, program);
+        const std::string label = ::testing::PrintToString(row.args);
+        const char option = row.args[row.args.size() - (row.args.back() == "-r" ? 3 : 2)][1];
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_EQ(r.output, std::string("Error: -") + option + " needs a whole number, not \"" + row.text + "\"\n")
+            << label;
+        EXPECT_EQ(r.writes, "") << label << ": nothing reaches the chip";
+    }
+    // Decimal forms, signs included, act as they always did.
+    const struct {
+        std::vector<std::string> args;
+        std::string writes;
+    } taken[] = {
+        {{"-i", "2", "-a", "112", "-c", "15"}, "70: 03 0f\n"},
+        {{"-c", "-1"}, "70: 03 ff\n"},
+        {{"-c", "+3"}, "70: 03 03\n"},
+        {{"-f", "-256"}, "70: 00\n70: 01 00\n"},
+        {{"-p2", "-s", "7"}, "70: 00\n70: 01 5e\n"},
+        {{"-p3", "-s", "0"}, "70: 00\n70: 01 52\n"},
+    };
+    for (const auto& row : taken) {
+        std::vector<std::string> program{"gpio-expander"};
+        program.insert(program.end(), row.args.begin(), row.args.end());
+        SimRun r = i2cSim({"--output", "0x5a"}, program);
+        EXPECT_EQ(r.status, 0) << ::testing::PrintToString(row.args) << r.output;
+        EXPECT_EQ(r.writes, row.writes) << ::testing::PrintToString(row.args);
+    }
+}
+
 } // namespace
