@@ -77,7 +77,12 @@ bool parseOptions(int argc, char** argv, Options* o, int* status)
             }
             break;
         case 'n':
-            o->count = strtol(optarg, nullptr, 10);
+            // "abc" read as 0 would end without a reading, and say nothing.
+            if (!parseWholeNumber(optarg, 0, LONG_MAX, &o->count)) {
+                fprintf(stderr, "The count must be a whole number, 0 or more: -n %s\n", optarg);
+                *status = 1;
+                return false;
+            }
             o->verbose = true;
             break;
         case 'o':

@@ -204,6 +204,10 @@ TEST(ClimateSensorProgram, SkipsAFailedReadingAndEndsOnBusFailures)
         {{}, "nosuccess", true, {"-o"}, 1, "Configuration not found\n"},
         {{}, "", false, {"-o"}, 1, "Configuration not found: no section \"climate-sensor\"\n"},
         {{}, "", true, {"-d", "-5"}, 1, "The delay must be a number of seconds, 0 or more: -d -5\n"},
+        {{}, "", true, {"-n", "abc"}, 1, "The count must be a whole number, 0 or more: -n abc\n"},
+        {{}, "", true, {"-n", ""}, 1, "The count must be a whole number, 0 or more: -n \n"},
+        {{}, "", true, {"-n", "3x"}, 1, "The count must be a whole number, 0 or more: -n 3x\n"},
+        {{}, "", true, {"-n", "-2"}, 1, "The count must be a whole number, 0 or more: -n -2\n"},
         {{}, "", true, {"-x"}, 1, "climate-sensor: invalid option -- 'x'\nclimate-sensor will fetch zmq messages and presents them local.\nUnknown option `-x'.\n"},
         {{}, "", true, {"-h"}, 1, "climate-sensor will fetch zmq messages and presents them local.\nUnknown option `-h'.\n"},
     };
