@@ -34,12 +34,15 @@ float NauPhi(float y, float x)
 
 float CalcTh0(float a, float b, float theta0)
 {
-    if (a == MISSING_VALUE || b == MISSING_VALUE)
+    if (a == MISSING_VALUE || b == MISSING_VALUE || std::fabs(theta0) == MISSING_VALUE)
         return MISSING_VALUE;
     const float phi = NauPhi(-a, -b);
     if (phi == MISSING_VALUE)
         return MISSING_VALUE;
-    // fmod is exact, so this equals adding or subtracting 360 until in range.
+    // The whole turns of a large offset would swallow the direction in the
+    // sum.  fmod is exact: an offset of less than a turn stays as it is, and
+    // below, the wrap equals adding or subtracting 360 until in range.
+    theta0 = std::fmod(theta0, 360.0f);
     float theta = std::fmod(phi * DEGREES_PER_RADIAN + theta0, 360.0f);
     if (theta < 0.0f)
         theta += 360.0f;

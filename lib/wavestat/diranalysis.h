@@ -18,7 +18,8 @@ class SamplesPair;
 
 // atan2(y, x) in 0 .. 2 pi; missing when y or x is 0.
 float NauPhi(float y, float x);
-// Mean direction of the coefficient pair (a, b) plus theta0, in 0 .. 360.
+// Mean direction of the coefficient pair (a, b) plus theta0, in 0 .. 360;
+// missing when theta0 is the missing value or not finite.
 float CalcTh0(float a, float b, float theta0);
 // Directional spread sqrt(2 (1 - r)), r = |(a, b)|; missing when r >= 1.
 float CalcS0bh(float a, float b);

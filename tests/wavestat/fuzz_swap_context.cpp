@@ -3,8 +3,9 @@
 // sizes on every sensor type, and whole records with any result codes through
 // the natives' analysis into an exactly sized result array.  Must hold: no
 // crash or sanitizer report, getters answer 1 exactly for a right size on a
-// context that has the record (0 and the record untouched otherwise), and a
-// record call returns 0 or its sample count.
+// context that has the record (0 and the record untouched otherwise), every
+// direction read is missing or in 0 .. 360, and a record call returns 0 or its
+// sample count.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -42,8 +43,24 @@ private:
     size_t at = 0;
 };
 
+// Whatever theta0 was, a direction is missing or in 0 .. 360 (never -0).
+void CheckDirections(const SWAPtag_HDLEV2& r)
+{
+    auto check = [](float v) {
+        if (v != MISSING_VALUE && !(v >= 0.0f && v < 360.0f && !std::signbit(v)))
+            std::abort();
+    };
+    for (float v : r.s4005)
+        check(v);
+    for (float v : r.s5002)
+        check(v);
+    check(r.p4007);
+    check(r.p4009);
+}
+
 template <typename Record>
-void ReadRecord(SWAPWaveAnalysis* c, int (*get)(SWAPWaveAnalysis*, Record*), bool available, bool rightSize)
+void ReadRecord(SWAPWaveAnalysis* c, int (*get)(SWAPWaveAnalysis*, Record*), bool available, bool rightSize,
+                void (*checkRead)(const Record&) = nullptr)
 {
     std::vector<Record> buffer(1);
     Record& r = buffer[0];
@@ -57,6 +74,8 @@ void ReadRecord(SWAPWaveAnalysis* c, int (*get)(SWAPWaveAnalysis*, Record*), boo
         std::abort();
     if (got && r.size != static_cast<int32_t>(sizeof r))
         std::abort();
+    if (got && checkRead)
+        checkRead(r);
 }
 
 void ContextOps(Bytes& in)
@@ -99,7 +118,7 @@ void ContextOps(Bytes& in)
             case 4: ReadRecord(c, SWAPGetHLevel4, true, right); break;
             case 5: ReadRecord(c, SWAPGetHDLevel0, directional, right); break;
             case 6: ReadRecord(c, SWAPGetHDLevel1, directional, right); break;
-            case 7: ReadRecord(c, SWAPGetHDLevel2, directional, right); break;
+            case 7: ReadRecord(c, SWAPGetHDLevel2, directional, right, CheckDirections); break;
             case 8: ReadRecord(c, SWAPGetHDLevel3, directional, right); break;
             case 9: ReadRecord(c, SWAPGetHDLevel4, directional, right); break;
             }

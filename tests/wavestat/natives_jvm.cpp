@@ -217,6 +217,49 @@ TEST_F(WaveNatives, DirectionalRecordGivesDirectionAndSpreadingMatrix)
     EXPECT_EQ(v[4643], -7.0f);
 }
 
+TEST_F(WaveNatives, Theta0TurnsEveryDirectionByItsPartOfATurn)
+{
+    // One train coming from 240 degrees.  Codes: 163, 165 (51 values), the
+    // band directions 167, 169, 171, 173, and the spread 164, which no offset
+    // touches.
+    const DirRecord d(1536, 1.28, {{100.0, 0.1, 30.0, 0.0}});
+    const std::vector<int> codes = {163, 165, 167, 169, 171, 173, 164};
+    const size_t spread = 56;
+    auto directions = [&](float theta0) {
+        jfloatArray r = Floats(std::vector<float>(spread + 1, -7.0f));
+        EXPECT_EQ(callInt(directional, "swapGetHDLevelFromSamples", kDirectional, Ints(Times(1536, 781.25)),
+                          Floats(d.heave), Floats(d.x), Floats(d.y), theta0, 5, Ints(codes), r),
+                  1536)
+            << theta0;
+        return Values(r);
+    };
+    const std::vector<float> north = directions(0.0f);
+    EXPECT_LT(AngleBetween(north[0], ComingFrom(30.0)), 0.5);
+    ASSERT_LT(north[spread], 1.0f);
+    const std::vector<float> east = directions(90.0f);
+    EXPECT_LT(AngleBetween(east[0], ComingFrom(30.0, 90.0)), 0.5);
+    for (size_t i = 0; i < spread; ++i) {
+        if (north[i] == MISSING_VALUE)
+            EXPECT_EQ(east[i], MISSING_VALUE) << i;
+        else
+            EXPECT_LT(AngleBetween(east[i], north[i] + 90.0), 1e-3) << i;
+    }
+    // A large offset acts as its remainder of a turn (as Java's % gives it).
+    for (float theta0 : {1e30f, 360e6f + 90.0f, -1e30f}) {
+        const float part = static_cast<float>(std::fmod(static_cast<double>(theta0), 360.0));
+        const std::vector<float> turned = directions(theta0);
+        EXPECT_LT(AngleBetween(turned[0], ComingFrom(30.0, part)), 0.5) << theta0;
+        EXPECT_EQ(turned, directions(part)) << theta0 << " as " << part;
+    }
+    // The missing mark of either sign is no offset: no direction, the rest kept.
+    for (float theta0 : {MISSING_VALUE, -MISSING_VALUE}) {
+        const std::vector<float> none = directions(theta0);
+        EXPECT_EQ(std::vector<float>(none.begin(), none.begin() + spread), std::vector<float>(spread, MISSING_VALUE))
+            << theta0;
+        EXPECT_EQ(none[spread], north[spread]);
+    }
+}
+
 TEST_F(WaveNatives, TwoJavaThreadsGetTheSerialResults)
 {
     // Records of different heights and periods, first one after the other,

@@ -2,7 +2,9 @@ package kestrom.brim.dataprocessor.swap;
 
 /**
  * Directional wave statistics of a heave record with two horizontal signals
- * through libwavestat; theta0 (degrees) is added to every direction.
+ * through libwavestat; theta0 (degrees, whole turns aside) is added to every
+ * direction, and the missing value 3.4028235e38 of either sign as theta0 gives
+ * missing directions.
  */
 public class SWAPDirDataProcessor {
     static {
