@@ -189,3 +189,67 @@ TEST(VintorRadars, PacesPeriodsAndPhasesAtTheEndsOfTheirType) {
     EXPECT_EQ(childrenOf(run.manager), run.radars) << vintor.output();
     EXPECT_EQ(vintor.output().find("runtime error"), std::string::npos) << vintor.output();
 }
+
+namespace {
+
+// Peak resident set of a process in KiB, 0 when it has gone.
+long peakResidentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string key; in >> key;) {
+        if (key == "VmHWM:") {
+            long kib = 0;
+            in >> kib;
+            return kib;
+        }
+        in.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+// A process and all its descendants.
+std::vector<pid_t> treeOf(pid_t root) {
+    std::vector<pid_t> tree = {root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (pid_t c : childrenOf(tree[i])) tree.push_back(c);
+    return tree;
+}
+
+}  // namespace
+
+// A replay file without line ends is read a line's room at a time: every
+// vintor process stays small, and the radar goes on making (failed) sweeps.
+TEST(VintorRadars, AFileWithoutLineEndsKeepsEveryProcessSmall) {
+    TempDir files;
+    const std::string endless = files.file("endless.txt");
+    {
+        std::ofstream out(endless, std::ios::binary);
+        const std::string block(1 << 20, '7');
+        for (int i = 0; i < 64; ++i) out << block;
+    }
+    for (const std::string& file : {std::string("/dev/zero"), endless}) {
+        SCOPED_TRACE(file);
+        RadarsRun run(config(radarSection(file)));
+        ASSERT_TRUE(run.service);
+        Process& vintor = *run.vintor;
+        ASSERT_NE(run.radar, 0) << vintor.output();
+        const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+        ASSERT_TRUE(shm);
+        // What the supervisor holds after its start is what every process of
+        // the tree begins with; a line read whole would add tens of MiB.
+        const long base = peakResidentKiB(vintor.pid());
+        long peak = 0;
+        pid_t largest = 0;
+        const auto end = std::chrono::steady_clock::now() + milliseconds(2500);
+        while (std::chrono::steady_clock::now() < end) {
+            for (pid_t p : treeOf(vintor.pid())) {
+                const long kib = peakResidentKiB(p);
+                if (kib > peak) peak = kib, largest = p;
+            }
+            if (peak > base + 32 * 1024) break;
+            vintor.drain(milliseconds(20));
+        }
+        EXPECT_LE(peak, base + 32 * 1024) << "KiB, process " << largest << ", supervisor " << base;
+        EXPECT_GE(index0(shm), 2) << "failed sweeps stored\n" << vintor.output();
+        std::printf("%s: peak %ld KiB, supervisor %ld KiB\n", file.c_str(), peak, base);
+    }
+}
