@@ -120,6 +120,7 @@ void HClass::storeWindowState(const std::string& section, long long recordTime) 
 }
 
 int pairFault(const PairCheck& c) {
+    if (!c.offsetFinite) return NAN_MOUNTING;
     if (!c.picksValid()) return 1;
     if (c.sweeps >= 2 && (c.velocity > c.velocityBound || c.velocity < -c.velocityBound)) return 15;
     // A mounting height or angle that is no number would put "nan" or "inf"
@@ -206,6 +207,9 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
 
     PairCheck check;
     check.sweeps = data_peak.nrOfSweeps;
+    // An offset that is no number would make every distance infinite or NaN,
+    // and put them into the record: no pick is made at all.
+    check.offsetFinite = std::isfinite(settings.radarOffset);
     tracker.peaksOutsideDynWind = 0;
     // A corrupt count must not index past the two rows of 64 peaks.
     const int sweeps = std::max(0, std::min(data_peak.nrOfSweeps, MAX_NR_OF_SWEEPS));
@@ -215,7 +219,7 @@ void HClass::handleRecord(int j, status_st& status, SharedMem* storage) {
             std::cout << "\n sweep number = " << i << " [-]" << " number of peaks = " << data_peak.nrOfPeaks[i]
                       << " [-]";
         trace(4, "\nH peakdata nrof peaks=%d ", data_peak.nrOfPeaks[i]);
-        if (data_peak.nrOfPeaks[i] != 0) {
+        if (data_peak.nrOfPeaks[i] != 0 && check.offsetFinite) {
             if (sweepDistance(i, section.c_str(), timeText)) {
                 ++check.validPeaks;
                 check.distanceSum += data_heave.distance[i];

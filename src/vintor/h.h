@@ -16,8 +16,8 @@
 #include "stageloop.h"
 #include "surfacetracker.h"
 
-// Code added to a record's "nan" when the section's mounting height or angle
-// is no finite number: the pair gives no height.
+// Code added to a record's "nan" when the section's mounting height, angle
+// or radar offset is no finite number: the pair gives no height.
 constexpr int NAN_MOUNTING = 20;
 
 // What decides whether a height record is valid, beside each sweep's own pick.
@@ -28,14 +28,16 @@ struct PairCheck {
     float velocity = 0;       // Doppler velocity, cm/s (two sweeps only)
     double velocityBound = 0; // cm/s
     bool mountingFinite = true;
+    bool offsetFinite = true; // without it no distance, so no pick, is made
 
     // Every sweep gave a valid pick (what fault 1 says is not so).
     bool picksValid() const { return validPeaks != 0 && !std::isnan(distanceSum) && validPeaks == sweeps; }
 };
 
-// The code a record adds to its "nan" beyond its sweeps' own: 1 when not every
-// sweep gave a valid pick, 15 when the velocity is beyond its bound,
-// NAN_MOUNTING when the mounting gives no height; 0 for a valid record.
+// The code a record adds to its "nan" beyond its sweeps' own: NAN_MOUNTING
+// alone when the radar offset gives no distance; else 1 when not every sweep
+// gave a valid pick, 15 when the velocity is beyond its bound, NAN_MOUNTING
+// when the mounting gives no height; 0 for a valid record.
 int pairFault(const PairCheck& check);
 
 class ConfigFile;

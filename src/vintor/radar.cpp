@@ -1,6 +1,7 @@
 #include "radar.h"
 
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,18 +16,21 @@
 int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
                        double* val, int64_t* capped) {
     int64_t difftime = measurementtime - ptime;
-    const int64_t cap = scanspeed * 2 > 1000 ? scanspeed * 2 : 1000;
+    // A period too long to double caps nothing.
+    const int64_t cap = scanspeed > INT64_MAX / 2 ? INT64_MAX : scanspeed * 2 > 1000 ? scanspeed * 2 : 1000;
     if (difftime > cap) difftime = cap;
     if (capped != nullptr) *capped = difftime;
     const int64_t phase = measurementtime % scanspeed;
-    if (phase > timeoffset + 1) {
+    // The window of +-1 ms is taken on the phase, which lies within the
+    // period, so that an offset at either end of its type cannot overflow.
+    if (phase - 1 > timeoffset) {
         // Far into the period with a small offset: the sweep came early for the next target.
         if (timeoffset < 20 && phase > scanspeed / 2)
             difftime -= 1;
         else
             difftime += 1;
     }
-    if (phase < timeoffset - 1) difftime -= 1;
+    if (phase + 1 < timeoffset) difftime -= 1;
     if (val != nullptr) *val = double(phase);
     return difftime;
 }
@@ -44,7 +48,11 @@ int64_t paceStep(int64_t measurementtime, int64_t scanspeed, int64_t timeoffset,
 }
 
 long fakeSleepFor(long scanspeed, long elapsedMs) {
-    return scanspeed > elapsedMs ? scanspeed - elapsedMs : 100;
+    if (scanspeed <= elapsedMs) return 100;
+    // A clock stepped back leaves more than the period to wait: for the
+    // longest periods, more than a long holds.
+    if (elapsedMs < 0 && scanspeed > LONG_MAX + elapsedMs) return LONG_MAX;
+    return scanspeed - elapsedMs;
 }
 
 void fillFakeSweep(radar_st* record) {
@@ -99,6 +107,22 @@ void wakeFft(int semFft) {
 void putTime(radar_st* r, long long ms) {
     std::memset(r->time, 0, sizeof r->time);
     std::snprintf(r->time, sizeof r->time, "%lld", ms);
+}
+
+// A pause in ms as the microseconds uSleep takes; the longest periods give
+// pauses whose microseconds no 64-bit count holds.
+int64_t microseconds(int64_t ms) {
+    if (ms > INT64_MAX / 1000) return INT64_MAX;
+    if (ms < INT64_MIN / 1000) return INT64_MIN;
+    return ms * 1000;
+}
+
+// Whole ms of a span of the wall clock, within what a long holds (a clock
+// stepped by weeks passes that on a 32-bit long).
+long wholeMs(double ms) {
+    if (ms >= double(LONG_MAX)) return LONG_MAX;
+    if (ms <= double(LONG_MIN)) return LONG_MIN;
+    return long(ms);
 }
 
 }  // namespace
@@ -186,11 +210,11 @@ void RadarClass::fakeLoop(long scanspeed) {
         storage_->add(section.c_str(), &data_radar, sizeof data_radar);
         if (debug >= 6) printf("\nGetMeasurent data length: %d %s", data_radar.length, data_radar.time);
         double t = getTime();
-        long sleepfor = fakeSleepFor(scanspeed, long(t - previoustimer));
+        long sleepfor = fakeSleepFor(scanspeed, wholeMs(t - previoustimer));
         if (debug >= 4) printf("\nSleepfor: %ld-(%f-%f) = %lu", scanspeed, t, previoustimer, (unsigned long)sleepfor);
         if (debug >= 1) printf("\nRadar time=%f sleepfor=%ld", t - previoustimer, sleepfor);
         previoustimer = getTime();
-        uSleep(int64_t(sleepfor) * 1000);
+        uSleep(microseconds(sleepfor));
     }
 }
 
@@ -327,7 +351,7 @@ void RadarClass::pace(PID* pid) {
                (long long)measurementtime_);
         printf(" val:\t%7.3f timeoffset:\t%lld pidinc:\t%7.3f\n", step.val, (long long)timeoffset_, step.inc);
     }
-    uSleep(waittime * 1000);
+    uSleep(microseconds(waittime));
     if (debug >= 1)
         printf("Sleeping for %lld msec -> %ld - (%s - %lld)\n", (long long)waittime, scanspeed_, data_radar.time,
                (long long)previoustimer);

@@ -38,7 +38,8 @@ struct PaceStep {
 // Time between sweeps as the controller sees it: measurementtime - ptime,
 // capped at max(1000, 2 * scanspeed) so that long periods still converge, then
 // nudged by 1 ms toward the wanted phase `timeoffset` within the period.
-// scanspeed must be above 0.
+// scanspeed must be above 0; a period or an offset at either end of its type
+// is taken as it is (an offset beyond every phase nudges the same way always).
 // *capped (when given) is the interval after the cap, before the nudge.
 int64_t pacingInterval(int64_t measurementtime, int64_t ptime, int64_t scanspeed, int64_t timeoffset,
                        double* val, int64_t* capped = nullptr);

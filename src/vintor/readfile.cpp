@@ -111,26 +111,52 @@ int ReadfileClass::getVersion() {
 
 bool ReadfileClass::isAvailable() { return in_stream.is_open() && !in_stream.eof(); }
 
-bool ReadfileClass::readLine() {
-    return in_stream.is_open() && static_cast<bool>(std::getline(in_stream, line_));
+// At most a room of line_ per call: the next line whole, the end of an
+// over-long one (Broken), or a room of it without its end (Unfinished).
+ReadfileClass::LineRead ReadfileClass::readLine() {
+    if (!in_stream.is_open()) return LineRead::End;
+    in_stream.getline(line_, sizeof line_);
+    // getline fails both with nothing left to read and with a full room and
+    // no line end; only the second leaves the stream short of its end.
+    const bool full = in_stream.fail() && !in_stream.eof();
+    if (full) {
+        in_stream.clear();
+        overlong_ = true;
+        return LineRead::Unfinished;
+    }
+    if (overlong_) {
+        overlong_ = false;
+        return LineRead::Broken;
+    }
+    return in_stream.fail() ? LineRead::End : LineRead::Whole;
 }
 
 int ReadfileClass::getMeasurement(radar_st* record, double) {
     u_radar_data* data = &record->data;
     int* length = &record->length;
     *length = 0;
-    if (!readLine()) {
-        perror("end of file");
+    // A pair with a missing or broken line is a failed measurement: pairing its
+    // up sweep with an older down sweep would pass off old data as new. A pair
+    // an over-long line left unfinished goes on where it stopped, so that its
+    // lines are never taken for the next pair's.
+    while (pairLines_ < 2) {
+        const LineRead got = readLine();
+        if (got == LineRead::Unfinished) return 1;
+        if (got == LineRead::End) {
+            if (pairLines_ == 0) perror("end of file");
+            pairLines_ = 0;
+            pairBroken_ = false;
+            return 1;
+        }
+        if (got == LineRead::Whole && debug > 4) printf("\nReadfile:%s", line_);
+        if (got == LineRead::Broken || extractData(line_, &data->rf[pairLines_]) != 0) pairBroken_ = true;
+        ++pairLines_;
+    }
+    pairLines_ = 0;
+    if (pairBroken_) {
+        pairBroken_ = false;
         return 1;
     }
-    if (debug > 4) printf("\nReadfile:%s", line_.c_str());
-    int r = extractData(line_, &data->rf[0]);
-    // A pair with a missing or broken line is a failed measurement: pairing its
-    // up sweep with an older down sweep would pass off old data as new.
-    if (!readLine()) return 1;
-    if (debug > 4) printf("\nReadfile:%s", line_.c_str());
-    r |= extractData(line_, &data->rf[1]);
-    if (r != 0) return 1;
     *length = REPLAY_SWEEP_LENGTH;
     if (debug) printReplayPair(*data);
     return 0;

@@ -10,6 +10,9 @@
 // Samples reported per replayed sweep, whatever the line holds.
 constexpr int REPLAY_SWEEP_LENGTH = 256;
 constexpr int REPLAY_MAX_SAMPLES = 300;
+// Longest replay line taken, without its line end; a longer one holds no
+// sweep and is dropped whole, by both replay front-ends.
+constexpr int REPLAY_MAX_LINE = 12020;
 
 // Parses one replay line "...raw=name;time;sweepnr;s0,s1,...[;rest]" into one
 // entry. Returns 1 and writes nothing when the line has no "raw=" or fewer than
@@ -39,15 +42,26 @@ public:
     bool isAvailable() override;
     // Both lines of the next pair into data.rf; length 256, or 0 when a line
     // is missing or broken.
+    //
+    // A line longer than REPLAY_MAX_LINE is broken. It is read a room of that
+    // many characters at a time, and a measurement that reads a room of it
+    // without its end fails there, so that a file that never ends a line (a
+    // device) costs no more memory or time than that; the measurement that
+    // reaches its end fails with its pair, and the pairs after it are read as
+    // they come.
     int getMeasurement(radar_st* record, double timeout) override;
     bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
 private:
-    bool readLine();
+    enum class LineRead { Whole, Broken, Unfinished, End };
+    LineRead readLine();
 
     std::string filename;
     std::ifstream in_stream;
-    std::string line_;   // reused, so a sweep allocates nothing once warm
+    char line_[REPLAY_MAX_LINE + 1] = {};  // a line and its terminator
+    bool overlong_ = false;  // inside a line longer than line_ holds
+    int pairLines_ = 0;      // lines of the pair being read that have been read
+    bool pairBroken_ = false;
     long sweepSize;
     long nrOfSweeps;
 };

@@ -10,9 +10,6 @@
 #include "frontend.h"
 #include "readfile.h"
 
-// Longest line taken, without its line end; a longer one is dropped whole.
-constexpr int REPLAY_MAX_LINE = 12020;
-
 class ReadUdpClass : public RadarFrontEnd {
 public:
     ReadUdpClass(ConfigFile* cfp, std::string Sec, double timeout);

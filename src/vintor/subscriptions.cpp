@@ -209,7 +209,12 @@ void SubscriptionsClass::reflectionLine(const peak_st& P, const fft_st& F, std::
     appendFloat5(line, P.windowup * (settings.fourierDistanceCm / 100.0f));
     line += "m;SC=";
     const std::string section(data_heave.section, strnlen(data_heave.section, sizeof data_heave.section));
-    appendFloat5(line, cf->ValueFloat(section, "radaroffset") / 100.0f);
+    // An offset that is no number gave the pair no distance: shown as none.
+    const float offset = cf->ValueFloat(section, "radaroffset");
+    if (std::isfinite(offset))
+        appendFloat5(line, offset / 100.0f);
+    else
+        line += "NaN";
     line += "m,";
     appendFloat5(line, settings.fourierDistanceCm / 100.0f);
     line += "m;";

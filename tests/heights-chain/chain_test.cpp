@@ -5,15 +5,19 @@
 #include <json/json.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "feedrecords.h"
 #include "harness.h"
 
 using namespace testsupport;
@@ -302,4 +306,74 @@ TEST(Chain, AbsurdSettingsGiveHeightsOrTheNaNLineAndNoStageRestarts) {
     }
     EXPECT_EQ(vintor.output().find("\nStopped "), std::string::npos) << vintor.output();
     EXPECT_TRUE(vintor.running());
+}
+
+// A radar offset that is no finite number ("inf", "-inf", "1e309", which reads
+// as inf) gives no distance: in three radars replaying the same recording every
+// pair takes the invalid path with fault code 20 alone, on every feed, and no
+// infinite value reaches a line or an "h" record.
+TEST(Chain, ARadarOffsetThatIsNoNumberGivesTheNaNLineOnEveryFeed) {
+    TempDir dir;
+    const std::string recording = dir.file("recording.txt");
+    ASSERT_EQ(generateRecording(recording), "");
+    const std::map<std::string, std::string> offsets = {{"radar0", "inf"}, {"radar1", "-inf"}, {"radar2", "1e309"}};
+    auto service = startService(dir, recording, [&](Json::Value& root) {
+        root["radar"]["scanspeed"] = "100";
+        root["radar2"] = root["radar3"] = root["radar"];
+        const char* sections[] = {"radar", "radar2", "radar3"};
+        const char* names[] = {"radar0", "radar1", "radar2"};
+        for (int i = 0; i < 3; ++i) {
+            root[sections[i]]["radarname"] = names[i];
+            root[sections[i]]["radaroffset"] = offsets.at(names[i]);
+        }
+        root["vintor"]["module"]["housekeeping"] = "0";
+    });
+    ASSERT_TRUE(service);
+    Subscriber vintorFeed("tcp://127.0.0.1:5034"), heaveFeed("tcp://127.0.0.1:5033"), hFeed("tcp://127.0.0.1:5032"),
+        reflectionFeed("tcp://127.0.0.1:5035");
+    Process vintor(VINTOR_BIN, {"5010", "5011"}, Process::Options{true, "", {}});
+
+    std::map<std::string, int> lines, code20;
+    std::string message;
+    auto enough = [&] {
+        for (const auto& o : offsets)
+            if (lines[o.first] < 12) return false;
+        return true;
+    };
+    while (!enough() && vintorFeed.receive(&message, milliseconds(20000))) {
+        const std::string line = text(message);
+        ++lines[field(line, "sensor")];
+        EXPECT_EQ(line.find("inf"), std::string::npos) << line;
+        EXPECT_EQ(line.find("nan"), std::string::npos) << line;
+        if (line.find("Vintor=NaN;Value=20") != std::string::npos) ++code20[field(line, "sensor")];
+    }
+    vintor.drain(milliseconds(100));
+    for (const auto& o : offsets) {
+        ASSERT_GE(lines[o.first], 12) << o.second << vintor.output();
+        EXPECT_GE(code20[o.first], lines[o.first] - 2) << o.second;
+    }
+    // The other feeds have queued theirs since the start.
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(heaveFeed.receive(&message, milliseconds(5000)));
+        EXPECT_EQ(field(text(message), "heave"), "NaNcm") << text(message);
+    }
+    int infinite = 0;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(hFeed.receive(&message, milliseconds(5000)));
+        ASSERT_EQ(message.size(), sizeof(heave_st));
+        heave_st h;
+        std::memcpy(&h, message.data(), sizeof h);
+        const float values[] = {h.distance[0], h.distance[1], h.distanceAvg, h.VDoppler, h.Dup,
+                                h.Ddown,       h.Ep[0],       h.Ep[1],       h.energy[0], h.energy[1]};
+        infinite += std::count_if(std::begin(values), std::end(values), [](float v) { return std::isinf(v); }) > 0;
+        EXPECT_EQ(h.nrOfSweeps, 0);
+    }
+    EXPECT_EQ(infinite, 0) << "of 30 h records";
+    // One line after every 8th record.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(reflectionFeed.receive(&message, milliseconds(5000)));
+        const std::string tail = message.substr(message.find(";Window="));
+        EXPECT_EQ(message.find("inf"), std::string::npos) << tail;
+        EXPECT_NE(tail.find(";SC=NaNm,"), std::string::npos) << tail;
+    }
 }

@@ -374,19 +374,21 @@ TEST(HeightStage, PairFaultCodeByWhatFailsFirst) {
         int sweeps, validPeaks;
         float sum, velocity;
         bool mountingFinite;
+        bool offsetFinite;
         int code;
     } rows[] = {
-        {2, 2, 1000, 10, true, 0},             // valid pair
-        {1, 1, 500, NAN, true, 0},             // one sweep: no velocity, no bound
-        {0, 0, 0, 0, true, 1},                 // no sweeps
-        {2, 1, 500, 0, true, 1},               // one sweep without a valid pick
-        {3, 2, 1000, 0, true, 1},              // a corrupt count never matches
-        {2, 2, NAN, 0, true, 1},               // a distance that is no number
-        {2, 2, 1000, 150.5f, true, 15},        // beyond the bound (150 cm/s)
-        {2, 2, 1000, -150.5f, false, 15},      // the velocity decides before the mounting
-        {2, 2, 1000, 150, true, 0},            // exactly the bound passes
-        {1, 1, 500, NAN, false, NAN_MOUNTING}, // mounting gives no height
-        {2, 0, 0, 0, false, 1},                // no pick decides before the mounting
+        {2, 2, 1000, 10, true, true, 0},             // valid pair
+        {1, 1, 500, NAN, true, true, 0},             // one sweep: no velocity, no bound
+        {0, 0, 0, 0, true, true, 1},                 // no sweeps
+        {2, 1, 500, 0, true, true, 1},               // one sweep without a valid pick
+        {3, 2, 1000, 0, true, true, 1},              // a corrupt count never matches
+        {2, 2, NAN, 0, true, true, 1},               // a distance that is no number
+        {2, 2, 1000, 150.5f, true, true, 15},        // beyond the bound (150 cm/s)
+        {2, 2, 1000, -150.5f, false, true, 15},      // the velocity decides before the mounting
+        {2, 2, 1000, 150, true, true, 0},            // exactly the bound passes
+        {1, 1, 500, NAN, false, true, NAN_MOUNTING}, // mounting gives no height
+        {2, 0, 0, 0, false, true, 1},                // no pick decides before the mounting
+        {2, 0, 0, 0, true, false, NAN_MOUNTING},     // an offset that is no number: no pick made
     };
     for (const Row& r : rows) {
         PairCheck c;
@@ -396,6 +398,7 @@ TEST(HeightStage, PairFaultCodeByWhatFailsFirst) {
         c.velocity = r.velocity;
         c.velocityBound = 150;
         c.mountingFinite = r.mountingFinite;
+        c.offsetFinite = r.offsetFinite;
         EXPECT_EQ(pairFault(c), r.code) << r.sweeps << " sweeps, " << r.validPeaks << " valid, v " << r.velocity;
     }
 }

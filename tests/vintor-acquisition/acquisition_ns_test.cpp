@@ -28,16 +28,24 @@ using acq::childrenOf;
 
 namespace {
 
-std::string config() {
+// A radar section replaying `filename` with a period and a phase.
+std::string radarSection(const std::string& filename, const std::string& scanspeed = "200",
+                         const std::string& timeoffset = "20") {
+    return R"({"active": "1", "brand": "readfile", "filename": ")" + filename +
+           R"(", "sweepsize": "256", "nrofsweeps": "2", "scanspeed": ")" + scanspeed + R"(", "timeoffset": ")" +
+           timeoffset + R"(", "comport": "/dev/ttyS0"})";
+}
+
+// The radars stage alone, with the sections "radar", "radar2" and "radar3".
+std::string config(const std::string& radar0 = radarSection(sourcePath("data/recording.txt")),
+                   const std::string& radar1 = R"({"active": "0"})",
+                   const std::string& radar2 = R"({"active": "0"})") {
     return R"({
   "vintor": {"vintor": {"debug": "1", "timeout": "5", "debugradars": "0"},
              "module": {"radars": "1"}},
-  "radar": {"active": "1", "brand": "readfile", "filename": ")" +
-           sourcePath("data/recording.txt") + R"(",
-            "sweepsize": "256", "nrofsweeps": "2", "scanspeed": "200", "timeoffset": "20",
-            "comport": "/dev/ttyS0"},
-  "radar2": {"active": "0"},
-  "radar3": {"active": "0"}
+  "radar": )" + radar0 + R"(,
+  "radar2": )" + radar1 + R"(,
+  "radar3": )" + radar2 + R"(
 })";
 }
 
@@ -48,33 +56,43 @@ pid_t nextManager(Process& vintor) {
     return atoi(line.c_str() + line.find("Radars pid=") + 11);
 }
 
-// The one radar process `manager` runs, once it has forked it, or 0.
-pid_t radarOf(pid_t manager, Process& drainFrom) {
+// The `count` radar processes `manager` runs, once it has forked them all;
+// empty when it did not.
+std::vector<pid_t> radarsOf(pid_t manager, size_t count, Process& drainFrom) {
     for (int i = 0; i < 100; ++i) {
         std::vector<pid_t> radars = childrenOf(manager);
-        if (radars.size() == 1) return radars[0];
+        if (radars.size() == count) return radars;
         drainFrom.drain(milliseconds(50));
     }
-    return 0;
+    return {};
+}
+
+// The one radar process `manager` runs, once it has forked it, or 0.
+pid_t radarOf(pid_t manager, Process& drainFrom) {
+    std::vector<pid_t> radars = radarsOf(manager, 1, drainFrom);
+    return radars.empty() ? 0 : radars[0];
 }
 
 int index0(const sharedmem_st* m) { return __atomic_load_n(&m->key.radar0, __ATOMIC_ACQUIRE); }
 
-// vintor on config() with its radars stage and the one radar it forked.
+// vintor on `json` with its radars stage and the `count` radars it forked.
 struct RadarsRun {
     TempDir dir;
-    std::unique_ptr<Process> service = startConfigServiceWith(dir, config());
+    std::unique_ptr<Process> service;
     std::unique_ptr<Process> vintor;
     pid_t manager = 0;
-    pid_t radar = 0;
+    std::vector<pid_t> radars;
+    pid_t radar = 0;  // the first
 
-    RadarsRun() {
+    explicit RadarsRun(const std::string& json = config(), size_t count = 1)
+        : service(startConfigServiceWith(dir, json)) {
         if (!service) return;
         Process::Options po;
         po.mergeStderr = true;
         vintor = std::make_unique<Process>(VINTOR_BIN, std::vector<std::string>{"5010", "5011"}, po);
         manager = nextManager(*vintor);
-        if (manager != 0) radar = radarOf(manager, *vintor);
+        if (manager != 0) radars = radarsOf(manager, count, *vintor);
+        if (!radars.empty()) radar = radars[0];
     }
 };
 
@@ -145,5 +163,93 @@ TEST(VintorRadars, TitlesTheManagerAndItsRadar) {
         const std::string cmdline = "/proc/" + std::to_string(t.pid) + "/cmdline";
         EXPECT_TRUE(acq::eventually([&] { return readFile(cmdline).rfind(t.title, 0) == 0; }, milliseconds(5000)))
             << t.title;
+    }
+}
+
+// Periods and phases at the ends of their type ("99999999999999999999" reads
+// as the largest): each radar goes on storing its paced pairs, in the process
+// it began in, without a word from the sanitizers.
+TEST(VintorRadars, PacesPeriodsAndPhasesAtTheEndsOfTheirType) {
+    const std::string recording = sourcePath("data/recording.txt");
+    RadarsRun run(config(radarSection(recording, "99999999999999999999"),
+                         radarSection(recording, "9223372036854775807", "9223372036854775807"),
+                         radarSection(recording, "200", "-9223372036854775808")),
+                  3);
+    ASSERT_TRUE(run.service);
+    Process& vintor = *run.vintor;
+    ASSERT_EQ(run.radars.size(), 3u) << vintor.output();
+    const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+    ASSERT_TRUE(shm);
+    const int* rings[3] = {&shm->key.radar0, &shm->key.radar1, &shm->key.radar2};
+    // The longest periods pause 300, 400, 500 ms ... after their first pairs.
+    for (const int* ring : rings) {
+        for (int i = 0; i < 100 && __atomic_load_n(ring, __ATOMIC_ACQUIRE) < 4; ++i) vintor.drain(milliseconds(50));
+        EXPECT_GE(__atomic_load_n(ring, __ATOMIC_ACQUIRE), 4) << vintor.output();
+    }
+    EXPECT_EQ(childrenOf(run.manager), run.radars) << vintor.output();
+    EXPECT_EQ(vintor.output().find("runtime error"), std::string::npos) << vintor.output();
+}
+
+namespace {
+
+// Peak resident set of a process in KiB, 0 when it has gone.
+long peakResidentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string key; in >> key;) {
+        if (key == "VmHWM:") {
+            long kib = 0;
+            in >> kib;
+            return kib;
+        }
+        in.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+// A process and all its descendants.
+std::vector<pid_t> treeOf(pid_t root) {
+    std::vector<pid_t> tree = {root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (pid_t c : childrenOf(tree[i])) tree.push_back(c);
+    return tree;
+}
+
+}  // namespace
+
+// A replay file without line ends is read a line's room at a time: every
+// vintor process stays small, and the radar goes on making (failed) sweeps.
+TEST(VintorRadars, AFileWithoutLineEndsKeepsEveryProcessSmall) {
+    TempDir files;
+    const std::string endless = files.file("endless.txt");
+    {
+        std::ofstream out(endless, std::ios::binary);
+        const std::string block(1 << 20, '7');
+        for (int i = 0; i < 64; ++i) out << block;
+    }
+    for (const std::string& file : {std::string("/dev/zero"), endless}) {
+        SCOPED_TRACE(file);
+        RadarsRun run(config(radarSection(file)));
+        ASSERT_TRUE(run.service);
+        Process& vintor = *run.vintor;
+        ASSERT_NE(run.radar, 0) << vintor.output();
+        const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+        ASSERT_TRUE(shm);
+        // What the supervisor holds after its start is what every process of
+        // the tree begins with; a line read whole would add tens of MiB.
+        const long base = peakResidentKiB(vintor.pid());
+        long peak = 0;
+        pid_t largest = 0;
+        const auto end = std::chrono::steady_clock::now() + milliseconds(2500);
+        while (std::chrono::steady_clock::now() < end) {
+            for (pid_t p : treeOf(vintor.pid())) {
+                const long kib = peakResidentKiB(p);
+                if (kib > peak) peak = kib, largest = p;
+            }
+            if (peak > base + 32 * 1024) break;
+            vintor.drain(milliseconds(20));
+        }
+        EXPECT_LE(peak, base + 32 * 1024) << "KiB, process " << largest << ", supervisor " << base;
+        EXPECT_GE(index0(shm), 2) << "failed sweeps stored\n" << vintor.output();
+        std::printf("%s: peak %ld KiB, supervisor %ld KiB\n", file.c_str(), peak, base);
     }
 }

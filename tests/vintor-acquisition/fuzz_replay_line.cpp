@@ -1,7 +1,9 @@
 // A replay file, any bytes, read by the file replay front-end to its end: every
 // pair of lines is one measurement, whole exactly when both lines hold a sweep
 // (by an independent reading of the line format), nothing is read twice, and
-// every sample is what strtol reads in its piece.
+// every sample is what strtol reads in its piece. A line longer than
+// REPLAY_MAX_LINE holds no sweep, and each further room of that many
+// characters read of it costs one more failed measurement before its pair's.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,8 +23,10 @@ using fuzzing::quietStdout;
 
 namespace {
 
-// "raw=" and at least three ";" after it, before the line's end (a NUL or "\r").
+// "raw=" and at least three ";" after it, before the line's end (a NUL or
+// "\r"), in a line that is not too long.
 bool holdsSweep(const std::string& line) {
+    if (line.size() > static_cast<size_t>(REPLAY_MAX_LINE)) return false;
     const std::string text = line.substr(0, line.find('\0'));
     const size_t raw = text.find("raw=");
     if (raw == std::string::npos) return false;
@@ -52,6 +56,12 @@ void checkSamplesAgainstStrtol(const std::string& line) {
     }
 }
 
+// Failed measurements a line costs before the one of its pair: one per room
+// read of it without reaching its end.
+size_t unfinished(const std::string& line) {
+    return line.size() > static_cast<size_t>(REPLAY_MAX_LINE) ? (line.size() - 1) / REPLAY_MAX_LINE : 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -75,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     replay.openRadar();
     static radar_st record;
     for (size_t pair = 0;; ++pair) {
+        size_t owed = 2 * pair < lines.size() ? unfinished(lines[2 * pair]) : 0;
+        if (2 * pair + 1 < lines.size()) owed += unfinished(lines[2 * pair + 1]);
+        for (; owed > 0; --owed) {
+            record.length = 7;
+            check(replay.getMeasurement(&record, 1.0) == 1 && record.length == 0);
+        }
         record.length = 7;
         const int r = replay.getMeasurement(&record, 1.0);
         if (2 * pair >= lines.size()) {

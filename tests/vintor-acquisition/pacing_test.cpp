@@ -1,5 +1,6 @@
 // Brand choice, sweep pacing over a simulated clock, and the made-up sweep.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -57,6 +58,44 @@ TEST(Pacing, IntervalIsCappedAndNudgedTowardThePhase) {
             << c.mt - base << " " << c.scanspeed << " " << c.timeoffset;
         EXPECT_EQ(val, c.phase);
     }
+}
+
+// A period or an offset at the ends of its type (what "99999999999999999999"
+// reads as) keeps its meaning: a period too long to double is not capped, an
+// offset beyond every phase is always ahead of or behind the sweep.
+TEST(Pacing, PeriodsAndOffsetsAtTheEndsOfTheirTypeKeepTheirMeaning) {
+    const int64_t base = 1700000000000LL;
+    const int64_t max = INT64_MAX, min = INT64_MIN;
+    struct Case {
+        int64_t mt, ptime, scanspeed, timeoffset, difftime;
+    } cases[] = {
+        {base + 5, 0, max, 5, base + 6},              // uncapped, late within the period
+        {base + 5, 0, max / 2 + 1, 5, base + 6},
+        {base + 5, 0, max / 2, 5, base + 6},
+        {base + 300, base - 700, 1000, max, 999},      // before the wanted phase
+        {base + 300, base - 700, 1000, max - 1, 999},
+        {base + 300, base - 700, 1000, min, 1001},     // late
+        {base + 990, base - 10, 1000, min, 999},       // early for the next period
+        {base + 300, base - 700, 1000, min + 1, 1001},
+        {base + 5, 0, max, max, base + 4},
+        {base + 5, 0, max, min, base + 6},
+    };
+    for (const auto& c : cases) {
+        double val = -1;
+        EXPECT_EQ(pacingInterval(c.mt, c.ptime, c.scanspeed, c.timeoffset, &val), c.difftime)
+            << c.mt - base << " " << c.scanspeed << " " << c.timeoffset;
+        EXPECT_EQ(val, double(c.mt % c.scanspeed));
+    }
+    // The controller chases such a period with its largest step.
+    PID pid(1.0, 100.0, -100.0, 0.45, 0.02, 0.01);
+    Pacing p;
+    int64_t mt = base;
+    for (int64_t wait : {300, 400, 500}) {
+        EXPECT_EQ(paceStep(mt, max, max, &p, &pid), wait);
+        mt += wait;
+    }
+    EXPECT_EQ(fakeSleepFor(LONG_MAX, 30), LONG_MAX - 30);
+    EXPECT_EQ(fakeSleepFor(LONG_MAX, -30), LONG_MAX);  // a clock stepped back
 }
 
 TEST(Pacing, StepAddsTheControllerOutputAndKeepsTenMillisecondsAtLeast) {
