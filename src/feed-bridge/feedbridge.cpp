@@ -1,7 +1,9 @@
 #include "feedbridge.h"
 
+#include "publisherbind.h"
 #include "signalhandler.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -11,9 +13,10 @@ void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSet
 {
     // Without the section, or without the group, the defaults hold as for a
     // missing key: a port 0 or an empty endpoint would only fail later.
-    if (settings->publisherPort == 0)
-        settings->publisherPort =
-            static_cast<int>(strtol(text(reply, {"success", own, "publishers", "proxyto"}, "5051").c_str(), nullptr, 10));
+    if (settings->publisherPort == 0) {
+        settings->publisherText = text(reply, {"success", own, "publishers", "proxyto"}, "5051");
+        settings->publisherPort = relay::portOf(settings->publisherText);
+    }
     if (settings->subscriberURI.empty())
         settings->subscriberURI = text(reply, {"success", own, "subscribers", "proxyfrom"}, "127.0.0.1:5050");
 }
@@ -33,10 +36,15 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
         bridgeFromReply(reply, own, &settings);
     }
 
-    std::string endpoint = "tcp://*:" + std::to_string(settings.publisherPort);
+    std::string endpoint =
+        "tcp://*:" + (settings.publisherPort != 0 ? std::to_string(settings.publisherPort) : settings.publisherText);
     if (!settings.quiet) {
         printf("Starting publisher: %s\n", endpoint.c_str());
         fflush(stdout);
+    }
+    if (settings.publisherPort == 0) {
+        fprintf(stderr, "%s publisher %s: %s\n", program_invocation_short_name, endpoint.c_str(), NOT_A_PORT);
+        return 1;
     }
     zmq::socket_t publisher;
     if (!relay::openPublisher(context, endpoint, &publisher))
@@ -70,6 +78,10 @@ int runFeedBridge(int argc, char** argv, const std::string& own, const relay::Ti
         fprintf(stderr, "%s: -d needs both -s <ip>:<portnr> and -p <portnr>\n", argv[0]);
         return 1;
     }
-    BridgeSettings settings{o.configuratorConnection, o.subscriberURI, o.publisherPort, o.quiet};
+    BridgeSettings settings;
+    settings.configuratorConnection = o.configuratorConnection;
+    settings.subscriberURI = o.subscriberURI;
+    settings.publisherPort = o.publisherPort;
+    settings.quiet = o.quiet;
     return processStart(settings, own, timing);
 }

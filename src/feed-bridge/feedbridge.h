@@ -13,11 +13,13 @@ struct BridgeSettings {
     std::string subscriberURI;                               // empty: from configuration
     int publisherPort = 0;                                   // 0: from configuration
     bool quiet = false;
+    std::string publisherText;                               // the configured port, named when it is none
 };
 
 // Fills what the command line left open from the own section of the reply:
 // publishers.proxyto ("5051") and subscribers.proxyfrom ("127.0.0.1:5050"),
-// the default also when the section or its group is missing.
+// the default also when the section or its group is missing. A proxyto that is
+// not a port number leaves publisherPort 0.
 void bridgeFromReply(const Json::Value& reply, const std::string& own, BridgeSettings* settings);
 
 // Relays until SIGINT (0) or until the input is silent or fails (3); 1 and 30

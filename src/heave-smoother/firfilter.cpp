@@ -14,16 +14,26 @@ namespace {
 const double PI = 3.14159265358979323846;
 
 // Line feeds, plus one for a last line without its own; 0 for an empty file.
-int countLines(FILE* f)
+// Reading stops past FIR_MAX_TAPS lines and at a line longer than
+// FIR_MAX_LINE (*longLine then set), so that a file without an end (a device,
+// a pipe) or without line ends is given up on at once.
+int countLines(FILE* f, bool* longLine)
 {
     int lines = 0;
-    int c, last = '\n';
+    int length = 0;
+    int c;
+    *longLine = false;
     while ((c = getc(f)) != EOF) {
-        if (c == '\n' && lines <= FIR_MAX_TAPS)
-            lines++;
-        last = c;
+        if (c == '\n') {
+            if (++lines > FIR_MAX_TAPS)
+                return lines;
+            length = 0;
+        } else if (++length > FIR_MAX_LINE) {
+            *longLine = true;
+            return lines + 1;
+        }
     }
-    if (last != '\n' && lines <= FIR_MAX_TAPS)
+    if (length > 0)
         lines++;
     rewind(f);
     return lines;
@@ -35,12 +45,15 @@ FirFilter::FirFilter(const char* filename)
 {
     FILE* f = fopen(filename, "r");
     int openError = errno;
-    taps = f != nullptr ? countLines(f) : 0;
+    bool longLine = false;
+    taps = f != nullptr ? countLines(f, &longLine) : 0;
     printf("\nfile: %s\n", filename);
     printf("Filter has %d taps.\n", taps);
     if (f == nullptr)
         printf("Coefficient file %s cannot be read: %s\n", filename, strerror(openError));
-    if (taps <= 0 || taps > FIR_MAX_TAPS) {
+    if (longLine)
+        printf("Coefficient file %s: line %d is longer than %d characters\n", filename, taps, FIR_MAX_LINE);
+    if (longLine || taps <= 0 || taps > FIR_MAX_TAPS) {
         error = FIR_TAPS;
     } else if (allocate(FIR_ALLOCATION)) {
         error = readCoefficients(f, filename);

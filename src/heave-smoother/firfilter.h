@@ -6,12 +6,16 @@
 #include <cstdio>
 
 constexpr int FIR_MAX_TAPS = 50000;
+// Characters of one line of a coefficient file, its line end not counted: a
+// coefficient written out in full ("%1.19f", "%.17e") takes some 25.
+constexpr int FIR_MAX_LINE = 255;
 
 // Error codes, checked in this order; 0 = ready.
 enum FirError {
     FIR_LOWPASS_FS = -1,        // fs <= 0
     FIR_LOWPASS_FLOW = -2,      // fLow <= 0 or fLow >= fs / 2
     FIR_TAPS = -3,              // taps out of 1..50000, or a coefficient file that is not one number per line
+                                // or has a line longer than FIR_MAX_LINE
     FIR_ALLOCATION = -4,
     FIR_LOWPASS_TYPE = -5,      // type neither 0 nor 1
     FIR_DESIGN = -6,            // the Parks-McClellan design was refused
@@ -26,7 +30,8 @@ enum FirError {
 
 class FirFilter {
 public:
-    // One coefficient per line; prints "\nfile: <path>\n" and "Filter has <n> taps.\n".
+    // One coefficient per line; prints "\nfile: <path>\n" and "Filter has <n> taps.\n"
+    // (the lines read up to one past the limit, or up to one that is too long).
     explicit FirFilter(const char* filename);
     // type 0: windowless sinc; type 1: Parks-McClellan with fixed bands.
     FirFilter(int type, int taps, double fs, double fLow);

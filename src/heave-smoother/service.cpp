@@ -3,6 +3,7 @@
 #include "childtree.h"
 #include "configclient.h"
 #include "configrequest.h"
+#include "numbers.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
 #include "smoother.h"
@@ -82,8 +83,11 @@ int readSmootherSettings(const Json::Value& reply, const std::string& name, Smoo
         return 1;
     const Json::Value* own = member(success, name.c_str());
     const Json::Value* port = member(member(own, "publishers"), "fastport");
-    if (port != nullptr && (port->isString() || port->isNumeric()))
-        out->fastport = atoi(port->asString().c_str());
+    if (port != nullptr && (port->isString() || port->isNumeric())) {
+        out->fastportText = port->asString();
+        if (!parsePortNumber(out->fastportText.c_str(), &out->fastport))
+            out->fastport = 0;
+    }
     const Json::Value* file = member(own, "filterFilename");
     if (file != nullptr && file->isString())
         out->filterFilename = file->asString();
@@ -114,9 +118,10 @@ int processStart(const SmootherOptions& o)
         zmq::socket_t output(context, zmq::socket_type::pub);
         output.set(zmq::sockopt::ipv6, 1);
         output.set(zmq::sockopt::linger, 1000);
-        std::string endpoint = "tcp://*:" + std::to_string(settings.fastport);
-        std::string reason;
-        if (!tryBind(output, endpoint, &reason)) {
+        std::string endpoint =
+            "tcp://*:" + (settings.fastport != 0 ? std::to_string(settings.fastport) : settings.fastportText);
+        std::string reason = NOT_A_PORT;
+        if (settings.fastport == 0 || !tryBind(output, endpoint, &reason)) {
             fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), reason.c_str());
             return WORKER_CANNOT_OPEN;
         }

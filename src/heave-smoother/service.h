@@ -9,7 +9,8 @@
 #include <sys/types.h>
 
 struct SmootherSettings {
-    int fastport = 5051;
+    int fastport = 5051;              // 0: fastportText is not a port number
+    std::string fastportText = "5051"; // as configured, named when it is none
     std::string filterFilename;
     std::string subscribe = "127.0.0.1:5080";
 };

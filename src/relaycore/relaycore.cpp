@@ -102,7 +102,8 @@ std::string hostOf(const std::string& connection)
 
 int portOf(const std::string& text)
 {
-    return leadingPortNumber(text.c_str());
+    int port = 0;
+    return parsePortNumber(text.c_str(), &port) ? port : 0;
 }
 
 void skipFeed(const std::string& name, const std::string& what, const std::string& text)

@@ -49,7 +49,8 @@ std::string requestText(const std::string& own, bool withVintorDir);
 // The host part of "host:port" (the text before the last ':').
 std::string hostOf(const std::string& connection);
 
-// A port text read with strtol; 0 when that reads no port number (1..65535).
+// A configured port: its digits' number, 0 when the text is not a port number
+// (digits only, 1..65535).
 int portOf(const std::string& text);
 
 // A feed left out at set-up because one of its ports is none: traces

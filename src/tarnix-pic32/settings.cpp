@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "numbers.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -54,7 +56,8 @@ TarnixSettings readSettings(const Json::Value& reply)
     s.offset = radar.isObject() ? toLong(text(radar, "timeoffset", "0")) : 0;
     s.sweepsize = radar.isObject() ? toInt(text(radar, "sweepsize", "256")) : 0;
     // Without the section or its group the default port holds, as for a missing key.
-    s.rawdata_pub = toInt(text(publishers, "rawdata-pub", "5020"));
+    s.rawdataPubText = text(publishers, "rawdata-pub", "5020");
+    if (!parsePortNumber(s.rawdataPubText.c_str(), &s.rawdata_pub)) s.rawdata_pub = 0;
     s.script = text(own, "detectUSBDevice", "");
     return s;
 }

@@ -11,7 +11,8 @@ struct TarnixSettings {
     std::string speedText;      // "general"."speed" as received, for the error message
     int64_t offset = 0;         // wanted tick phase within the period, ms
     int sweepsize = 0;
-    int rawdata_pub = 0;
+    int rawdata_pub = 0;        // 0: rawdataPubText is not a port number
+    std::string rawdataPubText; // the publisher port as configured, named when it is none
     std::string script;         // the board detection script
 };
 

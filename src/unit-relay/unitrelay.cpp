@@ -1,6 +1,5 @@
 #include "unitrelay.h"
 
-#include "numbers.h"
 #include "signalhandler.h"
 
 #include <cstdio>
@@ -45,7 +44,7 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
     const Json::Value& section = reply["success"][own];
     for (const std::string& name : section["subscribers"].getMemberNames()) {
         const std::string portText = text(section, {"subscribers", name, "port"});
-        long port = strtol(portText.c_str(), nullptr, 10);
+        const int port = relay::portOf(portText);
         std::string selector = text(section, {"subscribers", name, "serialSelector"});
         std::string serialNr = text(reply, {"success", "vintor-dir", "Configuration", selector}, "A");
         if (!quiet)
@@ -72,7 +71,7 @@ int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::st
             relay::skipFeed(name, "publisher port", localText);
             continue;
         }
-        if (!isPortNumber(port)) {
+        if (port == 0) {
             relay::skipFeed(name, "port", portText);
             continue;
         }

@@ -25,7 +25,7 @@ extern const char* const radarsRequest;
 // member order, into *feeds. 0, or the program's exit code: 1 when the memory
 // reply has no "success", 32 when it has no "Radars" branch or no entry for a
 // unit (after a line on standard output saying which), 31 when the entry has no
-// ip. A feed without a local port is skipped with a message.
+// ip. A feed whose local or remote port is none is skipped with a message.
 int unitFeeds(const Json::Value& reply, const Json::Value& memory, const std::string& own, bool quiet,
               std::vector<std::unique_ptr<UnitFeed>>* feeds);
 

@@ -5,6 +5,7 @@
 
 #include <json/json.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -121,6 +122,95 @@ TEST(ProgramsGivenAPortThatIsNone, NameItAndEndAsForAPortTheyCannotUse)
         p.drain(milliseconds(100));
         EXPECT_EQ(p.exitCode(), r.status) << p.output();
         EXPECT_NE(p.output().find(r.message), std::string::npos) << p.output();
+    }
+}
+
+// The services' configured ports are read as the rule says, digits only: the
+// texts that strtol reads as 5097 and 1 name no port, so nothing is bound or
+// connected there (both are held here, and would be said to be taken or be
+// subscribed to) and the program names the text; "5097" itself is bound (said
+// to be taken) or connected. The relays leave such a feed out, which leaves
+// them none and ends them with 0; the others end as for a port that is taken.
+TEST(ConfiguredPorts, AreDigitsOnlyOrNeverBoundNorConnected)
+{
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+        std::function<void(Json::Value&, const std::string&)> configure;
+        const char* refused; // %s: the text
+        int status;
+        const char* taken;   // said for a held 5097; null: 5097 is connected to
+    } rows[] = {
+        {HEADING_ADJUST_BIN, {},
+         [](Json::Value& c, const std::string& port) {
+             c["heading-adjust"]["subscribers"]["a"] = "127.0.0.1:5090";
+             c["heading-adjust"]["publishers"]["a"] = port;
+         },
+         "Feed a: publisher port \"%s\": not a port number (1-65535); feed skipped", 0,
+         "heading-adjust publisher tcp://*:5097: Address already in use"},
+        {UNIT_RELAY_BIN, {"-q"},
+         [](Json::Value& c, const std::string& port) {
+             c["unit-relay"]["subscribers"]["a"]["port"] = "5033";
+             c["unit-relay"]["publishers"]["a"] = port;
+         },
+         "Feed a: publisher port \"%s\": not a port number (1-65535); feed skipped", 0,
+         "unit-relay publisher tcp://*:5097: Address already in use"},
+        {UNIT_RELAY_BIN, {"-q"},
+         [](Json::Value& c, const std::string& port) {
+             c["unit-relay"]["subscribers"]["a"]["port"] = port;
+             c["unit-relay"]["publishers"]["a"] = "5133";
+         },
+         "Feed a: port \"%s\": not a port number (1-65535); feed skipped", 0, nullptr},
+        {FEED_BRIDGE_BIN, {"-q"},
+         [](Json::Value& c, const std::string& port) { c["feed-bridge"]["publishers"]["proxyto"] = port; },
+         "feed-bridge publisher tcp://*:%s: not a port number (1-65535)", 1,
+         "feed-bridge publisher tcp://*:5097: Address already in use"},
+        {HEAVE_SMOOTHER_BIN, {"-q"},
+         [](Json::Value& c, const std::string& port) { c["heave-smoother"]["publishers"]["fastport"] = port; },
+         "Cannot bind publisher tcp://*:%s: not a port number (1-65535)", 1,
+         "Cannot bind publisher tcp://*:5097: Address already in use"},
+        {TARNIX_BIN, {"-q"},
+         [](Json::Value& c, const std::string& port) { c["tarnix-pic32"]["publishers"]["rawdata-pub"] = port; },
+         "Error binding publisher tcp://*:%s: not a port number (1-65535)", 1,
+         "Error binding publisher tcp://*:5097: Address already in use"},
+    };
+    for (const auto& r : rows) {
+        for (const std::string port : {"5097abc", "1e12", "5097"}) {
+            SCOPED_TRACE(std::string(r.program) + " " + port + " " + r.refused);
+            TempDir d;
+            Json::Value config = configurationTree();
+            r.configure(config, port);
+            writeFile(d.file("config.json"), Json::FastWriter().write(config));
+            writeFile(d.file("memory.json"), R"({"Radars":{"A":{"ip":"127.0.0.1"}}})");
+            ConfigServiceOptions so;
+            so.config = d.file("config.json");
+            so.memory = d.file("memory.json");
+            auto service = startConfigService(so);
+            ASSERT_TRUE(service);
+            Publisher held(5097), low(1);
+            Process::Options o;
+            o.mergeStderr = true;
+            Process p(r.program, r.args, o);
+            if (port == "5097") {
+                if (r.taken != nullptr)
+                    EXPECT_TRUE(p.waitForLine(r.taken, milliseconds(15000))) << p.output();
+                else
+                    EXPECT_TRUE(held.subscribed(milliseconds(15000))) << p.output();
+                continue; // ended by its destructor
+            }
+            if (!p.wait(milliseconds(15000))) {
+                ADD_FAILURE() << "still running: " << (p.drain(milliseconds(100)), p.output());
+                continue;
+            }
+            p.drain(milliseconds(100));
+            EXPECT_EQ(p.exitCode(), r.status) << p.output();
+            char said[200];
+            snprintf(said, sizeof said, r.refused, port.c_str());
+            EXPECT_NE(p.output().find(said), std::string::npos) << p.output();
+            EXPECT_EQ(p.output().find("Address already in use"), std::string::npos) << p.output();
+            EXPECT_FALSE(held.subscribed(milliseconds(100)));
+            EXPECT_FALSE(low.subscribed(milliseconds(100)));
+        }
     }
 }
 

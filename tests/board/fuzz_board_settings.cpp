@@ -6,6 +6,7 @@
 
 #include "configrequest.h"
 #include "fuzzing.h"
+#include "numbers.h"
 #include "settings.h"
 
 using fuzzing::check;
@@ -23,5 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(s.speedText.size() <= size + 32 && s.script.size() <= size + 32);
     // A period is 0 only when its text reads as 0: no conversion wraps to it.
     check(s.speed == 0 || std::strtoll(s.speedText.c_str(), nullptr, 10) != 0);
+    // The publisher port is the whole of its text, digits only, or none (0).
+    int port = 0;
+    check(s.rawdata_pub == (parsePortNumber(s.rawdataPubText.c_str(), &port) ? port : 0));
     return 0;
 }

@@ -138,6 +138,10 @@ TEST(ReaderSettings, ReadFromTheReplyWithTheirDefaults)
         {"odd types read as nothing", R"({"success":{"general":{"speed":{"x":1}},"radar":[1,2],"tarnix-pic32":{"detectUSBDevice":[]}}})",
          0, 0, 0, 5020, ""},
         {"no success object", R"(["success"])", 0, 0, 0, 5020, ""},
+        // A port is digits only: strtol would read 5097 and 1.
+        {"port with a tail", R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":"5097abc"}}}})", 0, 0, 0, 0, ""},
+        {"port with an exponent", R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":"1e12"}}}})", 0, 0, 0, 0, ""},
+        {"port as a number", R"({"success":{"tarnix-pic32":{"publishers":{"rawdata-pub":5097}}}})", 0, 0, 0, 5097, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

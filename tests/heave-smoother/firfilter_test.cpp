@@ -56,6 +56,9 @@ TEST(FirFilterFile, FilesThatAreNotOneNumberPerLineAreRefused)
         {"trailing blank line", "1\n2\n\n", 3},
         {"number with a tail", "0.25\n0.5x\n", 2},
         {"50001 lines", tooMany, FIR_MAX_TAPS + 1},
+        // The count stops at the first line too long: a file need not end.
+        {"one long number", std::string(FIR_MAX_LINE + 1, '1'), 1},
+        {"a long line amid good ones", "0.5\n" + std::string(FIR_MAX_LINE + 1, ' ') + "0.5\n0.5\n", 2},
     };
     for (auto& c : cases) {
         writeFile(d.file("fir.txt"), c.text);
@@ -78,6 +81,13 @@ TEST(FirFilterFile, FilesThatAreNotOneNumberPerLineAreRefused)
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(largest.getError(), 0);
     EXPECT_EQ(largest.tapCount(), FIR_MAX_TAPS);
+
+    writeFile(d.file("fir.txt"), "0.5\n0." + std::string(FIR_MAX_LINE - 3, '0') + "1\n");
+    testing::internal::CaptureStdout();
+    FirFilter longest(d.file("fir.txt").c_str());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(longest.getError(), 0) << "a line of the longest length is read";
+    EXPECT_EQ(longest.tapCount(), 2);
 }
 
 TEST(FirFilterDesign, ParametersAreCheckedInOrder)

@@ -1,5 +1,5 @@
 // Any coefficient file: the filter is either refused (and inert) or holds one
-// coefficient per line, within the tap limit.
+// coefficient per line, within the tap limit and with no line too long.
 #include "firfilter.h"
 
 #include <unistd.h>
@@ -19,15 +19,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size))
         abort();
     close(fd);
-    size_t lines = 0;
-    for (size_t i = 0; i < size; i++)
+    size_t lines = 0, length = 0, longest = 0;
+    for (size_t i = 0; i < size; i++) {
+        length = data[i] == '\n' ? 0 : length + 1;
         lines += data[i] == '\n';
+        longest = length > longest ? length : longest;
+    }
     if (size > 0 && data[size - 1] != '\n')
         lines++;
     {
         FirFilter f(path);
+        // The count stops one line past the limit or at the first line too long.
+        if (f.tapCount() < 0 || f.tapCount() > FIR_MAX_TAPS + 1 || static_cast<size_t>(f.tapCount()) > lines)
+            abort();
         if (f.getError() == 0) {
-            if (f.tapCount() < 1 || f.tapCount() > FIR_MAX_TAPS || static_cast<size_t>(f.tapCount()) != lines)
+            if (f.tapCount() < 1 || static_cast<size_t>(f.tapCount()) != lines || longest > FIR_MAX_LINE)
                 abort();
             f.sample(1.0);
             f.sample(0.0);

@@ -1,6 +1,8 @@
 // Any configuration reply for the smoother worker: settings come out with their
-// defaults where the reply has nothing usable, never an exception.
+// defaults where the reply has nothing usable, never an exception, and the
+// publisher port is the whole of its text or none.
 #include "configclient.h"
+#include "numbers.h"
 #include "service.h"
 
 #include <cstdint>
@@ -17,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (status != 0 && status != 1)
         abort();
     if (status == 1 && (s.fastport != 5051 || !s.filterFilename.empty() || s.subscribe != "127.0.0.1:5080"))
+        abort();
+    int port = 0;
+    if (s.fastport != (parsePortNumber(s.fastportText.c_str(), &port) ? port : 0))
         abort();
     return 0;
 }

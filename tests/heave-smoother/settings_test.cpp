@@ -15,6 +15,10 @@ TEST(SmootherSettings, KeysWithTheirDefaults)
         {R"({"success":{"heave-smoother":{"publishers":{"fastport":true},"filterFilename":5,"subscribe":["x"]}}})", 0, 5051,
          "", "127.0.0.1:5080"},
         {R"({"success":{"heave-smoother":{"publishers":{"fastport":null}}}})", 0, 5051, "", "127.0.0.1:5080"},
+        // Digits only: atoi would read 5097, 1 and -2147483648.
+        {R"({"success":{"heave-smoother":{"publishers":{"fastport":"5097abc"}}}})", 0, 0, "", "127.0.0.1:5080"},
+        {R"({"success":{"heave-smoother":{"publishers":{"fastport":"1e12"}}}})", 0, 0, "", "127.0.0.1:5080"},
+        {R"({"success":{"heave-smoother":{"publishers":{"fastport":"2147483648"}}}})", 0, 0, "", "127.0.0.1:5080"},
         {R"({"success":{"heave-smoother":{"publishers":"6000"}}})", 0, 5051, "", "127.0.0.1:5080"},
         {R"({"success":{"heave-smoother":"x","IMU":{}}})", 0, 5051, "", "127.0.0.1:5080"},
         {R"({"success":{}})", 0, 5051, "", "127.0.0.1:5080"},

@@ -116,20 +116,28 @@ TEST(HeaveSmootherProgram, PublishesTheFilteredStreamDelayedAndEndsOnANotice)
     EXPECT_TRUE(input.waitFor(0, milliseconds(10000))) << "the worker still holds its subscription";
 }
 
-TEST(HeaveSmootherProgram, AFilterFileWithoutLinesKeepsTheWorkerFromStarting)
+// A file that cannot be used, also one that never ends or has no line end, is
+// said within a few seconds, and the program ends (with 0) with its worker.
+TEST(HeaveSmootherProgram, AnUnusableFilterFileKeepsTheWorkerFromStarting)
 {
     TempDir d;
     writeFile(d.file("empty.txt"), "");
-    auto service = startConfigServiceWith(d, config(d.file("empty.txt")));
-    ASSERT_TRUE(service);
-    Process smoother(HEAVE_SMOOTHER_BIN, {});
-    std::string line;
-    ASSERT_TRUE(smoother.waitForLine("cannot be used", milliseconds(15000), &line)) << smoother.output();
-    EXPECT_EQ(line, "Filter " + d.file("empty.txt") + " cannot be used (error -3): not smoothing");
-    EXPECT_NE(smoother.output().find("Filter has 0 taps."), std::string::npos);
-    int status = 0;
-    ASSERT_TRUE(smoother.wait(milliseconds(15000), &status)) << "the supervisor did not end with its worker";
-    EXPECT_EQ(smoother.exitCode(), 0) << "the supervisor ends with 0 whatever the worker's status";
+    writeFile(d.file("digits.txt"), std::string(64 << 20, '7'));
+    for (const std::string& file : {d.file("empty.txt"), d.path(), std::string("/dev/zero"), d.file("digits.txt")}) {
+        SCOPED_TRACE(file);
+        auto service = startConfigServiceWith(d, config(file));
+        ASSERT_TRUE(service);
+        Process smoother(HEAVE_SMOOTHER_BIN, {});
+        std::string line;
+        ASSERT_TRUE(smoother.waitForLine("cannot be used", milliseconds(10000), &line)) << smoother.output();
+        EXPECT_EQ(line, "Filter " + file + " cannot be used (error -3): not smoothing");
+        if (file == d.file("empty.txt")) {
+            EXPECT_NE(smoother.output().find("Filter has 0 taps."), std::string::npos);
+        }
+        int status = 0;
+        ASSERT_TRUE(smoother.wait(milliseconds(10000), &status)) << "the supervisor did not end with its worker";
+        EXPECT_EQ(smoother.exitCode(), 0) << "the supervisor ends with 0 whatever the worker's status";
+    }
 }
 
 TEST(HeaveSmootherProgram, HelpAndUnknownOptionsPrintTheUsage)

@@ -118,6 +118,8 @@ TEST(HeadingFeeds, AreCheckedWholeBeforeAnyWorkerStarts)
         // A port that is none, to connect to or to bind: the feed is left out.
         {R"({"subscribers":{"a":"h:70000","b":"h:2","c":"h:3"},"publishers":{"a":"7101","b":"99999","c":"7103"}})", 0,
          {"c tcp://*:7103 "}},
+        {R"({"subscribers":{"a":"h:1","b":"h:2","c":"h:3"},"publishers":{"a":"7101abc","b":"1e12","c":7103}})", 0,
+         {"c tcp://*:7103 "}},
         {R"({"subscribers":"abc"})", 0, {}},
         {R"("abc")", 0, {}},
     };
@@ -139,13 +141,15 @@ TEST(HeadingFeeds, AreCheckedWholeBeforeAnyWorkerStarts)
     EXPECT_EQ(feeds[0]->subscriberURL, "tcp://x:1");
 }
 
-// Feeds d and e, whose remote port is none, are left out.
+// Feeds d to g, whose remote port is none, and h and i, whose local one is, are left out.
 TEST(UnitFeeds, FindTheUnitBySerialNumber)
 {
     const std::string config = R"({"success":{"vintor-dir":{"Configuration":{"sel":"S1"}},"unit-relay":{
         "subscribers":{"a":{"port":"6001","serialSelector":"sel"},"b":{"port":"6002"},"c":{"port":"6003","serialSelector":"other"},
-                       "d":{"port":"99999"},"e":{}},
-        "publishers":{"a":"6101","b":"6102","c":"6103","d":"6104","e":"6105"}}}})";
+                       "d":{"port":"99999"},"e":{},"f":{"port":"6006abc"},"g":{"port":"1e12"},"h":{"port":"6008"},
+                       "i":{"port":"6009"}},
+        "publishers":{"a":"6101","b":"6102","c":"6103","d":"6104","e":"6105","f":"6106","g":"6107","h":"6108x",
+                      "i":"1e12"}}}})";
     struct Case {
         std::string memory;
         int code;
@@ -182,6 +186,8 @@ TEST(BridgeSettings, CommandLineWinsOverTheSection)
         {R"({"publishers":{"proxyto":"5999"},"subscribers":{"proxyfrom":"h:1"}})", "x:2", 0, "x:2", 5999},
         {R"({"publishers":{},"subscribers":{}})", "", 0, "127.0.0.1:5050", 5051},
         {R"({})", "", 0, "127.0.0.1:5050", 5051},
+        {R"({"publishers":{"proxyto":"5999abc"}})", "", 0, "127.0.0.1:5050", 0},
+        {R"({"publishers":{"proxyto":"1e12"}})", "", 0, "127.0.0.1:5050", 0},
         {R"("")", "", 0, "127.0.0.1:5050", 5051},
     };
     for (const auto& c : cases) {
