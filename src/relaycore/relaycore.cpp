@@ -2,6 +2,7 @@
 
 #include "childtree.h"
 #include "cmdline.h"
+#include "hostlookup.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
 #include "uniquefd.h"
@@ -162,6 +163,10 @@ ConfigSession::ConfigSession(const std::string& connection, bool traces)
 {
     if (traces)
         trace("ZMQ Connecting: tcp://" + connection);
+    // A service: a name that cannot be looked up yet is waited for, one that
+    // does not exist ends the program, as an endpoint that is none does.
+    if (!hostResolves("tcp://" + connection, "configuration service", true, HostWait::UntilFound))
+        exit(1);
 }
 
 bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::string* errors)
