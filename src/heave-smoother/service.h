@@ -39,8 +39,9 @@ int processStart(const SmootherOptions& options);
 
 // Forks the worker and watches it: 0 on a notice or SIGTERM (the worker gets
 // SIGTERM) or when it ends, 1 when it could not bind its publisher, connect
-// its input or find the configuration service's host; 10 when the fork fails; 122 when it cannot be waited for. The
-// worker also ends when the supervisor is killed.
+// its input or find the configuration service's host; 10 when the fork fails;
+// 122 when it cannot be waited for. The worker also ends when the supervisor
+// is killed.
 int runSmoother(const SmootherOptions& options);
 
 // One worker of a supervising program.

@@ -163,8 +163,8 @@ ConfigSession::ConfigSession(const std::string& connection, bool traces)
 {
     if (traces)
         trace("ZMQ Connecting: tcp://" + connection);
-    // A service: a name that cannot be looked up yet is waited for, one that
-    // does not exist ends the program, as an endpoint that is none does.
+    // A service: a name that cannot be looked up yet is waited for, as a
+    // silent service is; one that does not exist is a set-up failure.
     if (!hostResolves("tcp://" + connection, "configuration service", true, HostWait::UntilFound))
         exit(1);
 }
