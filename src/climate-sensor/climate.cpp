@@ -16,6 +16,7 @@
 #include "configclient.h"
 #include "timer.h"
 #include "configrequest.h"
+#include "hostlookup.h"
 #include "publisherbind.h"
 #include "zhelpers.h"
 
@@ -185,6 +186,10 @@ public:
         notices_.set(zmq::sockopt::subscribe, o_.name.substr(0, 6));
         const std::string request =
             "{\"get\":{\"configurator\":\"\"," + Json::valueToQuotedString(o_.name.c_str()) + ":\"\"}}";
+        // A host that does not exist ends the program as a bad endpoint does;
+        // one that cannot be looked up yet is waited for.
+        if (!hostResolves(o_.endpoint, "configuration service", false, HostWait::UntilFound))
+            return 1;
         SensorConfig config;
         std::string message;
         int status = parseConfigReply(exchange(request, true), o_.name, &config, &message);

@@ -1,6 +1,7 @@
 #include "configcli.h"
 
 #include "configrequest.h"
+#include "hostlookup.h"
 
 #include <climits>
 #include <cstdio>
@@ -30,6 +31,9 @@ int runConfigCli(const ConfigCliOptions& o)
     ConfigRequest request("tcp://" + o.address + ":" + std::to_string(o.port), options);
     if (!o.quiet)
         puts("Connecting to configurator server");
+    fflush(stdout);
+    if (!hostResolves(request.endpoint(), "configuration service", true, HostWait::No))
+        return 1;
     if (request.open() != ConfigRequest::Ok) {
         fprintf(stderr, "Error: %s\n", request.reason());
         return 1;

@@ -16,5 +16,5 @@ struct ConfigCliOptions {
 
 // 0 after a reply (or when no wait was asked for); 100 when the wait ran out,
 // after printing the empty reply; 1 when the socket cannot be made or
-// connected; 3 when the send or a receive fails.
+// connected or the host does not resolve; 3 when the send or a receive fails.
 int runConfigCli(const ConfigCliOptions& options);

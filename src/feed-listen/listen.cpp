@@ -3,6 +3,7 @@
 #include "configclient.h"
 #include "configrequest.h"
 #include "decode.h"
+#include "hostlookup.h"
 #include "numbers.h"
 
 #include <zmq.hpp>
@@ -172,6 +173,9 @@ int runListen(const ListenOptions& o)
     try {
         if (!o.quiet)
             printf("Connecting to the ip/portnr %s:%d.\n", o.address.c_str(), o.port);
+        fflush(stdout);
+        if (!hostResolves(endpoint(o.address, o.port), "configuration service", true, HostWait::No))
+            return 1;
         zmq::context_t context(1, 1023);
         ConfigRequest::Options options;
         options.ipv6 = true;

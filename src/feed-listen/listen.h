@@ -18,9 +18,9 @@ struct ListenOptions {
 };
 
 // 0 once count messages arrived (or for count 0); 1 for a publisher port that
-// is not a number or a socket that cannot be made; 3 when a configuration reply
-// is not JSON or has no "success"; 100 after the time-out; 102 after a receive
-// error.
+// is not a number, a host that does not resolve or a socket that cannot be
+// made; 3 when a configuration reply is not JSON or has no "success"; 100 after
+// the time-out; 102 after a receive error.
 int runListen(const ListenOptions& options);
 
 enum class ListingReply { Ok, NotJson, NotFound };

@@ -3,6 +3,7 @@
 #include "childtree.h"
 #include "configclient.h"
 #include "configrequest.h"
+#include "hostlookup.h"
 #include "numbers.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
@@ -60,6 +61,11 @@ std::string requestSettings(zmq::context_t& context, const SmootherOptions& o)
 {
     std::string endpoint = "tcp://" + o.address;
     diagnostic("ZMQ Connecting: %s\n", endpoint.c_str());
+    fflush(stdout);
+    // A host that does not exist ends the program as an input that cannot be
+    // connected does; one that cannot be looked up yet is waited for.
+    if (!hostResolves(endpoint, "configuration service", true, HostWait::UntilFound))
+        exit(WORKER_CANNOT_OPEN);
     ConfigRequest::Options options;
     options.ipv6 = true;
     options.textReply = true;

@@ -29,8 +29,8 @@ struct SmootherOptions {
     int watchPeriodMs = 5000;
 };
 
-// The worker's status when its publisher cannot be bound or its input not
-// connected.
+// The worker's status when its publisher cannot be bound, its input not
+// connected or the configuration service's host does not exist.
 constexpr int WORKER_CANNOT_OPEN = 4;
 
 // The worker: its exit status (0 on stop, silence or an unparsable reply; 1 on a
@@ -39,9 +39,10 @@ constexpr int WORKER_CANNOT_OPEN = 4;
 int processStart(const SmootherOptions& options);
 
 // Forks the worker and watches it: 0 on a notice or SIGTERM (the worker gets
-// SIGTERM) or when it ends, 1 when it could not bind its publisher or connect
-// its input; 10 when the fork fails; 122 when it cannot be waited for. The
-// worker also ends when the supervisor is killed.
+// SIGTERM) or when it ends, 1 when it could not bind its publisher, connect
+// its input or find the configuration service's host; 10 when the fork fails;
+// 122 when it cannot be waited for. The worker also ends when the supervisor
+// is killed.
 int runSmoother(const SmootherOptions& options);
 
 // One worker of a supervising program.

@@ -2,6 +2,7 @@
 
 #include "childtree.h"
 #include "cmdline.h"
+#include "hostlookup.h"
 #include "publisherbind.h"
 #include "signalhandler.h"
 #include "uniquefd.h"
@@ -163,6 +164,10 @@ ConfigSession::ConfigSession(const std::string& connection, bool traces)
 {
     if (traces)
         trace("ZMQ Connecting: tcp://" + connection);
+    // A service: a name that cannot be looked up yet is waited for, as a
+    // silent service is; one that does not exist is a set-up failure.
+    if (!hostResolves("tcp://" + connection, "configuration service", true, HostWait::UntilFound))
+        exit(1);
 }
 
 bool ConfigSession::ask(const std::string& request, Json::Value* reply, std::string* errors)

@@ -73,6 +73,9 @@ bool configurationFound(const Json::Value& reply);
 class ConfigSession {
 public:
     // Connects to "tcp://" + connection; traces "ZMQ Connecting: " + endpoint.
+    // A host that does not resolve is said; one that cannot be looked up yet
+    // is looked up again until it resolves, one that does not exist ends the
+    // program with 1.
     ConfigSession(const std::string& connection, bool traces);
     // Sends the request and parses its reply into *reply. false when the reply is
     // not JSON, the parser's messages then in *errors. A failed send or receive

@@ -491,3 +491,24 @@ TEST(ServiceStart, StopsCleanlyOnTerm)
     ASSERT_TRUE(svc->wait(milliseconds(3000)));
     EXPECT_EQ(svc->exitCode(), 0);
 }
+
+TEST_F(Service, StopsOnTermWhileItDelaysAReply)
+{
+    ConfigServiceOptions o;
+    o.delay = "get:2000000";
+    start(o);
+    zmq::context_t context(1);
+    zmq::socket_t req(context, zmq::socket_type::req);
+    req.set(zmq::sockopt::linger, 0);
+    req.connect(endpoint());
+    const std::string get = "{\"get\":{\"general\":\"\"}}";
+    req.send(zmq::buffer(get), zmq::send_flags::none);
+    // Logged as it is taken, before the delay.
+    const auto deadline = std::chrono::steady_clock::now() + milliseconds(5000);
+    while (readRequestLog(options.requestLog).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(readRequestLog(options.requestLog), std::vector<std::string>{get});
+    service->signal(SIGTERM);
+    ASSERT_TRUE(service->wait(milliseconds(1000)));
+    EXPECT_EQ(service->exitCode(), 0);
+}

@@ -8,12 +8,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "numbers.h"
@@ -156,6 +158,23 @@ std::string replyOf(const std::string& mode, const std::string& answer)
     return answer;
 }
 
+// Waits ms milliseconds; false when a stop signal came first. In short steps:
+// a signal between a test of the flag and a sleep must not cost the whole wait.
+bool delayUnlessStopped(long ms)
+{
+    const auto start = std::chrono::steady_clock::now();
+    while (!stopRequested) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed >= ms)
+            return true;
+        const long step = std::min(ms - static_cast<long>(elapsed), 100L);
+        timespec t{0, step * 1000000L};
+        nanosleep(&t, nullptr);
+    }
+    return false;
+}
+
 // Answers requests until a stop signal; throws the messaging library's errors.
 void serve(ConfigStore& store, const Options& o, int logFd)
 {
@@ -186,8 +205,8 @@ void serve(ConfigStore& store, const Options& o, int logFd)
         ConfigStore::Answer answer = store.handle(request);
         if (o.replyMode == "silent")
             continue;
-        if (o.delayMs > 0 && verbOf(request) == o.delayedVerb)
-            std::this_thread::sleep_for(std::chrono::milliseconds(o.delayMs));
+        if (o.delayMs > 0 && verbOf(request) == o.delayedVerb && !delayUnlessStopped(o.delayMs))
+            break;
         const std::string reply = replyOf(o.replyMode, answer.reply);
         for (auto& part : envelope)
             requests.send(part, zmq::send_flags::sndmore);
