@@ -7,14 +7,23 @@
 
 std::string feedAddress(int port) { return "tcp://*:" + std::to_string(port); }
 
+std::string feedAddress(const std::string& portText)
+{
+    int port = 0;
+    return parsePortNumber(portText.c_str(), &port) ? feedAddress(port) : "tcp://*:" + portText;
+}
+
 const char* const NOT_A_PORT = "not a port number (1-65535)";
 
 bool hasPortNumber(const std::string& address)
 {
     static const std::string tcp = "tcp://";
+    static const std::string everyAddress = "tcp://*:";
     if (address.compare(0, tcp.size(), tcp) != 0)
         return true;
-    const size_t colon = address.rfind(':');
+    // "*" holds no ':', so all that follows it is the port text ("1:5097" too).
+    const size_t colon =
+        address.compare(0, everyAddress.size(), everyAddress) == 0 ? everyAddress.size() - 1 : address.rfind(':');
     if (colon < tcp.size())
         return true;
     int port = 0;

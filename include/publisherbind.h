@@ -9,13 +9,17 @@
 
 // "tcp://*:<port>": a feed listens on every address.
 std::string feedAddress(int port);
+// The same for a configured port text; the text as given when it is no port
+// number, so that the bind helpers refuse it by that name.
+std::string feedAddress(const std::string& portText);
 
 // The reason given for a port that is none (see parsePortNumber in numbers.h):
 // "not a port number (1-65535)".
 extern const char* const NOT_A_PORT;
 
 // False for a "tcp://<host>:<port>" whose port text is not a port number: the
-// library would take it modulo 65536, or 0 as any port. An address of another
+// library would take it modulo 65536, or 0 as any port. After the host "*" the
+// whole rest is the port text. An address of another
 // transport, or without a port, is left to the library to judge.
 bool hasPortNumber(const std::string& address);
 

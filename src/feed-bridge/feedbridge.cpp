@@ -3,7 +3,6 @@
 #include "publisherbind.h"
 #include "signalhandler.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,15 +35,11 @@ int processStart(BridgeSettings settings, const std::string& own, const relay::T
         bridgeFromReply(reply, own, &settings);
     }
 
-    std::string endpoint =
-        "tcp://*:" + (settings.publisherPort != 0 ? std::to_string(settings.publisherPort) : settings.publisherText);
+    const std::string endpoint =
+        settings.publisherPort != 0 ? feedAddress(settings.publisherPort) : feedAddress(settings.publisherText);
     if (!settings.quiet) {
         printf("Starting publisher: %s\n", endpoint.c_str());
         fflush(stdout);
-    }
-    if (settings.publisherPort == 0) {
-        fprintf(stderr, "%s publisher %s: %s\n", program_invocation_short_name, endpoint.c_str(), NOT_A_PORT);
-        return 1;
     }
     zmq::socket_t publisher;
     if (!relay::openPublisher(context, endpoint, &publisher))

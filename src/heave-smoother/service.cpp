@@ -124,10 +124,9 @@ int processStart(const SmootherOptions& o)
         zmq::socket_t output(context, zmq::socket_type::pub);
         output.set(zmq::sockopt::ipv6, 1);
         output.set(zmq::sockopt::linger, 1000);
-        std::string endpoint =
-            "tcp://*:" + (settings.fastport != 0 ? std::to_string(settings.fastport) : settings.fastportText);
-        std::string reason = NOT_A_PORT;
-        if (settings.fastport == 0 || !tryBind(output, endpoint, &reason)) {
+        std::string endpoint = feedAddress(settings.fastportText);
+        std::string reason;
+        if (!tryBind(output, endpoint, &reason)) {
             fprintf(stderr, "Cannot bind publisher %s: %s\n", endpoint.c_str(), reason.c_str());
             return WORKER_CANNOT_OPEN;
         }

@@ -46,11 +46,10 @@ std::unique_ptr<Feeds> openFeeds(const TarnixOptions& o)
     return f;
 }
 
-// isPort false: the configured port is none, and nothing is bound.
-bool bindFeed(Feeds& f, const char* endpoint, bool isPort = true)
+bool bindFeed(Feeds& f, const char* endpoint)
 {
-    std::string reason = NOT_A_PORT;
-    if (isPort && tryBind(f.pub, endpoint, &reason))
+    std::string reason;
+    if (tryBind(f.pub, endpoint, &reason))
         return true;
     printf("\nError binding publisher %s: %s\n", endpoint, reason.c_str());
     fflush(stdout);
@@ -330,11 +329,10 @@ int runTarnix(const TarnixOptions& o)
     TarnixSettings set = readSettings(root);
     printf("speed:%d offset:%lld sweepsize:%d rawdata_pub:%d\n", set.speed, static_cast<long long>(set.offset), set.sweepsize,
            set.rawdata_pub);
-    const std::string address =
-        "tcp://*:" + (set.rawdata_pub != 0 ? std::to_string(set.rawdata_pub) : set.rawdataPubText);
+    const std::string address = feedAddress(set.rawdataPubText);
     const char* endpoint = address.c_str();
     if (!o.quiet) printf("Starting publisher: %s\n", endpoint);
-    if (!bindFeed(*feeds, endpoint, set.rawdata_pub != 0)) return 1;
+    if (!bindFeed(*feeds, endpoint)) return 1;
 
     if (o.daemon) {
         openlog(o.progname.c_str(), LOG_PID | LOG_CONS | LOG_NDELAY, LOG_LOCAL1);

@@ -180,12 +180,8 @@ TEST(ConfiguredPorts, AreDigitsOnlyOrNeverBoundNorConnected)
             TempDir d;
             Json::Value config = configurationTree();
             r.configure(config, port);
-            writeFile(d.file("config.json"), Json::FastWriter().write(config));
-            writeFile(d.file("memory.json"), R"({"Radars":{"A":{"ip":"127.0.0.1"}}})");
-            ConfigServiceOptions so;
-            so.config = d.file("config.json");
-            so.memory = d.file("memory.json");
-            auto service = startConfigService(so);
+            auto service = startConfigServiceWith(d, Json::FastWriter().write(config),
+                                                  R"({"Radars":{"A":{"ip":"127.0.0.1"}}})");
             ASSERT_TRUE(service);
             Publisher held(5097), low(1);
             Process::Options o;

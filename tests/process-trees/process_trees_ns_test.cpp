@@ -166,12 +166,7 @@ TEST(ProcessTrees, EndWithTheirProgramHoweverItEndsAndStartAgainAtOnce)
       "general":{"speed":"200"},"radar":{"timeoffset":"0","sweepsize":"512"},
       "tarnix-pic32":{"publishers":{"rawdata-pub":"5020"},"detectUSBDevice":")" FIND_USB_SCRIPT R"("},
       "button":{"gpio":"17","short":"sleep 600","long-pressed":"","long-released":""}})";
-    writeFile(d.file("config.json"), config);
-    writeFile(d.file("memory.json"), R"({"Radars":{"S1":{"ip":"127.0.0.1"}}})");
-    ConfigServiceOptions cs;
-    cs.config = d.file("config.json");
-    cs.memory = d.file("memory.json");
-    auto service = startConfigService(cs);
+    auto service = startConfigServiceWith(d, config, R"({"Radars":{"S1":{"ip":"127.0.0.1"}}})");
     ASSERT_TRUE(service);
     boardtest::Sim board(d, {"-p", "200", "-s", "2"}, "/tmp/board-sim.tty");
     ASSERT_TRUE(board.ready);

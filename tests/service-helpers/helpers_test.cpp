@@ -84,6 +84,7 @@ TEST(PortTexts, AreBoundOrConnectedOnlyWhenTheyAreAPortNumber)
         const std::string bound = std::string("tcp://127.0.0.1:") + c.text;
         EXPECT_EQ(hasPortNumber(bound), c.port);
         EXPECT_EQ(hasPortNumber(std::string("tcp://[::1]:") + c.text), c.port);
+        EXPECT_EQ(hasPortNumber(feedAddress(std::string(c.text))), c.port);
         zmq::socket_t s(context, zmq::socket_type::sub);
         s.set(zmq::sockopt::linger, 0);
         std::string reason;
@@ -99,6 +100,11 @@ TEST(PortTexts, AreBoundOrConnectedOnlyWhenTheyAreAPortNumber)
         EXPECT_EQ(request.open(), ConfigRequest::ConnectFailed);
         EXPECT_STREQ(request.reason(), NOT_A_PORT);
     }
+    // A configured port is named as given, but for a number's own form; after
+    // the host "*" it is all the rest, so "1:5097" is no port 5097.
+    EXPECT_EQ(feedAddress(std::string("05051")), "tcp://*:5051");
+    EXPECT_EQ(feedAddress(std::string("5097abc")), "tcp://*:5097abc");
+    EXPECT_FALSE(hasPortNumber(feedAddress(std::string("1:5097"))));
     // Without a port, or of another transport: the library's to judge.
     for (const char* address : {"tcp://nohost", "tcp://", "inproc://feed:99999", "ipc:///tmp/x:1"})
         EXPECT_TRUE(hasPortNumber(address)) << address;

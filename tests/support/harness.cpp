@@ -533,11 +533,16 @@ void* mapSharedFile(const std::string& path, std::size_t size, bool writable, mi
     }
 }
 
-std::unique_ptr<Process> startConfigServiceWith(const TempDir& dir, const std::string& json)
+std::unique_ptr<Process> startConfigServiceWith(const TempDir& dir, const std::string& json,
+                                                const std::string& memory)
 {
     ConfigServiceOptions o;
     o.config = dir.file("config.json");
     writeFile(o.config, json);
+    if (!memory.empty()) {
+        o.memory = dir.file("memory.json");
+        writeFile(o.memory, memory);
+    }
     return startConfigService(o);
 }
 

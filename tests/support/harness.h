@@ -169,9 +169,11 @@ struct ConfigServiceOptions {
 std::unique_ptr<Process> startConfigService(const ConfigServiceOptions& options,
                                             milliseconds timeout = milliseconds(10000));
 std::vector<std::string> configServiceArgs(const ConfigServiceOptions& options);
-// Writes `json` as config.json into `dir` and starts the stand-in on the fixed
-// ports with it (whole-program tests in their own namespace).
-std::unique_ptr<Process> startConfigServiceWith(const TempDir& dir, const std::string& json);
+// Writes `json` as config.json (and `memory`, when given, as memory.json) into
+// `dir` and starts the stand-in on the fixed ports with it (whole-program tests
+// in their own namespace).
+std::unique_ptr<Process> startConfigServiceWith(const TempDir& dir, const std::string& json,
+                                                const std::string& memory = "");
 // Starts the stand-in on probed free ports, probing afresh when another test took
 // a port between the probe and the bind; the ports used are left in *options.
 std::unique_ptr<Process> startConfigServiceOnFreePorts(ConfigServiceOptions* options, int attempts = 3);
