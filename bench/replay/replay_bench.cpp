@@ -1,6 +1,7 @@
 // Parsing one replayed sweep line (256 samples) of the bundled recording:
 // the per-sweep cost of the replay front-ends; and a whole pair read from the
-// file, as the file replay's radar process does per measurement.
+// file, as the file replay's radar process does per measurement; and the
+// longest measurement there is, one that meets a file without line ends.
 #include <fstream>
 #include <memory>
 #include <string>
@@ -44,5 +45,19 @@ static void ReadReplayPair(benchmark::State& state) {
     }
 }
 BENCHMARK(ReadReplayPair);
+
+static void ReadWithoutLineEnd(benchmark::State& state) {
+    ConfigFile cf(0, 0);
+    auto record = std::make_unique<radar_st>();
+    ReadfileClass replay(&cf, "radar0", 1.0);
+    replay.Settings("/dev/zero");
+    replay.openRadar();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(replay.getMeasurement(record.get(), 1.0));
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * REPLAY_MAX_SKIP);
+}
+BENCHMARK(ReadWithoutLineEnd)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

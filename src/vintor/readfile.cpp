@@ -111,24 +111,30 @@ int ReadfileClass::getVersion() {
 
 bool ReadfileClass::isAvailable() { return in_stream.is_open() && !in_stream.eof(); }
 
-// At most a room of line_ per call: the next line whole, the end of an
-// over-long one (Broken), or a room of it without its end (Unfinished).
+// The next line whole, the end of an over-long one (Broken), or, after
+// REPLAY_MAX_SKIP characters of one, Unfinished.
 ReadfileClass::LineRead ReadfileClass::readLine() {
     if (!in_stream.is_open()) return LineRead::End;
-    in_stream.getline(line_, sizeof line_);
-    // getline fails both with nothing left to read and with a full room and
-    // no line end; only the second leaves the stream short of its end.
-    const bool full = in_stream.fail() && !in_stream.eof();
-    if (full) {
+    constexpr long room = long(sizeof line_) - 1;
+    for (long skipped = 0;;) {
+        in_stream.getline(line_, sizeof line_);
+        // getline fails both with nothing left to read and with a full room and
+        // no line end; only the second leaves the stream short of its end.
+        if (!in_stream.fail() || in_stream.eof()) break;
         in_stream.clear();
         overlong_ = true;
-        return LineRead::Unfinished;
+        skipped += room;
+        if (skipped >= REPLAY_MAX_SKIP) return LineRead::Unfinished;
     }
     if (overlong_) {
         overlong_ = false;
         return LineRead::Broken;
     }
-    return in_stream.fail() ? LineRead::End : LineRead::Whole;
+    if (in_stream.fail()) return LineRead::End;
+    // The room holds one character more than a line, for the "\r" of "\r\n".
+    const std::streamsize stored = in_stream.gcount() - (in_stream.eof() ? 0 : 1);
+    if (stored == room && line_[room - 1] != '\r') return LineRead::Broken;
+    return LineRead::Whole;
 }
 
 int ReadfileClass::getMeasurement(radar_st* record, double) {

@@ -11,8 +11,14 @@
 constexpr int REPLAY_SWEEP_LENGTH = 256;
 constexpr int REPLAY_MAX_SAMPLES = 300;
 // Longest replay line taken, without its line end; a longer one holds no
-// sweep and is dropped whole, by both replay front-ends.
+// sweep and is dropped whole, by both replay front-ends. (File replay takes
+// "\r\n" as a line end; a peer's receive counts its "\r".)
 constexpr int REPLAY_MAX_LINE = 12020;
+// Characters of an over-long line that file replay reads past in one
+// measurement: a line up to this long costs its own pair only, a longer one
+// (a device, a file without line ends) a failed measurement per this many
+// characters as well, so that no measurement reads without end.
+constexpr long REPLAY_MAX_SKIP = 16L << 20;
 
 // Parses one replay line "...raw=name;time;sweepnr;s0,s1,...[;rest]" into one
 // entry. Returns 1 and writes nothing when the line has no "raw=" or fewer than
@@ -43,12 +49,11 @@ public:
     // Both lines of the next pair into data.rf; length 256, or 0 when a line
     // is missing or broken.
     //
-    // A line longer than REPLAY_MAX_LINE is broken. It is read a room of that
-    // many characters at a time, and a measurement that reads a room of it
-    // without its end fails there, so that a file that never ends a line (a
-    // device) costs no more memory or time than that; the measurement that
-    // reaches its end fails with its pair, and the pairs after it are read as
-    // they come.
+    // A line longer than REPLAY_MAX_LINE is broken: its pair fails, and the
+    // pairs after it are read as they come. It is read through line_'s room,
+    // at most REPLAY_MAX_SKIP characters of it per measurement, so that a file
+    // that never ends a line (a device) costs neither memory nor an endless
+    // measurement; a measurement that stops short of its end fails there.
     int getMeasurement(radar_st* record, double timeout) override;
     bool timeOfSweep(radar_st* record) override { putReplayTime(record); return true; }
 
@@ -58,7 +63,7 @@ private:
 
     std::string filename;
     std::ifstream in_stream;
-    char line_[REPLAY_MAX_LINE + 1] = {};  // a line and its terminator
+    char line_[REPLAY_MAX_LINE + 2] = {};  // a line, the "\r" of its line end and a terminator
     bool overlong_ = false;  // inside a line longer than line_ holds
     int pairLines_ = 0;      // lines of the pair being read that have been read
     bool pairBroken_ = false;

@@ -190,6 +190,42 @@ TEST(VintorRadars, PacesPeriodsAndPhasesAtTheEndsOfTheirType) {
     EXPECT_EQ(vintor.output().find("runtime error"), std::string::npos) << vintor.output();
 }
 
+// A line of 2 MiB amid the recording costs its pair alone: the radar stores
+// one failed sweep, then the recording's next pairs, in the process it began in.
+TEST(VintorRadars, ReplaysPastAVeryLongLine) {
+    TempDir files;
+    const std::vector<std::string> lines = acq::recordingLines();
+    const std::string file = files.file("long.txt");
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (i == 10) out << "raw=big;1;1;" << std::string(2 << 20, '5') << "\nraw=big;2;2;1\n";
+            out << lines[i] << "\n";
+        }
+    }
+    RadarsRun run(config(radarSection(file)));
+    ASSERT_TRUE(run.service);
+    Process& vintor = *run.vintor;
+    ASSERT_NE(run.radar, 0) << vintor.output();
+    const sharedmem_st* shm = mapSharedReadOnly<sharedmem_st>("/tmp/sharedmem");
+    const sharedmemRadar_st* radar0 = mapSharedReadOnly<sharedmemRadar_st>("/tmp/sharedmemRadar0");
+    ASSERT_TRUE(shm && radar0);
+    // Paced to 200 ms; the ring's first record is in slot 1.
+    for (int i = 0; i < 200 && index0(shm) < 10; ++i) vintor.drain(milliseconds(50));
+    ASSERT_GE(index0(shm), 10) << vintor.output();
+    for (int slot = 1; slot <= 10; ++slot) {
+        const radar_st& r = radar0->radar[slot];
+        if (slot == 6) {
+            EXPECT_EQ(r.length, 0) << "the long line's pair";
+            continue;
+        }
+        const size_t pair = size_t(slot <= 5 ? slot - 1 : slot - 2);
+        EXPECT_EQ(r.length, 256) << "slot " << slot;
+        EXPECT_EQ(r.time, acq::parseIndependently(lines[2 * pair]).time) << "slot " << slot;
+    }
+    EXPECT_EQ(childrenOf(run.manager), std::vector<pid_t>{run.radar}) << vintor.output();
+}
+
 namespace {
 
 // Peak resident set of a process in KiB, 0 when it has gone.

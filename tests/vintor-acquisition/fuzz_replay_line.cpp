@@ -2,8 +2,9 @@
 // pair of lines is one measurement, whole exactly when both lines hold a sweep
 // (by an independent reading of the line format), nothing is read twice, and
 // every sample is what strtol reads in its piece. A line longer than
-// REPLAY_MAX_LINE holds no sweep, and each further room of that many
-// characters read of it costs one more failed measurement before its pair's.
+// REPLAY_MAX_LINE (its "\r\n" not counted) holds no sweep, and each
+// REPLAY_MAX_SKIP characters read of it cost one more failed measurement
+// before its pair's.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -26,7 +27,8 @@ namespace {
 // "raw=" and at least three ";" after it, before the line's end (a NUL or
 // "\r"), in a line that is not too long.
 bool holdsSweep(const std::string& line) {
-    if (line.size() > static_cast<size_t>(REPLAY_MAX_LINE)) return false;
+    const size_t limit = size_t(REPLAY_MAX_LINE) + (!line.empty() && line.back() == '\r' ? 1 : 0);
+    if (line.size() > limit) return false;
     const std::string text = line.substr(0, line.find('\0'));
     const size_t raw = text.find("raw=");
     if (raw == std::string::npos) return false;
@@ -56,10 +58,13 @@ void checkSamplesAgainstStrtol(const std::string& line) {
     }
 }
 
-// Failed measurements a line costs before the one of its pair: one per room
-// read of it without reaching its end.
+// Failed measurements a line costs before the one of its pair: one per
+// REPLAY_MAX_SKIP characters read of it, in whole rooms of a line and a "\r",
+// without reaching its end.
 size_t unfinished(const std::string& line) {
-    return line.size() > static_cast<size_t>(REPLAY_MAX_LINE) ? (line.size() - 1) / REPLAY_MAX_LINE : 0;
+    const size_t room = size_t(REPLAY_MAX_LINE) + 1;
+    const size_t roomsPerMeasurement = (size_t(REPLAY_MAX_SKIP) + room - 1) / room;
+    return line.empty() ? 0 : (line.size() - 1) / room / roomsPerMeasurement;
 }
 
 }  // namespace

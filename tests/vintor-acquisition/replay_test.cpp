@@ -177,6 +177,73 @@ TEST(ReadfileClass, BrokenOrIncompletePairsAreFailedMeasurements) {
     EXPECT_EQ(data->length, 0);
 }
 
+// A pair put in the middle of the bundled recording, with one line of a
+// given length, up or down, with either line end: the longest line taken
+// makes a whole pair, any longer one costs that pair alone, and every pair of
+// the recording replays as it does without it.
+TEST(ReadfileClass, AnOverlongLineCostsItsOwnPairOnly) {
+    const std::vector<std::string> lines = recordingLines();
+    ASSERT_EQ(lines.size() % 2, 0u);
+    const size_t inserted = lines.size() / 4;  // before this pair
+    // A line that holds a sweep, however long: "raw=big;<time>;<nr>;5,5,...".
+    auto line = [](size_t length, int nr) {
+        std::string l = "raw=big;99;" + std::to_string(nr) + ";";
+        l.reserve(length);
+        while (l.size() + 2 <= length) l += "5,";
+        l.resize(length, '5');
+        return l;
+    };
+    const struct {
+        size_t length;
+        bool up, crlf, taken;
+    } cases[] = {
+        {REPLAY_MAX_LINE, true, false, true},
+        {REPLAY_MAX_LINE, false, true, true},  // its "\r" is the line end's
+        {REPLAY_MAX_LINE + 1, true, false, false},
+        {REPLAY_MAX_LINE + 1, false, true, false},
+        {100000, true, true, false},
+        {100000, false, false, false},
+        {2 << 20, true, false, false},
+        {2 << 20, false, true, false},
+        {REPLAY_MAX_SKIP, true, true, false},
+        {REPLAY_MAX_SKIP, false, false, false},
+    };
+    TempDir dir;
+    std::unique_ptr<ConfigFile> cf(replayConfig());
+    auto data = std::make_unique<radar_st>();
+    for (const auto& c : cases) {
+        const std::string where = std::to_string(c.length) + (c.up ? " up" : " down") + (c.crlf ? " CRLF" : " LF");
+        const std::string end = c.crlf ? "\r\n" : "\n";
+        {
+            std::ofstream out(dir.file("rec.txt"), std::ios::binary);
+            for (size_t i = 0; i < lines.size(); ++i) {
+                if (i == 2 * inserted) {
+                    out << (c.up ? line(c.length, 1) : "raw=big;98;1;1") << end;
+                    out << (c.up ? "raw=big;98;2;1" : line(c.length, 2)) << end;
+                }
+                out << lines[i] << end;
+            }
+        }
+        ReadfileClass rf(cf.get(), "radar0", 1.0);
+        rf.Settings(dir.file("rec.txt"));
+        rf.openRadar();
+        for (size_t p = 0; p < lines.size() / 2; ++p) {
+            if (p == inserted) {
+                data->length = 7;
+                ASSERT_EQ(rf.getMeasurement(data.get(), 1.0), c.taken ? 0 : 1) << where;
+                EXPECT_EQ(data->length, c.taken ? 256 : 0) << where;
+                if (c.taken) { EXPECT_EQ(data->data.rf[c.up ? 0 : 1].data[0], 5) << where; }
+            }
+            data->length = 7;
+            ASSERT_EQ(rf.getMeasurement(data.get(), 1.0), 0) << where << ", pair " << p;
+            ASSERT_EQ(data->length, 256);
+            expectEntry(data->data.rf[0], parseIndependently(lines[2 * p]), where + ", up " + std::to_string(p));
+            expectEntry(data->data.rf[1], parseIndependently(lines[2 * p + 1]), where + ", down " + std::to_string(p));
+        }
+        EXPECT_EQ(rf.getMeasurement(data.get(), 1.0), 1) << where;
+    }
+}
+
 namespace {
 
 using acq::ThreadPeer;
