@@ -16,11 +16,13 @@ const double PI = 3.14159265358979323846;
 // Line feeds, plus one for a last line without its own; 0 for an empty file.
 // Reading stops past FIR_MAX_TAPS lines and at a line longer than
 // FIR_MAX_LINE (*longLine then set), so that a file without an end (a device,
-// a pipe) or without line ends is given up on at once.
+// a pipe) or without line ends is given up on at once. The "\r" of a "\r\n"
+// line end is not part of the line.
 int countLines(FILE* f, bool* longLine)
 {
     int lines = 0;
     int length = 0;
+    bool cr = false; // a "\r" that may yet be the start of a line end
     int c;
     *longLine = false;
     while ((c = getc(f)) != EOF) {
@@ -28,12 +30,19 @@ int countLines(FILE* f, bool* longLine)
             if (++lines > FIR_MAX_TAPS)
                 return lines;
             length = 0;
-        } else if (++length > FIR_MAX_LINE) {
+            cr = false;
+            continue;
+        }
+        length += cr ? 1 : 0;
+        cr = c == '\r';
+        if (!cr)
+            length++;
+        if (length > FIR_MAX_LINE) {
             *longLine = true;
             return lines + 1;
         }
     }
-    if (length > 0)
+    if (length > 0 || cr)
         lines++;
     rewind(f);
     return lines;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -88,6 +89,43 @@ TEST(FirFilterFile, FilesThatAreNotOneNumberPerLineAreRefused)
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(longest.getError(), 0) << "a line of the longest length is read";
     EXPECT_EQ(longest.tapCount(), 2);
+}
+
+// The example file, its first coefficient written out to the longest line
+// and one past it, with either line end: the "\r" of "\r\n" is not counted.
+TEST(FirFilterFile, TheLongestLineIsTakenWithEitherLineEnd)
+{
+    std::vector<std::string> lines;
+    std::istringstream example(readFile(testsupport::sourcePath("config/examples/heave-smoother-fir.txt")));
+    for (std::string l; std::getline(example, l);)
+        lines.push_back(l);
+    ASSERT_EQ(lines.size(), 101u);
+    ASSERT_EQ(lines[0], "0.000000000000");
+    std::vector<double> impulse(lines.size(), 0.0);
+    impulse[0] = 1.0;
+    TempDir d;
+    for (const int length : {FIR_MAX_LINE, FIR_MAX_LINE + 1}) {
+        for (const char* end : {"\n", "\r\n"}) {
+            const std::string where = std::to_string(length) + (end[1] ? " CRLF" : " LF");
+            std::string text = lines[0] + std::string(size_t(length) - lines[0].size(), '0') + end;
+            for (size_t i = 1; i < lines.size(); i++)
+                text += lines[i] + end;
+            writeFile(d.file("fir.txt"), text);
+            testing::internal::CaptureStdout();
+            FirFilter f(d.file("fir.txt").c_str());
+            const std::string said = testing::internal::GetCapturedStdout();
+            if (length <= FIR_MAX_LINE) {
+                EXPECT_EQ(f.getError(), 0) << where << said;
+                EXPECT_EQ(f.tapCount(), 101) << where;
+                const std::vector<double> response = run(f, impulse);
+                for (size_t i = 0; i < lines.size(); i++)
+                    EXPECT_EQ(response[i], std::strtod(lines[i].c_str(), nullptr)) << where << ", tap " << i;
+            } else {
+                EXPECT_EQ(f.getError(), FIR_TAPS) << where;
+                EXPECT_NE(said.find("line 1 is longer than 255 characters"), std::string::npos) << where << said;
+            }
+        }
+    }
 }
 
 TEST(FirFilterDesign, ParametersAreCheckedInOrder)

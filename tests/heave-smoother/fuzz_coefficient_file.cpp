@@ -21,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     close(fd);
     size_t lines = 0, length = 0, longest = 0;
     for (size_t i = 0; i < size; i++) {
-        length = data[i] == '\n' ? 0 : length + 1;
+        // The "\r" of a "\r\n" line end, or of the file's end, is not the line's.
+        const bool lineEnd = data[i] == '\r' && (i + 1 == size || data[i + 1] == '\n');
+        length = data[i] == '\n' ? 0 : length + (lineEnd ? 0 : 1);
         lines += data[i] == '\n';
         longest = length > longest ? length : longest;
     }
