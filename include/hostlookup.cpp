@@ -8,18 +8,18 @@
 #include <cstring>
 #include <ctime>
 
-std::string endpointHost(const std::string& endpoint)
+std::optional<std::string> endpointHost(const std::string& endpoint)
 {
     static const std::string tcp = "tcp://";
     if (endpoint.compare(0, tcp.size(), tcp) != 0)
-        return "";
+        return std::nullopt;
     std::string address = endpoint.substr(tcp.size());
     const size_t source = address.rfind(';');
     if (source != std::string::npos)
         address.erase(0, source + 1);
     const size_t colon = address.rfind(':');
     if (colon == std::string::npos)
-        return "";
+        return std::nullopt;
     address.erase(colon);
     if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
         address = address.substr(1, address.size() - 2);
@@ -55,7 +55,19 @@ void sleepFully(std::chrono::milliseconds time)
 
 HostLookup lookUpHost(const std::string& host, bool ipv6, std::string* reason)
 {
-    if (host.empty() || host == "*" || host.find(':') != std::string::npos)
+    // The messaging library takes both for addresses it may connect to later,
+    // and tries them in silence for ever.
+    if (host.empty()) {
+        *reason = "no host given";
+        return HostLookup::Unknown;
+    }
+    if (host.find(':') != std::string::npos) {
+        if (ipv6)
+            return HostLookup::Found;
+        *reason = "an IPv6 address, and this program connects over IPv4 only";
+        return HostLookup::Unknown;
+    }
+    if (host == "*")
         return HostLookup::Found;
     if (host.find('\0') != std::string::npos) {
         *reason = "not a host name";
@@ -74,7 +86,10 @@ HostLookup lookUpHost(const std::string& host, bool ipv6, std::string* reason)
 bool hostResolves(const std::string& endpoint, const char* what, bool ipv6, HostWait wait,
                   std::chrono::milliseconds retry)
 {
-    const std::string host = endpointHost(endpoint);
+    const std::optional<std::string> given = endpointHost(endpoint);
+    if (!given)
+        return true;
+    const std::string& host = *given;
     bool said = false;
     for (;;) {
         std::string reason;
@@ -83,8 +98,8 @@ bool hostResolves(const std::string& endpoint, const char* what, bool ipv6, Host
             return true;
         const bool waits = found == HostLookup::NotYet && wait == HostWait::UntilFound;
         if (!said || !waits) {
-            fprintf(stderr, "%s %s: host %s does not resolve (%s)", what, endpoint.c_str(), host.c_str(),
-                    reason.c_str());
+            fprintf(stderr, "%s %s: host%s%s does not resolve (%s)", what, endpoint.c_str(), host.empty() ? "" : " ",
+                    host.c_str(), reason.c_str());
             if (waits)
                 fprintf(stderr, "; looking it up again every %lld s",
                         static_cast<long long>((retry.count() + 999) / 1000));

@@ -5,22 +5,25 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 // The host of a "tcp://host:port" endpoint: of the destination when a source
-// address comes first ("src;host:port"), without an IPv6 literal's brackets.
-// "" for another transport or an address without a port, left to the library.
-std::string endpointHost(const std::string& endpoint);
+// address comes first ("src;host:port"), without an IPv6 literal's brackets;
+// "" when none is given (":5010"). None for another transport or an address
+// without a port, left to the library.
+std::optional<std::string> endpointHost(const std::string& endpoint);
 
 enum class HostLookup {
-    Found,   // it resolves, or needs no look-up: an address, "*", no host
-    Unknown, // no such host: a name server said so, or it cannot be a name
+    Found,   // it resolves, or needs no look-up: an address, "*"
+    Unknown, // never reached: no such host (a name server said so), no host
+             // at all, or an IPv6 address for an IPv4 socket
     NotYet,  // no answer for now: no name server reachable (a network not up yet)
 };
 
 // Looks the host up for a socket of that family (ipv6: either, else IPv4
-// only); *reason is the resolver's text when it is not Found. An address is
-// never given to a name server, and a text with ':' in it is an IPv6 literal.
+// only); *reason says why when it is not Found. An address is never given to
+// a name server, and a text with ':' in it is an IPv6 literal.
 HostLookup lookUpHost(const std::string& host, bool ipv6, std::string* reason);
 
 enum class HostWait {
@@ -30,7 +33,8 @@ enum class HostWait {
 };
 
 // True when the host of endpoint resolves. Otherwise prints once on standard
-// error "<what> <endpoint>: host <host> does not resolve (<reason>)", with
+// error "<what> <endpoint>: host <host> does not resolve (<reason>)" ("host
+// does not resolve" when there is none), with
 // "; looking it up again every <n> s" when it waits, and returns false, or,
 // waiting, true once the host resolves and false when it turns out unknown
 // (after a line saying so).

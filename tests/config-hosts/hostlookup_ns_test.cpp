@@ -98,18 +98,64 @@ TEST(UnresolvedHost, EveryProgramNamesItAtOnceEvenWhenQuiet)
     }
 }
 
+// An address the program's socket can never reach, with no name server
+// involved: no host at all, or an IPv6 address where the socket is IPv4 only.
+TEST(UnresolvedHost, EveryProgramNamesAnAddressItCannotReachAndEnds)
+{
+    const std::string noHost = "host does not resolve (no host given)";
+    const std::string v4Only = "host ::1 does not resolve (an IPv6 address, and this program connects over IPv4 only)";
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+        const char* endpoint;
+        const std::string& why;
+    } rows[] = {
+        {HEADING_ADJUST_BIN, {"-c", ":5010"}, "tcp://:5010", noHost},
+        {UNIT_RELAY_BIN, {"-q", "-c", ":5010"}, "tcp://:5010", noHost},
+        {FEED_BRIDGE_BIN, {"-q", "-c", ":5010"}, "tcp://:5010", noHost},
+        {DRIFT_MEAN_BIN, {"-q", "-c", ":5010"}, "tcp://:5010", noHost},
+        {HEAVE_SMOOTHER_BIN, {"-q", "-c", ":5010"}, "tcp://:5010", noHost},
+        {CLIMATE_SENSOR_BIN, {"-o", "-c", ":5010"}, "tcp://:5010", noHost},
+        {CLIMATE_SENSOR_BIN, {"-o", "-c", "[::1]:5010"}, "tcp://[::1]:5010", v4Only},
+        {FEED_LISTEN_BIN, {"-q", "-a", ""}, "tcp://:5010", noHost},
+        {CONFIG_CLI_BIN, {"-q", "-a", "", "-j", "{}"}, "tcp://:5010", noHost},
+    };
+    std::vector<std::unique_ptr<Process>> running;
+    for (const auto& r : rows)
+        running.push_back(standardErrorOf(r.program, r.args));
+    for (size_t i = 0; i < running.size(); i++) {
+        const auto& r = rows[i];
+        const std::string where = std::string(r.program) + " " + r.endpoint;
+        Process& program = *running[i];
+        const std::string said = std::string("configuration service ") + r.endpoint + ": " + r.why;
+        std::string line;
+        EXPECT_TRUE(program.waitForLine("does not resolve", milliseconds(5000), &line)) << where;
+        EXPECT_EQ(line, said) << where;
+        // heave-smoother's supervisor sees its worker end within its 5 s watch.
+        ASSERT_TRUE(program.wait(milliseconds(8000))) << where;
+        EXPECT_EQ(program.exitCode(), 1) << where;
+        program.drain(milliseconds(2000));
+        EXPECT_EQ(program.output(), line + "\n") << where;
+    }
+}
+
 TEST(UnresolvedHost, AddressesAndLocalNamesNeedNoNameServer)
 {
     if (lookUp("nohost.invalid").error != EAI_AGAIN)
         GTEST_SKIP() << "a name server answers here";
-    for (const char* host : {"127.0.0.1", "::1", "fe80::1%lo", "*", "", "localhost"}) {
+    for (const char* host : {"127.0.0.1", "::1", "fe80::1%lo", "*", "localhost"}) {
         std::string reason;
         EXPECT_EQ(lookUpHost(host, true, &reason), HostLookup::Found) << host << ": " << reason;
     }
     std::string reason;
+    EXPECT_EQ(lookUpHost("127.0.0.1", false, &reason), HostLookup::Found) << reason;
+    EXPECT_EQ(lookUpHost("localhost", false, &reason), HostLookup::Found) << reason;
     EXPECT_EQ(lookUpHost("nohost.invalid", true, &reason), HostLookup::NotYet);
     EXPECT_EQ(reason, gai_strerror(EAI_AGAIN));
-    EXPECT_EQ(lookUpHost(std::string("a\0b", 3), true, &reason), HostLookup::Unknown);
+    for (const std::string& never : {std::string("a\0b", 3), std::string()})
+        EXPECT_EQ(lookUpHost(never, true, &reason), HostLookup::Unknown);
+    for (const char* v6 : {"::1", "fe80::1%lo"})
+        EXPECT_EQ(lookUpHost(v6, false, &reason), HostLookup::Unknown) << v6;
 }
 
 TEST(UnresolvedHost, AServiceGoesOnOnceItsHostResolves)
