@@ -22,7 +22,6 @@ int countLines(FILE* f, bool* longLine)
 {
     int lines = 0;
     int length = 0;
-    bool cr = false; // a "\r" that may yet be the start of a line end
     int c;
     *longLine = false;
     while ((c = getc(f)) != EOF) {
@@ -30,19 +29,13 @@ int countLines(FILE* f, bool* longLine)
             if (++lines > FIR_MAX_TAPS)
                 return lines;
             length = 0;
-            cr = false;
-            continue;
-        }
-        length += cr ? 1 : 0;
-        cr = c == '\r';
-        if (!cr)
-            length++;
-        if (length > FIR_MAX_LINE) {
+        } else if (++length > FIR_MAX_LINE && (length > FIR_MAX_LINE + 1 || c != '\r')) {
+            // One character past the bound may be the "\r" of the line end.
             *longLine = true;
             return lines + 1;
         }
     }
-    if (length > 0 || cr)
+    if (length > 0)
         lines++;
     rewind(f);
     return lines;
